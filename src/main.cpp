@@ -1,0 +1,27 @@
+#include "once.h"
+#include "options.h"
+
+#include <cstdio>
+#include <span>
+
+int main(int argc, char** argv)
+{
+    using corvel::Options;
+    const Options options =
+        corvel::parseOptions(std::span<const char* const>(argv + 1, argc > 0 ? argc - 1 : 0));
+    switch (options.mode) {
+    case Options::Mode::help:
+        std::fwrite(corvel::helpText.data(), 1, corvel::helpText.size(), stdout);
+        return 0;
+    case Options::Mode::invalid:
+        std::fprintf(stderr, "corvel: %s\n%.*s\n", options.error.c_str(),
+                     static_cast<int>(corvel::usageLine.size()), corvel::usageLine.data());
+        return 2;
+    case Options::Mode::once:
+        return corvel::printOnce(options.json, stdout);
+    case Options::Mode::statusItem:
+        break;
+    }
+    // The status item comes with the interface; until then, the terminal view.
+    return corvel::printOnce(false, stdout);
+}

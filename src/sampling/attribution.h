@@ -1,0 +1,75 @@
+#pragma once
+
+#include "snapshot.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace corvel {
+
+enum class ActivationPolicy { regular, accessory, prohibited };
+
+// Where an application's icon comes from: an icon-theme name or an absolute file path. The
+// core only carries it; the interface turns it into an image.
+struct IconRef
+{
+    std::string nameOrPath;
+};
+using IconHandle = std::shared_ptr<const IconRef>;
+
+// What the desktop reports for one running application.
+struct RunningApp
+{
+    std::int32_t processIdentifier = 0;
+    std::optional<std::string> bundlePath; // no trailing slash
+    ActivationPolicy activationPolicy = ActivationPolicy::regular;
+    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> localizedName;
+    IconHandle icon;
+};
+using RunningAppRef = std::shared_ptr<const RunningApp>;
+
+// One entry of the usage list.
+struct AppUsage
+{
+    std::string id; // bundle identifier, else "pid<N>", else "__system"; unique within a list
+    std::string name;
+    IconHandle icon;
+    double cpu = 0;              // summed percent of one processor; may exceed 100
+    std::int64_t memoryKB = 0;
+    std::int64_t processCount = 0;
+};
+
+// Keys are compared as exact bytes: two spellings of a path in different Unicode
+// normalisation forms are different keys.
+using AppsByPID = std::unordered_map<std::int32_t, RunningAppRef>;
+using AppsByPath = std::unordered_map<std::string, RunningAppRef>;
+
+struct Grouping
+{
+    std::vector<AppUsage> apps; // cpu descending, then memory descending
+    double total = 0;           // plain sum of every row's cpu
+};
+
+inline constexpr const char* systemEntryId = "__system";
+inline constexpr const char* systemEntryName = "System & Background";
+
+// Attributes every row to the application that owns it (own process, bundle path in the
+// command line, or one of its nearest twelve ancestors) and sums per application.
+Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
+               const AppsByPath& byBundlePath);
+
+// The lookup maps of one cycle: prohibited records left out, later records replacing
+// earlier ones under the same key.
+struct AppLookups
+{
+    AppsByPID byPID;
+    AppsByPath byBundlePath;
+};
+AppLookups buildLookups(const std::vector<RunningAppRef>& running);
+
+} // namespace corvel

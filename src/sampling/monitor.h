@@ -1,0 +1,70 @@
+#pragma once
+
+#include "attribution.h"
+#include "sources.h"
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+namespace corvel {
+
+// The observable model: the latest usage list and the machine's total CPU share, kept current
+// by a sampling cycle at construction and then on every timer tick. Lives on the main thread;
+// the snapshot and attribution run on a worker below the interface's priority.
+class Monitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Sources
+    {
+        std::unique_ptr<ProcessSnapshotter> snapshot;
+        std::unique_ptr<RunningApplications> running;
+        double cores = 1;
+        // Zero: no timer; cycles start only through refresh().
+        std::chrono::milliseconds interval{2000};
+    };
+
+    static constexpr std::chrono::milliseconds defaultInterval{2000};
+
+    // The real sources: /proc (or /bin/ps where /proc cannot be read), the given running
+    // applications, the online processor count and the 2-second interval.
+    static Sources systemSources(std::unique_ptr<RunningApplications> running);
+
+    explicit Monitor(Sources sources, QObject* parent = nullptr);
+    ~Monitor() override;
+
+    const std::vector<AppUsage>& apps() const { return apps_; }
+    double totalCPU() const { return totalCPU_; }
+    double cores() const { return cores_; }
+
+    // Starts one cycle and returns at once. A cycle still in flight makes this a no-op that
+    // returns false: cycles never overlap, so an older result never overwrites a newer one.
+    bool refresh();
+    bool cycleInFlight() const { return !snapshot_; }
+
+signals:
+    // Emitted after a cycle's results are stored, both in the same main-thread step, apps
+    // first: an observer of either sees the list and the total of the same cycle.
+    void appsChanged();
+    void totalCPUChanged();
+
+private:
+    void publish(Grouping result, std::unique_ptr<ProcessSnapshotter> snapshot,
+                 std::unique_ptr<RunningApplications> running);
+
+    std::vector<AppUsage> apps_;
+    double totalCPU_ = 0.0;
+    QTimer timer_;
+    double cores_;
+    std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
+    std::unique_ptr<RunningApplications> running_;
+    QThreadPool worker_;
+};
+
+} // namespace corvel

@@ -1,0 +1,57 @@
+#include "snapshot.h"
+
+#include "text_rules.h"
+#include "tool_runner.h"
+
+namespace corvel {
+
+std::vector<PSRow> parsePS(std::string_view output)
+{
+    const std::string text = decodeUtf8Lossy(output);
+    const std::string_view all = text;
+    std::vector<PSRow> rows;
+    std::size_t start = 0;
+    while (start < all.size()) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string_view::npos)
+            end = all.size();
+        const std::string_view line = all.substr(start, end - start);
+        start = end + 1;
+        if (line.empty())
+            continue;
+        const Fields fields = splitPSFields(line);
+        if (fields.count < 4)
+            continue;
+        const auto pid = parseInt32(fields.field[0]);
+        if (!pid)
+            continue;
+        const auto ppid = parseInt32(fields.field[1]);
+        if (!ppid)
+            continue;
+        const auto cpu = parseDouble(fields.field[2]);
+        if (!cpu)
+            continue;
+        const auto rss = parseInt64(fields.field[3]);
+        if (!rss)
+            continue;
+        rows.push_back(PSRow{*pid, *ppid, *cpu, *rss,
+                             fields.count == 5 ? std::string(fields.field[4]) : std::string()});
+    }
+    return rows;
+}
+
+std::vector<PSRow> runPS(const char* toolPath, const ToolLimits& limits)
+{
+    static const std::vector<std::string> arguments = {"ps", "-axo",
+                                                       "pid=,ppid=,pcpu=,rss=,command="};
+    std::vector<std::string> args = arguments;
+    args[0] = toolPath;
+    return parsePS(captureOutput(toolPath, args, limits));
+}
+
+std::vector<PSRow> runPS()
+{
+    return runPS("/bin/ps", ToolLimits{});
+}
+
+} // namespace corvel

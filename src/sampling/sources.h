@@ -1,0 +1,45 @@
+#pragma once
+
+// The two inputs of a sampling cycle, behind small interfaces so that the cycle can be driven
+// by tests and by other platforms. Both are used by one thread at a time: the monitor moves
+// them to its worker with each cycle and takes them back with the result.
+
+#include "attribution.h"
+#include "snapshot.h"
+
+#include <vector>
+
+namespace corvel {
+
+// Takes one snapshot of the process table. It may keep state between calls (previous CPU
+// counters, open files); the figures of a call are measured since the previous call.
+class ProcessSnapshotter
+{
+public:
+    virtual ~ProcessSnapshotter() = default;
+    virtual std::vector<PSRow> take() = 0;
+};
+
+// The desktop's running applications, in the order the desktop lists them.
+class RunningApplications
+{
+public:
+    virtual ~RunningApplications() = default;
+    virtual std::vector<RunningAppRef> list() = 0;
+};
+
+// Runs the process-status tool every time.
+class PSToolSnapshotter final : public ProcessSnapshotter
+{
+public:
+    std::vector<PSRow> take() override { return runPS(); }
+};
+
+// A desktop that reports no applications: everything is "System & Background".
+class NoRunningApplications final : public RunningApplications
+{
+public:
+    std::vector<RunningAppRef> list() override { return {}; }
+};
+
+} // namespace corvel
