@@ -1,8 +1,23 @@
+#include "corvel_app.h"
 #include "once.h"
 #include "options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <span>
+
+namespace {
+
+bool hasGraphicalSession()
+{
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -22,6 +37,12 @@ int main(int argc, char** argv)
     case Options::Mode::statusItem:
         break;
     }
-    // The status item comes with the interface; until then, the terminal view.
-    return corvel::printOnce(false, stdout);
+    if (!hasGraphicalSession()) {
+        const int status = corvel::printOnce(false, stdout);
+        std::fputs("corvel: the status item needs a graphical session (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set); printed the list once instead\n",
+                   stderr);
+        return status;
+    }
+    return corvel::runStatusItem(argc, argv);
 }

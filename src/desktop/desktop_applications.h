@@ -1,10 +1,53 @@
 #pragma once
 
+#include "app_records.h"
+#include "cgroup_apps.h"
+#include "desktop_environment.h"
+#include "entry_index.h"
 #include "sources.h"
+#include "window_source.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace corvel {
+
+// Where the desktop's applications are read from. Tests point every part at trees of their own.
+struct DesktopSources
+{
+    std::string cgroupRoot; // where cgroup2 is mounted; empty: no application units
+    std::string procRoot = "/proc";
+    std::uint32_t uid = 0;
+    DesktopEnvironment environment;
+    EntryIndex::Timing indexTiming;
+    std::unique_ptr<WindowSource> windows; // null: no windows
+
+    // This session: cgroup2 where /proc/self/mountinfo says, the real uid, the process's
+    // environment and its X display.
+    static DesktopSources forThisSession();
+};
+
+// The running applications of the user's desktop session, from the application units of the
+// user's service manager, then the X windows no unit covers, named by their desktop entries.
+// Used by one thread at a time; each list() reads the units and windows afresh and the
+// desktop entries only when their folders changed.
+class DesktopApplications final : public RunningApplications
+{
+public:
+    explicit DesktopApplications(DesktopSources sources);
+    std::vector<RunningAppRef> list() override;
+
+private:
+    std::optional<std::string> executableOf(std::int32_t pid) const;
+
+    DesktopSources sources_;
+    std::optional<CgroupApps> cgroups_;
+    EntryIndex applications_;
+    EntryIndex autostart_;
+    RecordReuse reuse_;
+};
 
 // The running applications of the current user's desktop session.
 std::unique_ptr<RunningApplications> makeDesktopApplications();

@@ -1,0 +1,230 @@
+#include "cgroup_apps.h"
+
+#include "text_rules.h"
+
+#include <deque>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvel {
+namespace {
+
+constexpr int maxWalkDepth = 6;    // user@.service/app.slice/app-x.slice/… is three deep
+constexpr int maxSearchDepth = 5;  // user.slice/user-UID.slice/user@UID.service, nested roots
+
+// The whole of a small kernel file, or empty when it cannot be read.
+std::string readFile(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
+bool isFolder(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The names of the sub-cgroups of a folder.
+std::vector<std::string> subfolders(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (entry->d_type == DT_DIR ||
+            (entry->d_type == DT_UNKNOWN && isFolder(folder + "/" + entry->d_name)))
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+void collectPids(const std::string& folder, int depth, std::vector<std::int32_t>& pids)
+{
+    for (std::int32_t pid : parseCgroupProcs(readFile(folder + "/cgroup.procs")))
+        pids.push_back(pid);
+    if (depth >= maxWalkDepth)
+        return;
+    for (const std::string& name : subfolders(folder))
+        collectPids(folder + "/" + name, depth + 1, pids);
+}
+
+std::string_view nextLine(std::string_view& text)
+{
+    const std::size_t newline = text.find('\n');
+    const std::string_view line = text.substr(0, newline);
+    text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
+    return line;
+}
+
+// mountinfo escapes space, tab, newline and backslash as octal \NNN.
+std::string unescapeMountField(std::string_view field)
+{
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() &&
+            field[i + 1] >= '0' && field[i + 1] <= '3' && field[i + 2] >= '0' &&
+            field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                     (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<std::string> unifiedCgroupPath(std::string_view text)
+{
+    while (!text.empty()) {
+        const std::string_view line = nextLine(text);
+        if (!line.starts_with("0::/"))
+            continue;
+        std::string path(line.substr(3));
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> userServicePrefix(std::string_view path, std::uint32_t uid)
+{
+    const std::string component = "/user@" + std::to_string(uid) + ".service";
+    for (std::size_t at = path.find(component); at != std::string_view::npos;
+         at = path.find(component, at + 1)) {
+        const std::size_t end = at + component.size();
+        if (end == path.size() || path[end] == '/')
+            return std::string(path.substr(0, end));
+    }
+    return std::nullopt;
+}
+
+std::vector<std::int32_t> parseCgroupProcs(std::string_view text)
+{
+    std::vector<std::int32_t> pids;
+    while (!text.empty()) {
+        const auto pid = parseInt32(nextLine(text));
+        if (pid && *pid > 0)
+            pids.push_back(*pid);
+    }
+    return pids;
+}
+
+std::optional<std::string> cgroup2MountPoint(std::string_view text)
+{
+    while (!text.empty()) {
+        const std::string_view line = nextLine(text);
+        // id parent major:minor root mountpoint options [optional…] - type source options
+        const std::size_t separator = line.find(" - ");
+        if (separator == std::string_view::npos)
+            continue;
+        if (!line.substr(separator + 3).starts_with("cgroup2 "))
+            continue;
+        std::string_view fields = line.substr(0, separator);
+        for (int skip = 0; skip < 4; ++skip) {
+            const std::size_t space = fields.find(' ');
+            if (space == std::string_view::npos) {
+                fields = {};
+                break;
+            }
+            fields.remove_prefix(space + 1);
+        }
+        const std::string_view mountPoint = fields.substr(0, fields.find(' '));
+        if (!mountPoint.empty())
+            return unescapeMountField(mountPoint);
+    }
+    return std::nullopt;
+}
+
+CgroupApps::CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32_t uid,
+                       Clock::duration relocateEvery)
+    : cgroupRoot_(std::move(cgroupRoot)), procRoot_(std::move(procRoot)), uid_(uid),
+      relocateEvery_(relocateEvery)
+{
+}
+
+void CgroupApps::locate()
+{
+    userService_.clear();
+    // Our own cgroup says where the user's service manager is, if we run under it.
+    if (const auto own = unifiedCgroupPath(readFile(procRoot_ + "/self/cgroup")))
+        if (const auto prefix = userServicePrefix(*own, uid_))
+            if (isFolder(cgroupRoot_ + *prefix)) {
+                userService_ = cgroupRoot_ + *prefix;
+                return;
+            }
+    const std::string uid = std::to_string(uid_);
+    const std::string usual =
+        cgroupRoot_ + "/user.slice/user-" + uid + ".slice/user@" + uid + ".service";
+    if (isFolder(usual)) {
+        userService_ = usual;
+        return;
+    }
+    // Elsewhere (a nested or unusual tree): breadth first, shallow.
+    const std::string wanted = "user@" + uid + ".service";
+    std::deque<std::pair<std::string, int>> queue{{cgroupRoot_, 0}};
+    while (!queue.empty()) {
+        auto [folder, depth] = queue.front();
+        queue.pop_front();
+        for (const std::string& name : subfolders(folder)) {
+            if (name == wanted) {
+                userService_ = folder + "/" + name;
+                return;
+            }
+            if (depth + 1 < maxSearchDepth && name.ends_with(".slice"))
+                queue.emplace_back(folder + "/" + name, depth + 1);
+        }
+    }
+}
+
+std::vector<UnitProcesses> CgroupApps::scan(Clock::time_point now)
+{
+    std::vector<UnitProcesses> units;
+    const bool missing = userService_.empty() || !isFolder(userService_);
+    if (missing && (!located_ || now - lastLocate_ >= relocateEvery_)) {
+        locate();
+        located_ = true;
+        lastLocate_ = now;
+    }
+    if (!userService_.empty())
+        walk(userService_, 0, units);
+    return units;
+}
+
+void CgroupApps::walk(const std::string& folder, int depth,
+                      std::vector<UnitProcesses>& out) const
+{
+    for (const std::string& name : subfolders(folder)) {
+        const std::string path = folder + "/" + name;
+        if (auto unit = parseAppUnit(name)) {
+            UnitProcesses found{std::move(*unit), name, {}};
+            collectPids(path, depth + 1, found.pids);
+            if (!found.pids.empty())
+                out.push_back(std::move(found));
+        } else if (depth + 1 < maxWalkDepth) {
+            walk(path, depth + 1, out);
+        }
+    }
+}
+
+} // namespace corvel

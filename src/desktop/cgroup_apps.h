@@ -1,0 +1,65 @@
+#pragma once
+
+#include "unit_name.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvel {
+
+// One application unit of the user's service manager and every process in it, sub-cgroups
+// included.
+struct UnitProcesses
+{
+    AppUnit unit;
+    std::string name; // the unit's folder name
+    std::vector<std::int32_t> pids;
+};
+
+// Reads the application units under the user's user@UID.service from a cgroup2 tree.
+class CgroupApps
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `cgroupRoot`: where cgroup2 is mounted; `procRoot`: /proc, for the process's own
+    // cgroup. A missing user service is looked for again at most every `relocateEvery`.
+    CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32_t uid,
+               Clock::duration relocateEvery = std::chrono::seconds(10));
+
+    // The application units with at least one process, in folder order.
+    std::vector<UnitProcesses> scan(Clock::time_point now);
+
+    // Where the user's service manager lives, empty when it was not found.
+    const std::string& userServicePath() const { return userService_; }
+
+private:
+    void locate();
+    void walk(const std::string& folder, int depth, std::vector<UnitProcesses>& out) const;
+
+    std::string cgroupRoot_;
+    std::string procRoot_;
+    std::uint32_t uid_;
+    Clock::duration relocateEvery_;
+    std::string userService_;
+    bool located_ = false;
+    Clock::time_point lastLocate_{};
+};
+
+// The cgroup2 path of a /proc/PID/cgroup text (its "0::" line), without a trailing slash.
+std::optional<std::string> unifiedCgroupPath(std::string_view procCgroup);
+
+// The leading part of a cgroup path up to and including "user@<uid>.service", if it has one.
+std::optional<std::string> userServicePrefix(std::string_view cgroupPath, std::uint32_t uid);
+
+// The process ids of a cgroup.procs text; lines that are not pids are skipped.
+std::vector<std::int32_t> parseCgroupProcs(std::string_view text);
+
+// The mount point of cgroup2 in a /proc/self/mountinfo text, if it is mounted.
+std::optional<std::string> cgroup2MountPoint(std::string_view mountinfo);
+
+} // namespace corvel

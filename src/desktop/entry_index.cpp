@@ -1,0 +1,128 @@
+#include "entry_index.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvel {
+namespace {
+
+constexpr std::size_t maxEntryBytes = 256 * 1024;
+constexpr int maxDepth = 8; // guards against symlinked folder loops
+
+// The file's text, or nothing when it cannot be read or is implausibly large.
+std::optional<std::string> readSmallFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 || text.size() + static_cast<std::size_t>(n) > maxEntryBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+bool isDirectory(const std::string& path, unsigned char type)
+{
+    if (type == DT_DIR)
+        return true;
+    if (type != DT_LNK && type != DT_UNKNOWN)
+        return false;
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+EntryIndex::EntryIndex(std::vector<std::string> folders, bool nested, std::string locale,
+                       Timing timing)
+    : folders_(std::move(folders)), nested_(nested), locale_(std::move(locale)), timing_(timing)
+{
+}
+
+bool EntryIndex::refresh(Clock::time_point now)
+{
+    if (built_ && now - lastCheck_ < timing_.checkEvery)
+        return false;
+    lastCheck_ = now;
+    if (built_ && now - lastBuild_ < timing_.maxAge && !stampsChanged())
+        return false;
+    rebuild();
+    built_ = true;
+    lastBuild_ = now;
+    return true;
+}
+
+EntryIndex::Stamp EntryIndex::stampOf(const std::string& path)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Stamp{path};
+    return Stamp{path, static_cast<long long>(st.st_mtim.tv_sec),
+                 static_cast<long long>(st.st_mtim.tv_nsec)};
+}
+
+bool EntryIndex::stampsChanged() const
+{
+    for (const Stamp& stamp : stamps_)
+        if (stampOf(stamp.path) != stamp)
+            return true;
+    return false;
+}
+
+void EntryIndex::rebuild()
+{
+    table_ = EntryTable{};
+    stamps_.clear();
+    for (const std::string& folder : folders_)
+        scanFolder(folder, "", 0);
+}
+
+void EntryIndex::scanFolder(const std::string& folder, const std::string& idPrefix, int depth)
+{
+    // Stamp before reading, so that a change made while reading is seen at the next check.
+    stamps_.push_back(stampOf(folder));
+    if (stamps_.back().seconds < 0)
+        return;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::pair<std::string, unsigned char>> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        names.emplace_back(name, entry->d_type);
+    }
+    ::closedir(dir);
+
+    // Files before subfolders, so that "a-b.desktop" beats "a/b.desktop" whatever readdir says.
+    std::vector<std::string> subfolders;
+    for (const auto& [name, type] : names) {
+        const std::string path = folder + "/" + name;
+        if (name.size() > 8 && name.ends_with(".desktop") && !isDirectory(path, type)) {
+            const auto text = readSmallFile(path);
+            if (!text)
+                continue;
+            if (auto entry = parseDesktopEntry(*text, locale_))
+                table_.add(idPrefix + name.substr(0, name.size() - 8), std::move(*entry));
+        } else if (nested_ && depth < maxDepth && isDirectory(path, type)) {
+            subfolders.push_back(name);
+        }
+    }
+    for (const std::string& name : subfolders)
+        scanFolder(folder + "/" + name, idPrefix + name + "-", depth + 1);
+}
+
+} // namespace corvel

@@ -1,0 +1,136 @@
+#include "proc_dir.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace corvel {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+int UniqueFd::release()
+{
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void UniqueFd::reset()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+ProcDir::ProcDir(std::string root) : root_(std::move(root))
+{
+    ensureOpen();
+}
+
+bool ProcDir::ensureOpen()
+{
+    if (!rootFd_.valid())
+        rootFd_ = UniqueFd(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return rootFd_.valid();
+}
+
+bool ProcDir::listPids(std::vector<std::int32_t>& pids)
+{
+    pids.clear();
+    if (!ensureOpen())
+        return false;
+    // One descriptor for the life of the reader, rewound each time: no DIR allocation.
+    if (::lseek(rootFd_.get(), 0, SEEK_SET) != 0) {
+        rootFd_.reset();
+        return false;
+    }
+    alignas(dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t n = ::getdents64(rootFd_.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            // A root that went away is reopened on the next call.
+            rootFd_.reset();
+            pids.clear();
+            return false;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t offset = 0; offset < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (*name < '1' || *name > '9')
+                continue;
+            const char* end = name + std::char_traits<char>::length(name);
+            std::int32_t pid = 0;
+            const auto [last, ec] = std::from_chars(name, end, pid);
+            if (ec == std::errc() && last == end && pid > 0)
+                pids.push_back(pid);
+        }
+    }
+    // The kernel lists processes in ascending order; other trees may not.
+    if (!std::is_sorted(pids.begin(), pids.end()))
+        std::sort(pids.begin(), pids.end());
+    pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+    return true;
+}
+
+UniqueFd ProcDir::open(std::int32_t pid, const char* name)
+{
+    if (!ensureOpen())
+        return UniqueFd();
+    char path[64];
+    char* end = std::to_chars(path, path + 16, pid).ptr;
+    *end++ = '/';
+    const std::size_t nameLength = std::char_traits<char>::length(name);
+    if (nameLength >= static_cast<std::size_t>(path + sizeof path - end)) {
+        errno = ENAMETOOLONG;
+        return UniqueFd();
+    }
+    std::copy(name, name + nameLength + 1, end);
+    int fd = -1;
+    do {
+        fd = ::openat(rootFd_.get(), path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    return UniqueFd(fd);
+}
+
+ssize_t readFromStart(int fd, char* buffer, std::size_t size)
+{
+    ssize_t n = -1;
+    do {
+        n = ::pread(fd, buffer, size, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool readAll(int fd, std::string& out, std::size_t limit)
+{
+    out.clear();
+    char buffer[4096];
+    while (out.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - out.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace corvel

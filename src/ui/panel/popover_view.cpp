@@ -1,0 +1,269 @@
+#include "popover_view.h"
+
+#include "formatting.h"
+#include "monitor.h"
+#include "panel_style.h"
+#include "placement.h"
+#include "row_delegate.h"
+#include "row_layout.h"
+#include "usage_model.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace corvel {
+namespace {
+
+constexpr int headerInset = rowmetrics::inset;
+constexpr int headerVertical = 6;
+constexpr int footerInset = 10;
+constexpr int listPadding = 4;
+// Qt's default gap between layout items differs by style; the rows' columns are 8 apart and
+// the column labels above them must line up.
+constexpr int headerSpacing = rowmetrics::gap;
+// A second click on the item first closes the popup (a press outside it), then reaches the
+// item; a toggle this soon after such a close is that same click.
+constexpr qint64 sameClickMs = 300;
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QString qtext(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
+    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), monitor_(monitor),
+      model_(new UsageModel(this)), delegate_(new RowDelegate(this))
+{
+    setObjectName(QStringLiteral("popover"));
+    setFocusPolicy(Qt::StrongFocus);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    header_ = new QHBoxLayout;
+    header_->setContentsMargins(headerInset, headerVertical, headerInset, headerVertical);
+    header_->setSpacing(headerSpacing);
+    buildHeader(header_);
+    column->addLayout(header_);
+    column->addWidget(divider(this));
+
+    // The list scrolls inside a scroll area so that its 4-point padding scrolls with the rows;
+    // the list view itself is as tall as its rows and paints only the part in sight.
+    listArea_ = new QScrollArea(this);
+    listArea_->setObjectName(QStringLiteral("listArea"));
+    listArea_->setFrameShape(QFrame::NoFrame);
+    listArea_->setFixedHeight(listHeight);
+    listArea_->setWidgetResizable(true);
+    listArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    listArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listArea_->setFocusPolicy(Qt::NoFocus);
+    auto* content = new QWidget;
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, listPadding, 0, listPadding);
+    stack->setSpacing(0);
+    rows_ = new QListView(content);
+    rows_->setObjectName(QStringLiteral("rows"));
+    rows_->setFrameShape(QFrame::NoFrame);
+    rows_->setUniformItemSizes(true);
+    rows_->setSelectionMode(QAbstractItemView::NoSelection);
+    rows_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    rows_->setFocusPolicy(Qt::NoFocus);
+    rows_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rows_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rows_->setItemDelegate(delegate_);
+    rows_->setModel(model_);
+    stack->addWidget(rows_);
+    stack->addStretch(1);
+    listArea_->setWidget(content);
+    // The list shows on the panel's own background, like the header and footer.
+    content->setAutoFillBackground(false);
+    listArea_->viewport()->setAutoFillBackground(false);
+    rows_->viewport()->setAutoFillBackground(false);
+    listArea_->viewport()->installEventFilter(this);
+    column->addWidget(listArea_);
+    column->addWidget(divider(this));
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(footerInset, footerInset, footerInset, footerInset);
+    total_ = new QLabel(this);
+    total_->setObjectName(QStringLiteral("total"));
+    footer->addWidget(total_);
+    footer->addStretch(1);
+    quit_ = new QPushButton(tr("Quit"), this);
+    quit_->setObjectName(QStringLiteral("quit"));
+    quit_->setFocusPolicy(Qt::TabFocus);
+    footer->addWidget(quit_);
+    column->addLayout(footer);
+
+    connect(quit_, &QPushButton::clicked, this, [] { QCoreApplication::quit(); });
+    // Bound explicitly: QKeySequence::Quit is empty on some platforms.
+    auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    quitKey->setContext(Qt::WindowShortcut);
+    connect(quitKey, &QShortcut::activated, this, [] { QCoreApplication::quit(); });
+
+    connect(model_, &QAbstractItemModel::rowsInserted, this, &PopoverView::fitRows);
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, &PopoverView::fitRows);
+    connect(model_, &QAbstractItemModel::modelReset, this, &PopoverView::fitRows);
+    // A hidden panel does no work; it catches up when shown.
+    connect(&monitor_, &Monitor::appsChanged, this, [this] {
+        if (isVisible())
+            model_->apply(monitor_.apps());
+    });
+    connect(&monitor_, &Monitor::totalCPUChanged, this, [this] {
+        if (isVisible())
+            showTotal();
+    });
+
+    applyStyle();
+    showTotal();
+}
+
+PopoverView::~PopoverView() = default;
+
+void PopoverView::buildHeader(QHBoxLayout* header)
+{
+    appLabel_ = new QLabel(tr("App"), this);
+    cpuLabel_ = new QLabel(tr("CPU"), this);
+    memoryLabel_ = new QLabel(tr("Memory"), this);
+    appLabel_->setObjectName(QStringLiteral("appHeader"));
+    cpuLabel_->setObjectName(QStringLiteral("cpuHeader"));
+    memoryLabel_->setObjectName(QStringLiteral("memoryHeader"));
+    cpuLabel_->setFixedWidth(rowmetrics::cpuWidth);
+    memoryLabel_->setFixedWidth(rowmetrics::memoryWidth);
+    cpuLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    memoryLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    header->addWidget(appLabel_);
+    header->addStretch(1);
+    header->addWidget(cpuLabel_);
+    header->addWidget(memoryLabel_);
+}
+
+void PopoverView::applyStyle()
+{
+    const QFont caption = captionFont(font());
+    QPalette dimmed = palette();
+    dimmed.setColor(QPalette::WindowText, secondaryColor(palette()));
+    for (QLabel* label : {appLabel_, cpuLabel_, memoryLabel_, total_}) {
+        label->setFont(caption);
+        label->setPalette(dimmed);
+    }
+    fitRows();
+    setFixedWidth(panelWidth);
+    setFixedHeight(layout()->sizeHint().height());
+}
+
+void PopoverView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::StyleChange)
+        applyStyle();
+}
+
+bool PopoverView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == listArea_->viewport() && event->type() == QEvent::Resize)
+        alignHeader();
+    return QWidget::eventFilter(watched, event);
+}
+
+void PopoverView::alignHeader()
+{
+    // The scroll bar takes room from the rows, not from the header: the header's row area is
+    // narrowed to match, so that its column labels end where the rows' columns end.
+    const QRect area = listArea_->viewport()->geometry();
+    const int leading = area.left();
+    const int trailing = listArea_->width() - area.right() - 1;
+    header_->setContentsMargins(headerInset + leading, headerVertical, headerInset + trailing,
+                                headerVertical);
+}
+
+void PopoverView::fitRows()
+{
+    const int count = model_->rowCount();
+    rows_->setFixedHeight(count * delegate_->rowHeightFor(rows_->font()));
+}
+
+void PopoverView::showTotal()
+{
+    const QString text = qtext(formatTotalCpu(monitor_.totalCPU()));
+    if (total_->text() != text)
+        total_->setText(text);
+}
+
+void PopoverView::catchUp()
+{
+    model_->apply(monitor_.apps());
+    showTotal();
+}
+
+void PopoverView::showEvent(QShowEvent* event)
+{
+    catchUp();
+    QWidget::showEvent(event);
+}
+
+void PopoverView::hideEvent(QHideEvent* event)
+{
+    // Closed by a press outside the popup, which may be on the item itself.
+    if (QGuiApplication::mouseButtons() != Qt::NoButton)
+        sinceHidden_.start();
+    else
+        sinceHidden_.invalidate();
+    QWidget::hideEvent(event);
+}
+
+void PopoverView::showAnchored(const QRect& anchor)
+{
+    // Wayland lets no client place its windows; the compositor decides there.
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        QScreen* screen = QGuiApplication::screenAt(anchor.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            setScreen(screen);
+            const QRect area = screen->availableGeometry();
+            const ScreenPoint at =
+                placePanel({anchor.x(), anchor.y(), anchor.width(), anchor.height()}, width(),
+                           height(), {area.x(), area.y(), area.width(), area.height()});
+            move(at.x, at.y);
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+    setFocus(Qt::PopupFocusReason);
+}
+
+void PopoverView::toggleAnchored(const QRect& anchor)
+{
+    if (isVisible())
+        hide();
+    else if (!sinceHidden_.isValid() || sinceHidden_.elapsed() >= sameClickMs)
+        showAnchored(anchor);
+}
+
+} // namespace corvel

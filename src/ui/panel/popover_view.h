@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QRect>
+#include <QWidget>
+
+class QHBoxLayout;
+class QLabel;
+class QListView;
+class QPushButton;
+class QScrollArea;
+
+namespace corvel {
+
+class Monitor;
+class RowDelegate;
+class UsageModel;
+
+// The panel a click on the status item opens: column labels, the scrolling list of
+// applications, the total and "Quit". A frameless popup, 380 points wide.
+class PopoverView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int panelWidth = 380;
+    static constexpr int listHeight = 360;
+
+    explicit PopoverView(Monitor& monitor, QWidget* parent = nullptr);
+    ~PopoverView() override;
+
+    // Shows the panel next to `anchor` (the status item's area, in global coordinates; a
+    // 1x1 rectangle for a click point), kept inside the available area of that screen.
+    void showAnchored(const QRect& anchor);
+    // Hides a shown panel, shows a hidden one: a second click on the item closes it.
+    void toggleAnchored(const QRect& anchor);
+
+    // The rows as shown; they follow the Monitor only while the panel is visible.
+    const UsageModel& model() const { return *model_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildHeader(QHBoxLayout* header);
+    void catchUp();
+    void showTotal();
+    void fitRows();
+    void alignHeader();
+    void applyStyle();
+
+    Monitor& monitor_;
+    UsageModel* model_;
+    RowDelegate* delegate_;
+    QHBoxLayout* header_ = nullptr;
+    QLabel* appLabel_ = nullptr;
+    QLabel* cpuLabel_ = nullptr;
+    QLabel* memoryLabel_ = nullptr;
+    QScrollArea* listArea_ = nullptr;
+    QListView* rows_ = nullptr;
+    QLabel* total_ = nullptr;
+    QPushButton* quit_ = nullptr;
+    QElapsedTimer sinceHidden_;
+};
+
+} // namespace corvel

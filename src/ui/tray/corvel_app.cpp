@@ -1,0 +1,134 @@
+#include "corvel_app.h"
+
+#include "desktop_applications.h"
+#include "formatting.h"
+#include "popover_view.h"
+#include "status_notifier_item.h"
+#include "xembed_tray_item.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+namespace corvel {
+namespace {
+
+constexpr std::chrono::milliseconds trayPollInterval{2000};
+constexpr std::chrono::milliseconds watcherGraceTime{1500};
+
+QString labelFor(double totalCPU)
+{
+    return QString::fromStdString(formatCpuLabel(totalCPU));
+}
+
+} // namespace
+
+CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
+                     QObject* parent)
+    : QObject(parent), monitor_(std::move(sources)), notice_(std::move(notice)),
+      label_(labelFor(monitor_.totalCPU()))
+{
+    connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateLabel);
+
+    if (bus.isConnected()) {
+        statusNotifier_ = std::make_unique<StatusNotifierItem>(bus, label_);
+        connect(statusNotifier_.get(), &StatusNotifierItem::activationRequested, this,
+                [this](QPoint at) { togglePanel(QRect(at, QSize(1, 1))); });
+        connect(statusNotifier_.get(), &StatusNotifierItem::watcherAppeared, this, [this] {
+            watcherGrace_.stop();
+            chooseArea();
+        });
+        connect(statusNotifier_.get(), &StatusNotifierItem::watcherVanished, this,
+                [this] { watcherGrace_.start(); });
+        if (!statusNotifier_->publish())
+            statusNotifier_.reset();
+    }
+
+    trayPoll_.setInterval(trayPollInterval);
+    connect(&trayPoll_, &QTimer::timeout, this, [this] {
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            chooseArea();
+    });
+    watcherGrace_.setSingleShot(true);
+    watcherGrace_.setInterval(watcherGraceTime);
+    connect(&watcherGrace_, &QTimer::timeout, this, &CorvelApp::chooseArea);
+
+    chooseArea();
+}
+
+CorvelApp::~CorvelApp() = default;
+
+void CorvelApp::updateLabel()
+{
+    const QString text = labelFor(monitor_.totalCPU());
+    if (text == label_)
+        return;
+    label_ = text;
+    if (statusNotifier_)
+        statusNotifier_->setLabel(label_);
+    if (xembed_)
+        xembed_->setLabel(label_);
+}
+
+void CorvelApp::chooseArea()
+{
+    if (statusNotifier_ && statusNotifier_->watcherOnBus()) {
+        trayPoll_.stop();
+        if (xembed_)
+            xembed_->hide();
+        setArea(Area::statusNotifier);
+        return;
+    }
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        trayPoll_.stop();
+        if (!xembed_) {
+            xembed_ = std::make_unique<XEmbedTrayItem>(label_);
+            connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
+        }
+        xembed_->show();
+        setArea(Area::xembed);
+        return;
+    }
+    if (xembed_)
+        xembed_->hide();
+    setArea(Area::waiting);
+    trayPoll_.start();
+    if (!waitNoticeGiven_ && notice_) {
+        waitNoticeGiven_ = true;
+        notice_(QStringLiteral("waiting for a status area to show the item in (no "
+                               "StatusNotifierWatcher on the session bus and no system tray "
+                               "yet)"));
+    }
+}
+
+void CorvelApp::setArea(Area area)
+{
+    if (area == area_)
+        return;
+    area_ = area;
+    emit areaChanged(area);
+}
+
+void CorvelApp::togglePanel(const QRect& anchor)
+{
+    if (!panel_)
+        panel_ = std::make_unique<PopoverView>(monitor_);
+    panel_->toggleAnchored(anchor);
+}
+
+int runStatusItem(int& argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("corvel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Corvel"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    CorvelApp corvel(Monitor::systemSources(makeDesktopApplications()),
+                     QDBusConnection::sessionBus(), [](const QString& line) {
+                         const QByteArray text = line.toLocal8Bit();
+                         std::fprintf(stderr, "corvel: %s\n", text.constData());
+                     });
+    return QApplication::exec();
+}
+
+} // namespace corvel

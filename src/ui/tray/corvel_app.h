@@ -1,0 +1,71 @@
+#pragma once
+
+#include "monitor.h"
+
+#include <functional>
+#include <memory>
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+
+namespace corvel {
+
+class PopoverView;
+class StatusNotifierItem;
+class XEmbedTrayItem;
+
+// The running program: the one Monitor, the status item showing its total as "CPU 12%", and
+// the panel a click on the item opens. The item goes where the session has room for it: a
+// StatusNotifierItem when a watcher is on the bus, else an XEmbed tray icon, else nowhere
+// until one of the two appears.
+class CorvelApp final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Area { waiting, statusNotifier, xembed };
+    // Receives the one-line notes meant for the user's terminal.
+    using Notice = std::function<void(const QString&)>;
+
+    CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
+              QObject* parent = nullptr);
+    ~CorvelApp() override;
+
+    Monitor& monitor() { return monitor_; }
+    const QString& label() const { return label_; }
+    Area area() const { return area_; }
+    StatusNotifierItem* statusNotifierItem() const { return statusNotifier_.get(); }
+    // Null until the item is first clicked.
+    PopoverView* panel() const { return panel_.get(); }
+
+    // Shows the panel next to `anchor`, or hides it when it is showing.
+    void togglePanel(const QRect& anchor);
+
+signals:
+    void areaChanged(corvel::CorvelApp::Area area);
+
+private:
+    void updateLabel();
+    void chooseArea();
+    void setArea(Area area);
+
+    Monitor monitor_;
+    Notice notice_;
+    QString label_;
+    Area area_ = Area::waiting;
+    std::unique_ptr<StatusNotifierItem> statusNotifier_;
+    std::unique_ptr<XEmbedTrayItem> xembed_;
+    std::unique_ptr<PopoverView> panel_;
+    QTimer trayPoll_;     // while waiting: has a system tray appeared?
+    QTimer watcherGrace_; // after a watcher leaves: give a restarting one time to return
+    bool waitNoticeGiven_ = false;
+};
+
+// Builds the application object and the item and runs the event loop; returns its status.
+int runStatusItem(int& argc, char** argv);
+
+} // namespace corvel

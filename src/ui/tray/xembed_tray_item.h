@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+class QSystemTrayIcon;
+
+namespace corvel {
+
+// Our item in an XEmbed system tray (tint2, trayer, older panels), for sessions without a
+// StatusNotifierWatcher: the label drawn in the tray's square slot, the exact label as the
+// tooltip, and a click reported with the slot's place on the screen.
+class XEmbedTrayItem final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit XEmbedTrayItem(QString label, QObject* parent = nullptr);
+    ~XEmbedTrayItem() override;
+
+    void show();
+    void hide();
+    bool isVisible() const;
+
+    const QString& label() const { return label_; }
+    // Redraws the icon and the tooltip, only when the text changes.
+    void setLabel(const QString& label);
+
+signals:
+    // A plain click on the icon; `slot` is its area in global coordinates.
+    void clicked(QRect slot);
+
+private:
+    void ensureIcon();
+
+    QString label_;
+    std::unique_ptr<QSystemTrayIcon> icon_;
+};
+
+} // namespace corvel

@@ -1,0 +1,139 @@
+// The small decoders of outside text: /proc and cgroup files, X properties, the environment.
+#include "cgroup_apps.h"
+#include "desktop_environment.h"
+#include "window_props.h"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+namespace corvel {
+namespace {
+
+TEST(CgroupText, OwnCgroupPathAndUserService)
+{
+    EXPECT_EQ(unifiedCgroupPath("12:pids:/user.slice\n1:name=systemd:/x\n0::/user.slice/"
+                                "user-1000.slice/user@1000.service/app.slice/a.scope\n"),
+              "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope");
+    EXPECT_EQ(unifiedCgroupPath("0::/\n"), "/");
+    EXPECT_FALSE(unifiedCgroupPath("1:cpu:/\n"));
+    EXPECT_FALSE(unifiedCgroupPath(""));
+
+    const std::string path = "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope";
+    EXPECT_EQ(userServicePrefix(path, 1000), "/user.slice/user-1000.slice/user@1000.service");
+    EXPECT_FALSE(userServicePrefix(path, 100)) << "user@100.service is not user@1000.service";
+    EXPECT_FALSE(userServicePrefix("/user.slice/user@1000.services", 1000));
+    EXPECT_EQ(userServicePrefix("/user@0.service", 0), "/user@0.service");
+}
+
+TEST(CgroupText, ProcsAndMountInfo)
+{
+    EXPECT_EQ(parseCgroupProcs("1\n22\n333\n"), (std::vector<std::int32_t>{1, 22, 333}));
+    EXPECT_EQ(parseCgroupProcs("7\n\n-1\n0\nabc\n99999999999\n8"),
+              (std::vector<std::int32_t>{7, 8}));
+    EXPECT_TRUE(parseCgroupProcs("").empty());
+
+    const char* hybrid =
+        "30 22 0:27 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw,mode=755\n"
+        "39 30 0:36 / /sys/fs/cgroup/systemd rw,relatime - cgroup cgroup rw,name=systemd\n"
+        "40 30 0:37 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
+    EXPECT_EQ(cgroup2MountPoint(hybrid), "/sys/fs/cgroup/unified");
+    EXPECT_EQ(cgroup2MountPoint("29 23 0:26 / /sys/fs/cgroup rw,nosuid shared:4 - cgroup2 "
+                                "cgroup2 rw,nsdelegate\n"),
+              "/sys/fs/cgroup");
+    EXPECT_EQ(cgroup2MountPoint("1 2 0:1 / /a\\040b rw - cgroup2 none rw\n"), "/a b");
+    EXPECT_FALSE(cgroup2MountPoint("30 22 0:27 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n"));
+    EXPECT_FALSE(cgroup2MountPoint("garbage - cgroup2 x\n"));
+}
+
+TEST(WindowProps, WmClassAndPid)
+{
+    const auto both = decodeWmClass(std::string_view("navigator\0Firefox\0", 18));
+    EXPECT_EQ(both.instance, "navigator");
+    EXPECT_EQ(both.cls, "Firefox");
+    const auto unterminated = decodeWmClass(std::string_view("xterm\0XTerm", 11));
+    EXPECT_EQ(unterminated.cls, "XTerm");
+    const auto single = decodeWmClass("lonely");
+    EXPECT_EQ(single.instance, "lonely");
+    EXPECT_EQ(single.cls, "");
+    EXPECT_EQ(decodeWmClass(std::string_view("a\0\xff\0", 4)).cls, "\xEF\xBF\xBD");
+    EXPECT_EQ(decodeWmClass("").instance, "");
+
+    const std::uint32_t pid[] = {4242, 7};
+    EXPECT_EQ(decodeWmPid(pid), 4242);
+    const std::uint32_t zero[] = {0};
+    const std::uint32_t huge[] = {0x80000000u};
+    EXPECT_FALSE(decodeWmPid(zero));
+    EXPECT_FALSE(decodeWmPid(huge));
+    EXPECT_FALSE(decodeWmPid({}));
+}
+
+TEST(WindowProps, RoleFromTypeAndState)
+{
+    WindowAtoms atoms;
+    atoms.typeNormal = 10;
+    atoms.typeDialog = 11;
+    atoms.typeDock = 12;
+    atoms.typeDesktop = 13;
+    atoms.otherTypes = {14, 15};
+    atoms.stateSkipTaskbar = 20;
+    using V = std::vector<std::uint32_t>;
+    struct
+    {
+        V types, states;
+        WindowRole role;
+    } cases[] = {
+        {{}, {}, WindowRole::taskbar},
+        {{10}, {}, WindowRole::taskbar},
+        {{11}, {21}, WindowRole::taskbar},
+        {{10}, {21, 20}, WindowRole::skipsTaskbar},
+        {{12}, {}, WindowRole::shell},
+        {{13}, {20}, WindowRole::shell},
+        {{14}, {}, WindowRole::skipsTaskbar},
+        {{99, 12}, {}, WindowRole::shell},    // unknown types are passed over
+        {{10, 12}, {}, WindowRole::taskbar},  // the first known type decides
+        {{99}, {}, WindowRole::taskbar},
+        {{0}, {0}, WindowRole::taskbar},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(classifyWindow(c.types, c.states, atoms), c.role);
+    EXPECT_EQ(classifyWindow(V{0}, V{0}, WindowAtoms{}), WindowRole::taskbar)
+        << "atoms the server lacks match nothing";
+}
+
+TEST(Environment, XdgFoldersLocaleAndDisplay)
+{
+    std::map<std::string, std::string> vars = {
+        {"HOME", "/home/me"},
+        {"XDG_DATA_DIRS", "/usr/share/:relative:/var/lib/flatpak/exports/share::"},
+        {"LC_MESSAGES", "sr_RS.UTF-8@latin"},
+        {"LANG", "en_US.UTF-8"},
+        {"DISPLAY", ":1"},
+        {"XDG_CONFIG_HOME", ""},
+    };
+    const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
+        const auto it = vars.find(std::string(name));
+        return it == vars.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+    const DesktopEnvironment env = desktopEnvironmentFrom(lookup);
+    EXPECT_EQ(env.applicationFolders,
+              (std::vector<std::string>{"/home/me/.local/share/applications",
+                                        "/usr/share/applications",
+                                        "/var/lib/flatpak/exports/share/applications"}));
+    EXPECT_EQ(env.autostartFolders,
+              (std::vector<std::string>{"/home/me/.config/autostart", "/etc/xdg/autostart"}));
+    EXPECT_EQ(env.locale, "sr_RS.UTF-8@latin");
+    EXPECT_EQ(env.display, ":1");
+
+    vars = {{"XDG_DATA_HOME", "/data"}, {"LC_ALL", "de_DE"}, {"LC_MESSAGES", "fr_FR"}};
+    const DesktopEnvironment bare = desktopEnvironmentFrom(lookup);
+    EXPECT_EQ(bare.applicationFolders,
+              (std::vector<std::string>{"/data/applications", "/usr/local/share/applications",
+                                        "/usr/share/applications"}));
+    EXPECT_EQ(bare.autostartFolders, (std::vector<std::string>{"/etc/xdg/autostart"}));
+    EXPECT_EQ(bare.locale, "de_DE");
+    EXPECT_EQ(bare.display, "");
+}
+
+} // namespace
+} // namespace corvel

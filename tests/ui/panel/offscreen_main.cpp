@@ -1,0 +1,15 @@
+// Runs the tests on Qt's offscreen platform: no display, no window manager, no desktop state.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The icon theme and settings of whoever runs the tests stay out of them.
+    qputenv("XDG_DATA_DIRS", "/nonexistent");
+    qputenv("XDG_DATA_HOME", "/nonexistent");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
