@@ -5,28 +5,11 @@
 #include <exception>
 #include <utility>
 
-#include <QMetaObject>
-
-#if defined(__linux__)
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
+#include <QCoreApplication>
+#include <QEvent>
 
 namespace corvel {
 namespace {
-
-// Sampling should yield to the interface and to the user's work. On Linux a nice value set
-// with the thread's id applies to that thread alone.
-void lowerWorkerPriority()
-{
-#if defined(__linux__)
-    thread_local bool lowered = false;
-    if (!lowered) {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-        lowered = true;
-    }
-#endif
-}
 
 // What travels to the worker and back with one cycle.
 struct CycleJob
@@ -36,14 +19,29 @@ struct CycleJob
     Grouping result;
 };
 
+// Carries a finished cycle to the main thread. A posted event (rather than a queued functor)
+// is handed over under the event queue's lock and deleted by the receiving thread alone.
+class CycleDoneEvent final : public QEvent
+{
+public:
+    static QEvent::Type kind()
+    {
+        static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return registered;
+    }
+    explicit CycleDoneEvent(std::shared_ptr<CycleJob> finished)
+        : QEvent(kind()), job(std::move(finished))
+    {
+    }
+    std::shared_ptr<CycleJob> job;
+};
+
 } // namespace
 
 Monitor::Monitor(Sources sources, QObject* parent)
     : QObject(parent), cores_(sources.cores), snapshot_(std::move(sources.snapshot)),
       running_(std::move(sources.running))
 {
-    worker_.setMaxThreadCount(1);
-    worker_.setExpiryTimeout(-1); // keep the one worker thread instead of a new one per cycle
     refresh();
     if (sources.interval.count() > 0) {
         timer_.setInterval(sources.interval);
@@ -57,7 +55,7 @@ Monitor::~Monitor()
     timer_.stop();
     // A cycle in flight refers to this object until it has posted its result; the posted
     // result itself dies with the object.
-    worker_.waitForDone();
+    worker_.reset();
 }
 
 bool Monitor::refresh()
@@ -67,20 +65,23 @@ bool Monitor::refresh()
     auto job = std::make_shared<CycleJob>();
     job->snapshot = std::move(snapshot_);
     job->running = std::move(running_);
-    worker_.start([this, job] {
-        lowerWorkerPriority();
+    worker_->post([this, job] {
         try {
             job->result = runCycle(*job->snapshot, *job->running);
         } catch (const std::exception&) {
             job->result = {}; // a failed cycle publishes an empty list and 0
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, job] {
-                publish(std::move(job->result), std::move(job->snapshot), std::move(job->running));
-            },
-            Qt::QueuedConnection);
+        QCoreApplication::postEvent(this, new CycleDoneEvent(job));
     });
+    return true;
+}
+
+bool Monitor::event(QEvent* event)
+{
+    if (event->type() != CycleDoneEvent::kind())
+        return QObject::event(event);
+    CycleJob& job = *static_cast<CycleDoneEvent*>(event)->job;
+    publish(std::move(job.result), std::move(job.snapshot), std::move(job.running));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "attribution.h"
+#include "serial_worker.h"
 #include "sources.h"
 
 #include <chrono>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include <QObject>
-#include <QThreadPool>
 #include <QTimer>
 
 namespace corvel {
@@ -54,6 +54,9 @@ signals:
     void appsChanged();
     void totalCPUChanged();
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void publish(Grouping result, std::unique_ptr<ProcessSnapshotter> snapshot,
                  std::unique_ptr<RunningApplications> running);
@@ -64,7 +67,7 @@ private:
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
     std::unique_ptr<RunningApplications> running_;
-    QThreadPool worker_;
+    std::unique_ptr<SerialWorker> worker_ = std::make_unique<SerialWorker>();
 };
 
 } // namespace corvel

@@ -9,6 +9,9 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -201,6 +204,28 @@ TEST(Monitor, ASlowSnapshotMakesTicksSkipNeverOverlap)
         ASSERT_TRUE(published.wait(10000));
     std::lock_guard lock(script->mutex);
     EXPECT_EQ(script->mostInside, 1);
+}
+
+// Sampling yields to the interface: the worker thread runs at a nice value above ours.
+TEST(Monitor, SamplesBelowTheInterfacesPriority)
+{
+    auto script = std::make_shared<Script>();
+    Monitor monitor(sources(script, 1));
+    ASSERT_TRUE(waitForCycle(monitor));
+    const auto niceOf = [](const std::filesystem::path& stat) {
+        std::ifstream in(stat);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i) {
+        }
+        return std::stoi(field); // field 19: nice
+    };
+    const int mainNice = niceOf("/proc/thread-self/stat");
+    int lowered = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        lowered += niceOf(task.path() / "stat") > mainNice;
+    EXPECT_EQ(lowered, 1);
 }
 
 // Destroying the monitor waits for the cycle in flight; its result is dropped, not delivered
