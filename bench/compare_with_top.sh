@@ -39,6 +39,7 @@ descendants() {
 }
 cleanup() {
     local pid
+    exec 2>/dev/null # no job-killed notices
     for pid in $measured $top_pid; do
         # shellcheck disable=SC2046
         kill -KILL "$pid" $(descendants "$pid") 2>/dev/null || true

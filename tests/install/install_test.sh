@@ -76,15 +76,19 @@ tree_mode() {
     dpkg-deb -x "$deb" "$scratch/unpacked"
     check_prefix "$scratch/unpacked/usr"
 
-    # Every shared library the packaged program loads must come from a package it depends on.
-    local depends lib owner
+    # Every library the packaged program links directly must come from a package it depends
+    # on; what those libraries need in turn is their packages' business.
+    local bin=$scratch/unpacked/usr/bin/corvel depends soname lib owner
     depends=" $(dpkg-deb -f "$deb" Depends | tr ',|' '  ') "
-    while read -r lib; do
+    for soname in $(objdump -p "$bin" | awk '$1 == "NEEDED" { print $2 }'); do
+        lib=$(ldd "$bin" | awk -v so="$soname" '$1 == so && $2 == "=>" { print $3 }
+                                                 $1 ~ ("/" so "$") { print $1 }' | head -n1)
+        [[ -n $lib ]] || fail "corvel needs $soname, which is not installed"
         owner=$(dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null) ||
-            fail "$lib, loaded by corvel, belongs to no Debian package"
+            fail "$lib, linked by corvel, belongs to no Debian package"
         owner=${owner%%:*}
-        [[ $depends == *" $owner "* ]] || fail "Depends lacks $owner (for $lib):$depends"
-    done < <(ldd "$scratch/unpacked/usr/bin/corvel" | sed -n 's/.*=> \(\/[^ ]*\).*/\1/p')
+        [[ $depends == *" $owner "* ]] || fail "Depends lacks $owner (for $soname):$depends"
+    done
     echo "package ok: $(basename "$deb"), Depends: $(dpkg-deb -f "$deb" Depends)"
 }
 
