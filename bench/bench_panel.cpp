@@ -5,6 +5,7 @@
 #include "usage_model.h"
 
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,8 +16,6 @@
 #include <QPainter>
 #include <QStyleOptionViewItem>
 #include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -89,11 +88,14 @@ void BM_ApplyPublication(benchmark::State& state)
     const auto& rounds = fixture().rounds;
     corvel::UsageModel model;
     model.apply(rounds.back());
+    int moves = 0;
+    QObject::connect(&model, &QAbstractItemModel::rowsMoved, [&] { ++moves; });
     std::size_t n = 0;
     for (auto _ : state) {
         model.apply(rounds[n++ % rounds.size()]);
         benchmark::DoNotOptimize(model.rowCount());
     }
+    state.counters["moves"] = benchmark::Counter(moves, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ApplyPublication)->Unit(benchmark::kMicrosecond);
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <numbers>
 
+#include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPaintDevice>
 #include <QRect>
 
 namespace corvel {

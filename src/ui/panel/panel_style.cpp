@@ -1,6 +1,7 @@
 #include "panel_style.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -14,7 +15,7 @@ QFont scaled(const QFont& base, double factor)
     if (base.pointSizeF() > 0)
         font.setPointSizeF(base.pointSizeF() * factor);
     else if (base.pixelSize() > 0)
-        font.setPixelSize(std::max(1, static_cast<int>(base.pixelSize() * factor + 0.5)));
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(base.pixelSize() * factor))));
     return font;
 }
 

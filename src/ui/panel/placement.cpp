@@ -13,8 +13,7 @@ int clampSpan(int start, int length, int low, int high)
 
 } // namespace
 
-ScreenPoint placePanel(const ScreenRect& anchor, int width, int height,
-                       const ScreenRect& available)
+ScreenPoint placePanel(const ScreenRect& anchor, int width, int height, const ScreenRect& available)
 {
     const int top = available.y;
     const int bottom = available.y + available.height;
@@ -22,11 +21,10 @@ ScreenPoint placePanel(const ScreenRect& anchor, int width, int height,
     const int x = anchor.x + anchor.width / 2 - width / 2;
     const int below = anchor.y + anchor.height;
     const int above = anchor.y - height;
-    int y = below;
-    if (below + height > bottom && above >= top)
-        y = above;
-    else if (below + height > bottom && bottom - below < anchor.y - top)
-        y = above; // fits on neither side: take the roomier one, then clamp
+    // Below when it fits; else above when that fits, or when above is the roomier side.
+    const bool fitsBelow = below + height <= bottom;
+    const bool takeAbove = !fitsBelow && (above >= top || bottom - below < anchor.y - top);
+    const int y = takeAbove ? above : below;
 
     return {clampSpan(x, width, available.x, available.x + available.width),
             clampSpan(y, height, top, bottom)};

@@ -103,6 +103,7 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     listArea_->viewport()->setAutoFillBackground(false);
     rows_->viewport()->setAutoFillBackground(false);
     listArea_->viewport()->installEventFilter(this);
+    rows_->viewport()->installEventFilter(this);
     column->addWidget(listArea_);
     column->addWidget(divider(this));
 
@@ -187,6 +188,11 @@ bool PopoverView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == listArea_->viewport() && event->type() == QEvent::Resize)
         alignHeader();
+    // The list view never scrolls itself: the wheel over it scrolls the list area.
+    if (watched == rows_->viewport() && event->type() == QEvent::Wheel) {
+        QCoreApplication::sendEvent(listArea_->viewport(), event);
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -26,6 +26,7 @@ public:
     static constexpr int panelWidth = 380;
     static constexpr int listHeight = 360;
 
+    // `monitor` must outlive the panel.
     explicit PopoverView(Monitor& monitor, QWidget* parent = nullptr);
     ~PopoverView() override;
 

@@ -28,8 +28,6 @@ public:
     // The height of every row for text in `font`.
     int rowHeightFor(const QFont& font) const;
 
-    IconCache& icons() const { return icons_; }
-
 private:
     struct Fonts
     {

@@ -12,11 +12,12 @@ namespace {
 // `values`, which are distinct.
 void markLongestIncreasing(const std::vector<int>& values, std::vector<char>& stable)
 {
-    std::vector<int> tails;                     // index into values of the smallest tail per length
+    std::vector<int> tails; // index into values of the smallest tail per length
     std::vector<int> previous(values.size(), -1); // predecessor of each element in its run
     for (int i = 0; i < static_cast<int>(values.size()); ++i) {
-        const auto it = std::lower_bound(tails.begin(), tails.end(), values[i],
-                                         [&](int index, int value) { return values[index] < value; });
+        const auto it =
+            std::lower_bound(tails.begin(), tails.end(), values[i],
+                             [&](int index, int value) { return values[index] < value; });
         if (it != tails.begin())
             previous[i] = *(it - 1);
         if (it == tails.end())

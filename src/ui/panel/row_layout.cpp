@@ -12,8 +12,8 @@ RowGeometry layoutRow(const QRect& row, int nameWidth, int countWidth)
     RowGeometry g;
     g.icon = QRect(content.left(), content.top() + (content.height() - iconSize) / 2, iconSize,
                    iconSize);
-    g.memory = QRect(content.right() + 1 - memoryWidth, content.top(), memoryWidth,
-                     content.height());
+    g.memory =
+        QRect(content.right() + 1 - memoryWidth, content.top(), memoryWidth, content.height());
     g.cpu = QRect(g.memory.left() - gap - cpuWidth, content.top(), cpuWidth, content.height());
 
     // Name and count, then a gap, the (possibly empty) spacer and another gap before the CPU.

@@ -7,9 +7,9 @@
 namespace corvel {
 
 namespace rowmetrics {
-inline constexpr int inset = 12;   // from the list's leading and trailing edges
-inline constexpr int padding = 2;  // above and below
-inline constexpr int gap = 8;      // between adjacent parts
+inline constexpr int inset = 12;  // from the list's leading and trailing edges
+inline constexpr int padding = 2; // above and below
+inline constexpr int gap = 8;     // between adjacent parts
 inline constexpr int iconSize = 20;
 inline constexpr int cpuWidth = 60;
 inline constexpr int memoryWidth = 70;

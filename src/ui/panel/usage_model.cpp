@@ -11,7 +11,8 @@ namespace {
 
 bool sameFigures(const AppUsage& a, const AppUsage& b)
 {
-    const bool sameIcon = a.icon == b.icon || (a.icon && b.icon && a.icon->nameOrPath == b.icon->nameOrPath);
+    const bool sameIcon =
+        a.icon == b.icon || (a.icon && b.icon && a.icon->nameOrPath == b.icon->nameOrPath);
     return sameIcon && a.cpu == b.cpu && a.memoryKB == b.memoryKB &&
            a.processCount == b.processCount && a.name == b.name;
 }

@@ -41,7 +41,7 @@ namespace {
 
 class FeedSnapshotter final : public ProcessSnapshotter
 {
-public:
+  public:
     explicit FeedSnapshotter(std::shared_ptr<FakeMonitor::Feed> feed) : feed_(std::move(feed)) {}
     std::vector<PSRow> take() override
     {
@@ -49,13 +49,13 @@ public:
         return feed_->rows;
     }
 
-private:
+  private:
     std::shared_ptr<FakeMonitor::Feed> feed_;
 };
 
 class FeedApplications final : public RunningApplications
 {
-public:
+  public:
     explicit FeedApplications(std::shared_ptr<FakeMonitor::Feed> feed) : feed_(std::move(feed)) {}
     std::vector<RunningAppRef> list() override
     {
@@ -63,13 +63,14 @@ public:
         return feed_->running;
     }
 
-private:
+  private:
     std::shared_ptr<FakeMonitor::Feed> feed_;
 };
 
 } // namespace
 
-FakeMonitor::FakeMonitor(const std::vector<FakeApp>& apps, double cores) : feed_(std::make_shared<Feed>())
+FakeMonitor::FakeMonitor(const std::vector<FakeApp>& apps, double cores)
+    : feed_(std::make_shared<Feed>())
 {
     feed_->set(apps);
     Monitor::Sources sources;

@@ -19,8 +19,7 @@ struct FakeApp
             std::int64_t processes_ = 1, std::string icon_ = {})
         : id(std::move(id_)), name(std::move(name_)), cpu(cpu_), memoryKB(memoryKB_),
           processes(processes_), icon(std::move(icon_))
-    {
-    }
+    {}
 
     std::string id;
     std::string name;

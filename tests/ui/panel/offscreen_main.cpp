@@ -1,7 +1,7 @@
 // Runs the tests on Qt's offscreen platform: no display, no window manager, no desktop state.
-#include <QApplication>
-
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 int main(int argc, char** argv)
 {

@@ -3,14 +3,14 @@
 #include "panel_style.h"
 #include "row_layout.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -75,7 +75,8 @@ TEST(PanelStyle, NumericFontHasEqualWidthDigits)
     QFont large = QApplication::font();
     large.setPointSizeF(31);
     EXPECT_TRUE(hasTabularDigits(tabularFont(large)));
-    EXPECT_LT(QFontMetrics(caption2Font(large)).height(), QFontMetrics(captionFont(large)).height());
+    EXPECT_LT(QFontMetrics(caption2Font(large)).height(),
+              QFontMetrics(captionFont(large)).height());
     EXPECT_LT(QFontMetrics(captionFont(large)).height(), QFontMetrics(large).height());
 }
 
@@ -91,7 +92,7 @@ QColor paintedAt(IconCache& cache, const QString& key, QPoint at)
 
 class IconCacheTest : public testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());

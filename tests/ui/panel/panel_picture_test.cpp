@@ -5,6 +5,8 @@
 #include "row_layout.h"
 #include "usage_model.h"
 
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
 #include <QIcon>
@@ -13,8 +15,6 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -49,7 +49,8 @@ TEST(PanelPicture, SampleRows)
     index.write("[Icon Theme]\nName=picturetest\nDirectories=48x48/apps\n\n"
                 "[48x48/apps]\nSize=48\nType=Fixed\n");
     index.close();
-    ASSERT_TRUE(appIcon({48, 48}, QColor(0x2a, 0x6f, 0xdb), 'W').save(theme + "/48x48/apps/web.png"));
+    ASSERT_TRUE(
+        appIcon({48, 48}, QColor(0x2a, 0x6f, 0xdb), 'W').save(theme + "/48x48/apps/web.png"));
     QIcon::setThemeSearchPaths({dir.filePath("icons")});
     QIcon::setThemeName("picturetest");
     const QString editor = dir.filePath("editor.png");
@@ -65,7 +66,8 @@ TEST(PanelPicture, SampleRows)
          wide.toStdString()},
         {"org.example.Editor", "Text Editor", 12.4, 759808, 1, editor.toStdString()},
         {"org.example.Term", "Terminal", 0.5, 61440, 2, ""},
-        {"org.example.Missing", "Icon Missing", 0.3, 20480, 1, dir.filePath("gone.png").toStdString()},
+        {"org.example.Missing", "Icon Missing", 0.3, 20480, 1,
+         dir.filePath("gone.png").toStdString()},
     };
     for (int i = 0; i < 20; ++i)
         apps.push_back({"org.example.Helper" + std::to_string(i), "Helper " + std::to_string(i),
@@ -77,8 +79,8 @@ TEST(PanelPicture, SampleRows)
 
     const QImage picture = panel.grab().toImage();
     const QByteArray buildDir = qgetenv("CORVEL_TEST_BUILD_DIR");
-    const QString folder = (buildDir.isEmpty() ? QDir::currentPath() : QString(buildDir)) +
-                           "/screenshots";
+    const QString folder =
+        (buildDir.isEmpty() ? QDir::currentPath() : QString(buildDir)) + "/screenshots";
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString file = folder + "/panel.png";
     ASSERT_TRUE(picture.save(file));
@@ -95,8 +97,8 @@ TEST(PanelPicture, SampleRows)
     ASSERT_EQ(panel.model().index(0, 0).data().toString().left(8).toStdString(), "Renderer");
     ASSERT_EQ(panel.model().index(3, 0).data().toString().toStdString(), "Terminal");
     const QRect wideCell = cellOf(0);
-    for (const QPoint corner : {wideCell.topLeft(), wideCell.bottomRight(), wideCell.topRight(),
-                                wideCell.bottomLeft()})
+    for (const QPoint corner :
+         {wideCell.topLeft(), wideCell.bottomRight(), wideCell.topRight(), wideCell.bottomLeft()})
         EXPECT_EQ(picture.pixelColor(corner), QColor(0xf0, 0x80, 0x20));
     // Row 3 (Terminal) has no icon: a dimmed gear, leaving the cell's edges to the background.
     const QRect gearCell = cellOf(3);

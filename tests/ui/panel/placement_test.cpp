@@ -26,10 +26,14 @@ TEST(Placement, KeepsThePanelInsideTheAvailableArea)
         {"bottom bar: above the item", {1000, 1052, 24, 28}, {0, 0, 1920, 1052}, {822, 592}},
         {"item at the right end: clamped left", {1900, 0, 20, 28}, {0, 28, 1920, 1052}, {1540, 28}},
         {"item at the left end: clamped right", {0, 1052, 22, 28}, {0, 0, 1920, 1052}, {0, 592}},
-        {"left bar: beside, clamped down from the top", {0, 10, 28, 28}, {28, 0, 1892, 1080},
+        {"left bar: beside, clamped down from the top",
+         {0, 10, 28, 28},
+         {28, 0, 1892, 1080},
          {28, 38}},
         {"second screen to the right", {2900, 1060, 20, 20}, {1920, 0, 1920, 1060}, {2720, 600}},
-        {"no room either side: roomier side, clamped", {500, 400, 1, 1}, {0, 0, 1920, 700},
+        {"no room either side: roomier side, clamped",
+         {500, 400, 1, 1},
+         {0, 0, 1920, 700},
          {310, 0}},
     };
     for (const Case& c : cases) {

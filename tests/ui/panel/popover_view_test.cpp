@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
 
 #include <QApplication>
@@ -18,8 +19,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
+#include <QWheelEvent>
 
 namespace {
 
@@ -51,8 +51,10 @@ QRect inPanel(const QWidget* widget, const PopoverView& panel)
 
 class PanelTest : public testing::Test
 {
-protected:
-    explicit PanelTest(const std::vector<FakeApp>& apps = fewApps()) : fake(apps), panel(fake.monitor()) {}
+  protected:
+    explicit PanelTest(const std::vector<FakeApp>& apps = fewApps())
+        : fake(apps), panel(fake.monitor())
+    {}
 
     void showPanel()
     {
@@ -169,6 +171,20 @@ TEST_F(PanelTest, PaddingScrollsWithTheRows)
     EXPECT_EQ(inArea(1).height(), inArea(0).height());
 }
 
+TEST_F(PanelTest, WheelOverTheRowsScrollsTheList)
+{
+    ASSERT_TRUE(fake.publish(manyApps(40)));
+    showPanel();
+    auto* rows = part<QListView>("rows");
+    QScrollBar* bar = part<QScrollArea>("listArea")->verticalScrollBar();
+    ASSERT_EQ(bar->value(), 0);
+    const QPointF at(100, 50);
+    QWheelEvent wheel(at, rows->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(rows->viewport(), &wheel);
+    EXPECT_GT(bar->value(), 0);
+}
+
 TEST_F(PanelTest, HiddenPanelWaitsAndCatchesUp)
 {
     EXPECT_EQ(panel.model().rowCount(), 0);
@@ -197,8 +213,7 @@ TEST_F(PanelTest, OpensInsideTheScreenAndClosesOnEscapeOrSecondClick)
     const QRect anchor(available.right() - 10, available.bottom() - 5, 20, 20);
     panel.showAnchored(anchor);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
-    EXPECT_TRUE(available.contains(panel.frameGeometry()) ||
-                panel.height() > available.height());
+    EXPECT_TRUE(available.contains(panel.frameGeometry()) || panel.height() > available.height());
     EXPECT_EQ(panel.frameGeometry().right(), available.right());
 
     QTest::keyClick(&panel, Qt::Key_Escape);

@@ -1,12 +1,11 @@
 #include "row_diff.h"
 
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -45,8 +44,8 @@ Ids replay(Ids rows, const Ids& after, const std::vector<RowChange>& changes)
             EXPECT_LE(c.destination, size);
             std::string id = rows[c.first];
             rows.erase(rows.begin() + c.first);
-            rows.insert(rows.begin() + (c.destination > c.first ? c.destination - 1 : c.destination),
-                        id);
+            rows.insert(
+                rows.begin() + (c.destination > c.first ? c.destination - 1 : c.destination), id);
             break;
         }
         case RowChange::Kind::reset:
@@ -129,7 +128,8 @@ TEST(RowDiff, RandomPublicationsReplayExactly)
         after.resize(after.size() - drop);
         const int add = static_cast<int>(random() % 8);
         for (int i = 0; i < add; ++i)
-            after.insert(after.begin() + random() % (after.size() + 1), "app" + std::to_string(next++));
+            after.insert(after.begin() + random() % (after.size() + 1),
+                         "app" + std::to_string(next++));
         const std::vector<RowChange> changes = diff(rows, after);
         ASSERT_EQ(replay(rows, after, changes), after) << "round " << round;
         EXPECT_LE(count(changes).moves, static_cast<int>(after.size()));

@@ -1,12 +1,12 @@
 #include "fake_monitor.h"
 #include "usage_model.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractItemModelTester>
 #include <QPersistentModelIndex>
 #include <QSignalSpy>
 #include <QStringList>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -55,7 +55,9 @@ TEST(UsageModel, FollowsPublicationsWithoutReset)
         // Delta arrives in the middle, Beta leaves.
         {{"a", "Alpha", 20, 1000}, {"c", "Gamma", 40, 1000}, {"d", "Delta", 30, 1000, 3}},
         // Reversed, and Epsilon arrives at the end.
-        {{"a", "Alpha", 50, 1000}, {"c", "Gamma", 10, 1000}, {"d", "Delta", 30, 1000, 3},
+        {{"a", "Alpha", 50, 1000},
+         {"c", "Gamma", 10, 1000},
+         {"d", "Delta", 30, 1000, 3},
          {"e", "Epsilon", 1, 1000}},
         // Nothing left, then one again.
         {},
@@ -90,7 +92,8 @@ TEST(UsageModel, AnnouncesOnlyTheRowsWhoseFiguresChanged)
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy structure(&model, &QAbstractItemModel::layoutChanged);
 
-    ASSERT_TRUE(fake.publish({{"a", "Alpha", 30, 1000}, {"b", "Beta", 20, 2048}, {"c", "Gamma", 10, 1000}}));
+    ASSERT_TRUE(fake.publish(
+        {{"a", "Alpha", 30, 1000}, {"b", "Beta", 20, 2048}, {"c", "Gamma", 10, 1000}}));
     model.apply(fake.monitor().apps());
     ASSERT_EQ(changes.count(), 1);
     EXPECT_EQ(changes[0][0].value<QModelIndex>().row(), 1);
@@ -99,27 +102,6 @@ TEST(UsageModel, AnnouncesOnlyTheRowsWhoseFiguresChanged)
     model.apply(fake.monitor().apps()); // the same publication again
     EXPECT_EQ(changes.count(), 1);
     EXPECT_EQ(structure.count(), 0);
-}
-
-TEST(UsageModel, TextsOfARow)
-{
-    FakeMonitor fake({{"big", "Renderer", 250, 1572864, 4}, {"one", "Editor", 12.34, 512000, 1},
-                      {"two", "Viewer", 0, 0, 2}});
-    UsageModel model;
-    model.apply(fake.monitor().apps());
-    ASSERT_EQ(model.rowCount(), 3);
-    const QModelIndex big = model.index(0), one = model.index(1), two = model.index(2);
-    EXPECT_EQ(big.data().toString(), "Renderer");
-    EXPECT_EQ(big.data(UsageModel::CpuTextRole).toString(), "250.0%");
-    EXPECT_EQ(big.data(UsageModel::MemoryTextRole).toString(), "1.5 GB");
-    EXPECT_EQ(big.data(UsageModel::CountTextRole).toString(), "4");
-    EXPECT_EQ(one.data(UsageModel::CpuTextRole).toString(), "12.3%");
-    EXPECT_EQ(one.data(UsageModel::MemoryTextRole).toString(), "500 MB");
-    // The count shows from 2 processes on.
-    EXPECT_EQ(one.data(UsageModel::CountTextRole).toString(), "");
-    EXPECT_EQ(two.data(UsageModel::CountTextRole).toString(), "2");
-    EXPECT_EQ(two.data(UsageModel::CpuTextRole).toString(), "0.0%");
-    EXPECT_EQ(two.data(UsageModel::MemoryTextRole).toString(), "0 MB");
 }
 
 } // namespace
