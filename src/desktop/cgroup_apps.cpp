@@ -55,14 +55,49 @@ std::vector<std::string> subfolders(const std::string& folder)
     return names;
 }
 
-void collectPids(const std::string& folder, int depth, std::vector<std::int32_t>& pids)
+std::string readFileAt(int folderFd, const char* name)
 {
-    for (std::int32_t pid : parseCgroupProcs(readFile(folder + "/cgroup.procs")))
-        pids.push_back(pid);
-    if (depth >= maxWalkDepth)
+    std::string text;
+    const int fd = ::openat(folderFd, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
+// The processes of a cgroup and of all its sub-cgroups. Syscalls are most of the cost of a
+// cycle, so files are opened relative to their folder, and a folder whose link count says it
+// has no subfolders (cgroupfs and tmpfs count 2 + subfolders) is not listed at all.
+void collectPids(int parentFd, const char* name, int depth, std::vector<std::int32_t>& pids)
+{
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return;
-    for (const std::string& name : subfolders(folder))
-        collectPids(folder + "/" + name, depth + 1, pids);
+    for (std::int32_t pid : parseCgroupProcs(readFileAt(fd, "cgroup.procs")))
+        pids.push_back(pid);
+    struct stat st{};
+    const bool leaf = ::fstat(fd, &st) == 0 && st.st_nlink == 2;
+    if (leaf || depth >= maxWalkDepth) {
+        ::close(fd);
+        return;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view child = entry->d_name;
+        if (child == "." || child == "..")
+            continue;
+        if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN)
+            collectPids(::dirfd(dir), entry->d_name, depth + 1, pids);
+    }
+    ::closedir(dir);
 }
 
 std::string_view nextLine(std::string_view& text)
@@ -214,17 +249,20 @@ std::vector<UnitProcesses> CgroupApps::scan(Clock::time_point now)
 void CgroupApps::walk(const std::string& folder, int depth,
                       std::vector<UnitProcesses>& out) const
 {
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return;
     for (const std::string& name : subfolders(folder)) {
-        const std::string path = folder + "/" + name;
         if (auto unit = parseAppUnit(name)) {
             UnitProcesses found{std::move(*unit), name, {}};
-            collectPids(path, depth + 1, found.pids);
+            collectPids(folderFd, name.c_str(), depth + 1, found.pids);
             if (!found.pids.empty())
                 out.push_back(std::move(found));
         } else if (depth + 1 < maxWalkDepth) {
-            walk(path, depth + 1, out);
+            walk(folder + "/" + name, depth + 1, out);
         }
     }
+    ::close(folderFd);
 }
 
 } // namespace corvel

@@ -162,6 +162,8 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
             key = key.substr(0, open);
         }
         if (key == "Name") {
+            if (value.empty())
+                continue;
             std::size_t rank = keys.size(); // the unlocalized Name
             if (!keyLocale.empty()) {
                 rank = keys.size() + 1; // a locale we do not use
@@ -177,7 +179,7 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
         }
         if (!keyLocale.empty())
             continue;
-        if (key == "Icon" && !entry.icon)
+        if (key == "Icon" && !entry.icon && !value.empty())
             entry.icon = unescapeValue(value);
         else if (key == "Type")
             entry.application = value == "Application";
@@ -196,10 +198,6 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
         return std::nullopt;
     if (!entry.executable)
         entry.executable = std::move(tryExec);
-    if (entry.icon && entry.icon->empty())
-        entry.icon.reset();
-    if (entry.name && entry.name->empty())
-        entry.name.reset();
     return entry;
 }
 

@@ -157,6 +157,8 @@ bool isUuid(std::string_view text)
 // snap.<pkg>.<app>-<uuid>: snap and app names may hold "-", so the uuid is taken from the end.
 std::optional<AppUnit> parseSnapScope(std::string_view stem)
 {
+    if (stem.size() <= 5)
+        return std::nullopt;
     std::string_view rest = stem.substr(5);
     if (rest.size() > 37 && isUuid(rest.substr(rest.size() - 36)) && rest[rest.size() - 37] == '-')
         rest.remove_suffix(37);
@@ -198,6 +200,8 @@ std::optional<std::string> unescapeUnitPart(std::string_view part)
     std::string out;
     out.reserve(part.size());
     for (std::size_t i = 0; i < part.size(); ++i) {
+        if (part[i] == '\0')
+            return std::nullopt;
         if (part[i] != '\\') {
             out += part[i];
             continue;

@@ -26,7 +26,7 @@ struct AppUnit
 // malformed escapes and ids with characters a desktop file id cannot hold give nothing.
 std::optional<AppUnit> parseAppUnit(std::string_view unitName);
 
-// Undoes systemd's \xNN escaping; nothing for a malformed escape or an escaped NUL.
+// Undoes systemd's \xNN escaping; nothing for a malformed escape or a NUL, escaped or not.
 std::optional<std::string> unescapeUnitPart(std::string_view part);
 
 } // namespace corvel

@@ -153,7 +153,7 @@ private:
             return {};
         }
 
-        // Ask for every property of every window first, then collect: two round trips in all.
+        // Ask for every property of every window first, then collect: one round trip for all.
         struct Pending
         {
             xcb_get_property_cookie_t pid, wmClass, machine, type, state;

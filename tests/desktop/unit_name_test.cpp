@@ -86,6 +86,7 @@ const UnitCase unitCases[] = {
     {"app-gnome-foo\\x20bar-12.scope", nullptr},          // nor is a space
     {"snap.firefox-1234.scope", nullptr},                 // no app part
     {"snap..x-1234.scope", nullptr},
+    {"snap.scope", nullptr},
     {"dbus-1.2-org.x.App@0.service", nullptr},
     {"dbus-:1.x-org.x.App@0.service", nullptr},
     {"dbus-:1.2-org.x.App@zero.service", nullptr},

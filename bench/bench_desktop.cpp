@@ -1,0 +1,209 @@
+// Per-cycle cost of the desktop layer: listing the running applications of a desktop with
+// 300 application units holding 5000 processes, named by 500 desktop entries. The trees live
+// in a scratch folder (tmpfs when /dev/shm is there, as cgroupfs is memory too); one variant
+// reads 300 units made in the real cgroup2 hierarchy when that is permitted.
+
+#include "app_records.h"
+#include "cgroup_apps.h"
+#include "desktop_applications.h"
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvel;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int unitCount = 300;
+constexpr int processCount = 5000;
+constexpr int entryCount = 500;
+constexpr std::uint32_t benchUid = 1000;
+
+std::string scratchFolder()
+{
+    std::string pattern = (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
+                          "/corvel-bench-XXXXXX";
+    return ::mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+void writeFile(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+std::string unitName(int i)
+{
+    // Every fourth unit a Flatpak scope, every tenth a service, the rest launcher scopes.
+    const std::string id = "org.example.App" + std::to_string(i);
+    if (i % 10 == 0)
+        return "app-gnome-" + id + "@" + std::to_string(1000 + i) + ".service";
+    if (i % 4 == 0)
+        return "app-flatpak-" + id + "-" + std::to_string(2000 + i) + ".scope";
+    return "app-gnome-" + id + "-" + std::to_string(3000 + i) + ".scope";
+}
+
+// 300 units with 5000 processes among them (some in nested sub-cgroups), session and
+// background slices beside them, and 500 desktop entries in two folders.
+struct Fixture
+{
+    std::string root = scratchFolder();
+
+    Fixture()
+    {
+        const fs::path service = fs::path(root) / "cgroup/user.slice/user-1000.slice/user@1000.service";
+        int pid = 10000;
+        for (int u = 0; u < unitCount; ++u) {
+            const fs::path unit = service / "app.slice" / unitName(u);
+            const int here = processCount / unitCount + (u < processCount % unitCount ? 1 : 0);
+            std::string top, nested;
+            for (int p = 0; p < here; ++p)
+                (p % 3 == 2 ? nested : top) += std::to_string(pid++) + "\n";
+            writeFile(unit / "cgroup.procs", top);
+            if (!nested.empty())
+                writeFile(unit / "renderer/cgroup.procs", nested);
+        }
+        for (const char* other : {"session.slice/org.gnome.Shell@x11.service",
+                                  "session.slice/pipewire.service", "background.slice/tracker.service",
+                                  "init.scope"})
+            writeFile(service / other / "cgroup.procs", "1\n");
+        for (int e = 0; e < entryCount; ++e) {
+            const std::string id = "org.example.App" + std::to_string(e);
+            writeFile(fs::path(root) / (e % 5 == 0 ? "home" : "usr") / "applications" / (id + ".desktop"),
+                      "[Desktop Entry]\nType=Application\nName=App " + std::to_string(e) +
+                          "\nName[de]=Anwendung\nIcon=" + id + "\nExec=/usr/bin/app" +
+                          std::to_string(e) + " %U\nCategories=Utility;\n");
+        }
+    }
+    ~Fixture()
+    {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    DesktopSources sources() const
+    {
+        DesktopSources s;
+        s.cgroupRoot = root + "/cgroup";
+        s.procRoot = root + "/proc";
+        s.uid = benchUid;
+        s.environment.applicationFolders = {root + "/home/applications", root + "/usr/applications"};
+        s.environment.locale = "de_DE.UTF-8";
+        return s;
+    }
+};
+
+// One cycle as the monitor runs it, entry index already built and unchanged.
+void BM_ListSteady(benchmark::State& state)
+{
+    Fixture fixture;
+    DesktopApplications apps(fixture.sources());
+    std::size_t records = apps.list().size();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(records = apps.list().size());
+    state.counters["records"] = static_cast<double>(records);
+}
+BENCHMARK(BM_ListSteady)->Unit(benchmark::kMillisecond);
+
+// The same with the folder check due every cycle (the index checks at most every 5 s).
+void BM_ListCheckingEntriesEveryCycle(benchmark::State& state)
+{
+    Fixture fixture;
+    DesktopSources sources = fixture.sources();
+    sources.indexTiming.checkEvery = {};
+    DesktopApplications apps(std::move(sources));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(apps.list().size());
+}
+BENCHMARK(BM_ListCheckingEntriesEveryCycle)->Unit(benchmark::kMillisecond);
+
+// Reading the units alone: folder walk and cgroup.procs.
+void BM_ScanUnits(benchmark::State& state)
+{
+    Fixture fixture;
+    CgroupApps cgroups(fixture.root + "/cgroup", fixture.root + "/proc", benchUid);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cgroups.scan(CgroupApps::Clock::now()).size());
+}
+BENCHMARK(BM_ScanUnits)->Unit(benchmark::kMillisecond);
+
+// Making the records alone, with and without last cycle's records to reuse.
+void BM_MakeRecords(benchmark::State& state)
+{
+    Fixture fixture;
+    CgroupApps cgroups(fixture.root + "/cgroup", fixture.root + "/proc", benchUid);
+    EntryIndex index({fixture.root + "/home/applications", fixture.root + "/usr/applications"}, true,
+                     "C", {});
+    index.refresh(EntryIndex::Clock::now());
+    AppSightings seen;
+    seen.units = cgroups.scan(CgroupApps::Clock::now());
+    seen.applications = &index.table();
+    RecordReuse reuse;
+    const bool reusing = state.range(0) != 0;
+    for (auto _ : state) {
+        if (!reusing)
+            reuse = RecordReuse{};
+        benchmark::DoNotOptimize(runningAppRecords(seen, reuse).size());
+    }
+}
+BENCHMARK(BM_MakeRecords)->Arg(0)->Arg(1)->ArgNames({"reuse"})->Unit(benchmark::kMillisecond);
+
+// A full read of 500 desktop entries: what a folder change (or the one-minute refresh) costs.
+void BM_RebuildEntryIndex(benchmark::State& state)
+{
+    Fixture fixture;
+    for (auto _ : state) {
+        EntryIndex index({fixture.root + "/home/applications", fixture.root + "/usr/applications"},
+                         true, "de_DE.UTF-8", {});
+        index.refresh(EntryIndex::Clock::now());
+        benchmark::DoNotOptimize(index.table().size());
+    }
+}
+BENCHMARK(BM_RebuildEntryIndex)->Unit(benchmark::kMillisecond);
+
+// 300 empty units in the real cgroup2 hierarchy, under a uid no one has: what kernfs costs.
+void BM_ScanRealCgroupUnits(benchmark::State& state)
+{
+    std::string mount;
+    {
+        std::ifstream in("/proc/self/mountinfo");
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        mount = cgroup2MountPoint(text).value_or("");
+    }
+    const std::uint32_t uid = 1'900'000'000u + static_cast<std::uint32_t>(::getpid());
+    const std::string u = std::to_string(uid);
+    const fs::path slice = fs::path(mount) / "user.slice" / ("user-" + u + ".slice");
+    const fs::path appSlice = slice / ("user@" + u + ".service") / "app.slice";
+    std::error_code error;
+    const bool hadUserSlice = fs::exists(fs::path(mount) / "user.slice");
+    if (mount.empty() || ::geteuid() != 0 || !fs::create_directories(appSlice, error)) {
+        state.SkipWithError("needs root and cgroup2 to make units");
+        return;
+    }
+    for (int u2 = 0; u2 < unitCount; ++u2)
+        fs::create_directory(appSlice / unitName(u2), error);
+    CgroupApps cgroups(mount, "/proc", uid);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cgroups.scan(CgroupApps::Clock::now()).size());
+    for (int u2 = 0; u2 < unitCount; ++u2)
+        ::rmdir((appSlice / unitName(u2)).c_str());
+    ::rmdir(appSlice.c_str());
+    ::rmdir(appSlice.parent_path().c_str());
+    ::rmdir(slice.c_str());
+    if (!hadUserSlice)
+        ::rmdir((fs::path(mount) / "user.slice").c_str());
+}
+BENCHMARK(BM_ScanRealCgroupUnits)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
