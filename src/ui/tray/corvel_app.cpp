@@ -24,8 +24,7 @@ QString labelFor(double totalCPU)
 
 } // namespace
 
-CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
-                     QObject* parent)
+CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice, QObject* parent)
     : QObject(parent), monitor_(std::move(sources)), notice_(std::move(notice)),
       label_(labelFor(monitor_.totalCPU()))
 {

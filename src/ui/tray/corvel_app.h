@@ -26,7 +26,7 @@ class CorvelApp final : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     enum class Area { waiting, statusNotifier, xembed };
     // Receives the one-line notes meant for the user's terminal.
     using Notice = std::function<void(const QString&)>;
@@ -45,10 +45,10 @@ public:
     // Shows the panel next to `anchor`, or hides it when it is showing.
     void togglePanel(const QRect& anchor);
 
-signals:
+  signals:
     void areaChanged(corvel::CorvelApp::Area area);
 
-private:
+  private:
     void updateLabel();
     void chooseArea();
     void setArea(Area area);

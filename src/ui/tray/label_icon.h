@@ -41,18 +41,17 @@ IconPixmapList labelIconPixmaps(const QString& label);
 // slot of any size gets sharp text instead of a scaled picture.
 class LabelIconEngine final : public QIconEngine
 {
-public:
+  public:
     explicit LabelIconEngine(QString label) : label_(std::move(label)) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State state) override;
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
                          qreal scale) override;
     QIconEngine* clone() const override { return new LabelIconEngine(label_); }
     QString key() const override { return QStringLiteral("corvel-label"); }
 
-private:
+  private:
     QString label_;
 };
 

@@ -6,8 +6,7 @@ namespace corvel {
 
 StatusNotifierAdaptor::StatusNotifierAdaptor(StatusNotifierItem& item)
     : QDBusAbstractAdaptor(&item), item_(item)
-{
-}
+{}
 
 IconPixmapList StatusNotifierAdaptor::iconPixmap() const
 {

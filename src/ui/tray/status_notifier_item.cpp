@@ -29,8 +29,7 @@ QString nextServiceName()
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), service_(nextServiceName()), label_(std::move(label)),
       icon_(labelIconPixmaps(label_)), adaptor_(nullptr), menu_(new StatusNotifierMenu(this)),
-      watcher_(QString::fromLatin1(watcherService), bus_,
-               QDBusServiceWatcher::WatchForOwnerChange)
+      watcher_(QString::fromLatin1(watcherService), bus_, QDBusServiceWatcher::WatchForOwnerChange)
 {
     registerStatusNotifierTypes();
     adaptor_ = new StatusNotifierAdaptor(*this);

@@ -21,7 +21,7 @@ class StatusNotifierItem final : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     static constexpr const char* watcherService = "org.kde.StatusNotifierWatcher";
     static constexpr const char* itemPath = "/StatusNotifierItem";
     static constexpr const char* menuPath = "/MenuBar";
@@ -51,14 +51,14 @@ public:
     // From the adaptor: a click, a menu choice, or an activation through the host.
     void requestActivation(QPoint at);
 
-signals:
+  signals:
     // Open or close the panel next to this global point.
     void activationRequested(QPoint at);
     void watcherAppeared();
     void watcherVanished();
     void registered();
 
-private:
+  private:
     void registerWithWatcher();
     void onWatcherOwnerChanged(const QString& newOwner);
 

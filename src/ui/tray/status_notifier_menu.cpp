@@ -36,9 +36,9 @@ bool StatusNotifierMenu::handleEvent(int id, const QString& eventId)
     return true;
 }
 
-DBusMenuAdaptor::DBusMenuAdaptor(StatusNotifierMenu& menu) : QDBusAbstractAdaptor(&menu), menu_(menu)
-{
-}
+DBusMenuAdaptor::DBusMenuAdaptor(StatusNotifierMenu& menu)
+    : QDBusAbstractAdaptor(&menu), menu_(menu)
+{}
 
 uint DBusMenuAdaptor::GetLayout(int parentId, int recursionDepth, const QStringList&,
                                 MenuLayoutItem& layout)

@@ -10,8 +10,7 @@ namespace corvel {
 
 XEmbedTrayItem::XEmbedTrayItem(QString label, QObject* parent)
     : QObject(parent), label_(std::move(label))
-{
-}
+{}
 
 XEmbedTrayItem::~XEmbedTrayItem() = default;
 

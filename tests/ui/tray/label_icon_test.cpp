@@ -37,8 +37,7 @@ TEST(LabelIcon, PixelsGoOutAsUnpremultipliedArgbInNetworkByteOrder)
     QImage image(2, 1, QImage::Format_ARGB32);
     image.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0xff));
     image.setPixel(1, 0, qRgba(0xff, 0x00, 0x00, 0x80)); // half-transparent red
-    const IconPixmap out =
-        toIconPixmap(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    const IconPixmap out = toIconPixmap(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
     ASSERT_EQ(out.width, 2);
     ASSERT_EQ(out.height, 1);
     ASSERT_EQ(out.argb.size(), 8);

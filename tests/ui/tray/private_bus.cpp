@@ -4,9 +4,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <filesystem>
-
+#include <fstream>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>

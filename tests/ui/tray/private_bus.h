@@ -10,7 +10,7 @@ namespace corvel::test {
 // the test process does.
 class PrivateBus
 {
-public:
+  public:
     PrivateBus();
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
@@ -20,7 +20,7 @@ public:
     const std::string& address() const { return address_; }
     const std::string& error() const { return error_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string address_;
     std::string error_;

@@ -8,10 +8,9 @@
 #include "status_notifier_types.h"
 #include "test_host.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <memory>
 
 #include <QApplication>
@@ -36,11 +35,14 @@ const QString itemPath = QStringLiteral("/StatusNotifierItem");
 // One busy process whose share the test sets before each cycle.
 class CannedSnapshot final : public ProcessSnapshotter
 {
-public:
+  public:
     explicit CannedSnapshot(std::shared_ptr<std::atomic<double>> cpu) : cpu_(std::move(cpu)) {}
-    std::vector<PSRow> take() override { return {PSRow{4242, 1, cpu_->load(), 2048, "/usr/bin/busy"}}; }
+    std::vector<PSRow> take() override
+    {
+        return {PSRow{4242, 1, cpu_->load(), 2048, "/usr/bin/busy"}};
+    }
 
-private:
+  private:
     std::shared_ptr<std::atomic<double>> cpu_;
 };
 
@@ -57,7 +59,7 @@ QString uniqueName(const char* prefix)
 
 class StatusItemTest : public ::testing::Test
 {
-protected:
+  protected:
     std::unique_ptr<CorvelApp> start()
     {
         Monitor::Sources sources;
@@ -148,7 +150,8 @@ TEST_F(StatusItemTest, ExportsTheItemsProperties)
     const QVariantMap props = host.properties(service, itemPath, itemInterface);
     ASSERT_FALSE(props.isEmpty());
 
-    EXPECT_EQ(props.value(QStringLiteral("Category")).toString(), QStringLiteral("ApplicationStatus"));
+    EXPECT_EQ(props.value(QStringLiteral("Category")).toString(),
+              QStringLiteral("ApplicationStatus"));
     EXPECT_EQ(props.value(QStringLiteral("Id")).toString(), QStringLiteral("corvel"));
     EXPECT_EQ(props.value(QStringLiteral("Title")).toString(), QStringLiteral("Corvel"));
     EXPECT_EQ(props.value(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
@@ -173,9 +176,9 @@ TEST_F(StatusItemTest, ExportsTheItemsProperties)
     EXPECT_EQ(icons[1].width, 44);
 
     // Hosts that introspect before they call find the methods with their D-Bus signatures.
-    const QDBusMessage xml = host.call(service, itemPath,
-                                       QStringLiteral("org.freedesktop.DBus.Introspectable"),
-                                       QStringLiteral("Introspect"));
+    const QDBusMessage xml =
+        host.call(service, itemPath, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                  QStringLiteral("Introspect"));
     const QString text = xml.arguments().value(0).toString();
     for (const char* fragment :
          {"<method name=\"Activate\">", "<method name=\"SecondaryActivate\">",
@@ -206,7 +209,7 @@ TEST_F(StatusItemTest, LabelFollowsTheTotalAndSignalsOnlyWhenItsTextChanges)
     {
         double total;
         const char* label;
-    } steps[] = {{0.0, "CPU 0%"},     {12.4, "CPU 12%"}, {12.3, "CPU 12%"}, {11.6, "CPU 12%"},
+    } steps[] = {{0.0, "CPU 0%"},    {12.4, "CPU 12%"},   {12.3, "CPU 12%"},   {11.6, "CPU 12%"},
                  {99.6, "CPU 100%"}, {100.0, "CPU 100%"}, {250.0, "CPU 100%"}, {0.4, "CPU 0%"}};
     for (const auto& step : steps) {
         cycle(*app, step.total);
@@ -246,8 +249,8 @@ TEST_F(StatusItemTest, MenuHasOneEntryThatOpensThePanel)
     const QString menu = QStringLiteral("com.canonical.dbusmenu");
     const QString path = QStringLiteral("/MenuBar");
 
-    const QDBusMessage layoutReply = host.call(service, path, menu, QStringLiteral("GetLayout"),
-                                               {0, -1, QStringList()});
+    const QDBusMessage layoutReply =
+        host.call(service, path, menu, QStringLiteral("GetLayout"), {0, -1, QStringList()});
     ASSERT_EQ(layoutReply.type(), QDBusMessage::ReplyMessage)
         << layoutReply.errorMessage().toStdString();
     const auto layout = qdbus_cast<MenuLayoutItem>(layoutReply.arguments().value(1));
@@ -257,10 +260,9 @@ TEST_F(StatusItemTest, MenuHasOneEntryThatOpensThePanel)
     EXPECT_FALSE(entry.properties.value(QStringLiteral("label")).toString().isEmpty());
     EXPECT_TRUE(entry.properties.value(QStringLiteral("enabled")).toBool());
 
-    const QDBusMessage clicked =
-        host.call(service, path, menu, QStringLiteral("Event"),
-                  {entry.id, QStringLiteral("clicked"),
-                   QVariant::fromValue(QDBusVariant(QVariant(0))), 0u});
+    const QDBusMessage clicked = host.call(
+        service, path, menu, QStringLiteral("Event"),
+        {entry.id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QVariant(0))), 0u});
     ASSERT_EQ(clicked.type(), QDBusMessage::ReplyMessage) << clicked.errorMessage().toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app->panel() && app->panel()->isVisible(); }, 5000));
 }

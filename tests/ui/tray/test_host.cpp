@@ -48,17 +48,15 @@ void TestWatcher::RegisterStatusNotifierHost(const QString&) {}
 
 TestHost::TestHost(const QString& address, const QString& connectionName)
     : name_(connectionName), bus_(QDBusConnection::connectToBus(address, connectionName))
-{
-}
+{}
 
 TestHost::~TestHost()
 {
     QDBusConnection::disconnectFromBus(name_);
 }
 
-QDBusMessage TestHost::call(const QString& service, const QString& path,
-                            const QString& interface, const QString& method,
-                            const QVariantList& args)
+QDBusMessage TestHost::call(const QString& service, const QString& path, const QString& interface,
+                            const QString& method, const QVariantList& args)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(args);
@@ -71,8 +69,9 @@ QDBusMessage TestHost::call(const QString& service, const QString& path,
 QVariantMap TestHost::properties(const QString& service, const QString& path,
                                  const QString& interface)
 {
-    const QDBusMessage reply = call(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                    QStringLiteral("GetAll"), {interface});
+    const QDBusMessage reply =
+        call(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+             QStringLiteral("GetAll"), {interface});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return {};
     return qdbus_cast<QVariantMap>(reply.arguments().constFirst());

@@ -21,7 +21,7 @@ class TestWatcher final : public QObject, protected QDBusContext
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
-public:
+  public:
     struct Registration
     {
         QString service; // what the item passed
@@ -38,15 +38,15 @@ public:
     QStringList items() const;
     int protocolVersion() const { return 0; }
 
-public slots:
+  public slots:
     void RegisterStatusNotifierItem(const QString& service);
     void RegisterStatusNotifierHost(const QString& service);
 
-signals:
+  signals:
     void StatusNotifierItemRegistered(const QString& service);
     void StatusNotifierHostRegistered();
 
-private:
+  private:
     QString name_;
     bool ok_ = false;
     QList<Registration> registrations_;
@@ -56,7 +56,7 @@ class TestHost final : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     TestHost(const QString& address, const QString& connectionName);
     ~TestHost() override;
 
@@ -65,22 +65,21 @@ public:
     // from this same thread).
     QDBusMessage call(const QString& service, const QString& path, const QString& interface,
                       const QString& method, const QVariantList& args = {});
-    QVariantMap properties(const QString& service, const QString& path,
-                           const QString& interface);
+    QVariantMap properties(const QString& service, const QString& path, const QString& interface);
     // Starts counting the item's signals.
     bool watchItem(const QString& service);
 
-    QStringList labels;   // XAyatanaNewLabel: label
-    QStringList guides;   // XAyatanaNewLabel: guide
+    QStringList labels; // XAyatanaNewLabel: label
+    QStringList guides; // XAyatanaNewLabel: guide
     int newToolTips = 0;
     int newIcons = 0;
 
-private slots:
+  private slots:
     void onNewLabel(const QString& label, const QString& guide);
     void onNewToolTip();
     void onNewIcon();
 
-private:
+  private:
     QString name_;
     QDBusConnection bus_;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# End to end on a real X server: Xvfb, openbox and tint2 (an XEmbed tray, no D-Bus watcher),
-# then Corvel; its tray icon is clicked, the panel checked and photographed, and Ctrl+Q must
-# end the program with status 0.
+# End to end on a real X server: Xvfb, openbox, Corvel, then tint2 (an XEmbed tray; no D-Bus
+# watcher on the bus). Corvel waits for the tray and docks into it; its icon is clicked, the
+# panel checked and photographed, and Ctrl+Q must end the program with status 0.
 #   tray_e2e.sh <corvel executable> <output folder>
 # Exits 77 (skipped) when a tool is missing. Every process started here is ended on exit.
 set -u
@@ -31,7 +31,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; [[ -f $work/corvel.err ]] && sed 's/^/corvel stderr: /' "$work/corvel.err"; exit 1; }
+trap "exit 1" INT TERM HUP PIPE # so that cleanup runs on those too
+fail() { echo "FAIL: $*"; for log in "$work"/*.log; do sed "s|^|$(basename "$log"): |" "$log"; done; [[ -f $work/corvel.err ]] && sed 's/^/corvel stderr: /' "$work/corvel.err"; exit 1; }
 
 # Polls `$@` every 0.1 s for up to $timeout seconds.
 until_true() {
@@ -51,7 +52,7 @@ export QT_QPA_PLATFORM=xcb
 # The X server, on whichever display is free.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-until_true 10 test -s "$work/display" || fail "Xvfb did not start"
+until_true 30 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=:$(head -1 "$work/display")
 
 # A session bus with no StatusNotifierWatcher on it, so the item has to use the tray.
@@ -61,18 +62,23 @@ cat >"$work/bus.conf" <<CONF
 CONF
 dbus-daemon --config-file="$work/bus.conf" --print-address=1 --nofork >"$work/bus.address" 2>/dev/null &
 pids+=($!)
-until_true 10 test -s "$work/bus.address" || fail "dbus-daemon did not start"
+until_true 30 test -s "$work/bus.address" || fail "dbus-daemon did not start"
 export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
 
 openbox --config-file "$here/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
 pids+=($!)
-tint2 -c "$here/tint2rc" >"$work/tint2.log" 2>&1 &
-pids+=($!)
-until_true 10 grep -q "systray started" "$work/tint2.log" || fail "tint2's tray did not start"
 
+# Corvel first: with no status area yet it must say once that it waits, then show up in the
+# tray as soon as tint2 provides one.
 "$corvel" >"$work/corvel.out" 2>"$work/corvel.err" &
 corvel_pid=$!
 pids+=($corvel_pid)
+# Generous waits throughout: the machines running this are shared and often busy.
+until_true 60 grep -q "waiting" "$work/corvel.err" || fail "Corvel did not say it waits"
+
+tint2 -c "$here/tint2rc" >"$work/tint2.log" 2>&1 &
+pids+=($!)
+until_true 60 grep -q "systray started" "$work/tint2.log" || fail "tint2's tray did not start"
 
 # The tray icon: Corvel's 22x22 window docked into tint2's tray at the bottom of the screen.
 geometry() { xwininfo -id "$1" 2>/dev/null; }
@@ -89,10 +95,10 @@ find_icon() {
     done
     return 1
 }
-until_true 20 find_icon || fail "no tray icon of Corvel's appeared"
+until_true 60 find_icon || fail "no tray icon of Corvel's appeared"
 ((icon_y > 700)) || fail "the icon is not in the bottom panel (y=$icon_y)"
 echo "tray icon at $icon_x,$icon_y"
-grep -q "waiting" "$work/corvel.err" && echo "note: Corvel waited for the tray"
+[[ $(grep -c "waiting" "$work/corvel.err") == 1 ]] || fail "Corvel said more than once that it waits"
 
 find_panel() {
     local w info
@@ -109,7 +115,7 @@ find_panel() {
 find_panel && fail "a panel showed before any click"
 
 xdotool mousemove --sync $((icon_x + 11)) $((icon_y + 11)) click 1
-until_true 10 find_panel || fail "clicking the icon showed no 380-wide panel"
+until_true 30 find_panel || fail "clicking the icon showed no 380-wide panel"
 echo "panel window $panel:"
 grep -E "Absolute|Width|Height|Override" <<<"$panel_info"
 
@@ -130,7 +136,7 @@ import -window root "$out/tray_e2e.png" || fail "no screenshot"
 echo "screenshot: $out/tray_e2e.png"
 
 xdotool key --clearmodifiers ctrl+q
-if ! until_true 10 bash -c "! kill -0 $corvel_pid 2>/dev/null"; then
+if ! until_true 30 bash -c "! kill -0 $corvel_pid 2>/dev/null"; then
     fail "Ctrl+Q did not end Corvel"
 fi
 wait "$corvel_pid"

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Measures the running program in a real X session (Xvfb, openbox, tint2's XEmbed tray, a
+# private session bus): resident memory after start and after opening the panel once, and
+# CPU time over a period with the panel closed and then open.
+#   bench/measure_running.sh [corvel executable] [seconds per period]
+# Defaults: build/release/src/corvel, 300 seconds. Needs the tools of the end-to-end test.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+corvel=${1:-$root/build/release/src/corvel}
+period=${2:-300}
+tray=$root/tests/ui/tray
+for tool in Xvfb openbox tint2 xdotool xwininfo dbus-daemon; do
+    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/corvel-measure-XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    sleep 0.5
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 1" INT TERM HUP PIPE # so that cleanup runs on those too
+wait_for() { local n=$(($1 * 10)); shift; while ((n-- > 0)); do "$@" && return 0; sleep 0.1; done; return 1; }
+
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+wait_for 30 test -s "$work/display" || { echo "no X server" >&2; exit 1; }
+export DISPLAY=:$(head -1 "$work/display")
+cat >"$work/bus.conf" <<CONF
+<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>
+CONF
+dbus-daemon --config-file="$work/bus.conf" --print-address=1 --nofork >"$work/bus" 2>/dev/null &
+pids+=($!)
+wait_for 30 test -s "$work/bus" || { echo "no bus" >&2; exit 1; }
+export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
+openbox --config-file "$tray/openbox-rc.xml" >/dev/null 2>&1 &
+pids+=($!)
+tint2 -c "$tray/tint2rc" >"$work/tint2.log" 2>&1 &
+pids+=($!)
+wait_for 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
+
+"$corvel" >/dev/null 2>"$work/corvel.err" &
+pid=$!
+pids+=($pid)
+
+rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; } # utime + stime
+hz=$(getconf CLK_TCK)
+window_sized() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname corvel 2>/dev/null); do
+        [[ $(xwininfo -id "$w" | awk -F': *' '$1 ~ /Width/ {print $2}') == "$1" ]] && {
+            found=$w
+            return 0
+        }
+    done
+    return 1
+}
+measure_cpu() {
+    local before after
+    before=$(cpu_ticks)
+    sleep "$period"
+    after=$(cpu_ticks)
+    awk -v t=$((after - before)) -v hz="$hz" -v s="$period" \
+        'BEGIN { printf "%.2f s of CPU in %d s = %.3f%% of one core", t / hz, s, 100 * t / hz / s }'
+}
+
+wait_for 60 window_sized 22 || { echo "no tray icon" >&2; exit 1; }
+icon=$found
+sleep 10
+echo "processes on this machine: $(find /proc -maxdepth 1 -name "[0-9]*" 2>/dev/null | wc -l), cores: $(nproc)"
+echo "resident after start:               $(rss_kb) KB"
+
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+xdotool mousemove --sync $((X + 11)) $((Y + 11)) click 1
+wait_for 30 window_sized 380 || { echo "no panel" >&2; exit 1; }
+sleep 10
+echo "resident with the panel open:       $(rss_kb) KB"
+xdotool key Escape
+sleep 5
+echo "resident after closing the panel:   $(rss_kb) KB"
+
+echo "panel closed: $(measure_cpu)"
+xdotool mousemove --sync $((X + 11)) $((Y + 11)) click 1
+wait_for 30 window_sized 380 || { echo "no panel the second time" >&2; exit 1; }
+echo "panel open:   $(measure_cpu)"
+echo "resident at the end:                $(rss_kb) KB"
