@@ -4,6 +4,7 @@
 #include "serial_worker.h"
 #include "sources.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -67,6 +68,7 @@ private:
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
     std::unique_ptr<RunningApplications> running_;
+    std::atomic<unsigned> handedOver_{0}; // orders each finished cycle before its publication
     std::unique_ptr<SerialWorker> worker_ = std::make_unique<SerialWorker>();
 };
 

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# What the program may touch, watched with strace -f over whole runs: `corvel --once`, and the
+# status item on a real X server (Xvfb, openbox, tint2's tray) with its panel opened once.
+#   - it starts no shell: the only programs executed are corvel itself and /bin/ps;
+#   - it opens no file for writing (only /dev/null, which the ps child's standard error gets);
+#   - its only sockets are local ones to the X display and the D-Bus session bus.
+#   promises_test.sh <corvel executable>
+# Exits 77 (skipped) when strace cannot trace here; the graphical run is skipped on its own
+# when a tool it needs is missing. Every process started here is ended on exit.
+set -u
+corvel=$1
+skip=77
+[[ -x $corvel ]] || { echo "no executable at $corvel"; exit 1; }
+command -v strace >/dev/null || { echo "skipped: strace is not installed"; exit $skip; }
+strace -qq -o /dev/null true 2>/dev/null || { echo "skipped: strace may not trace here"; exit $skip; }
+
+work=$(mktemp -d /tmp/corvel-promises-XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    sleep 0.3
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+until_true() {
+    local timeout=$1; shift
+    local tries=$((timeout * 10))
+    while ((tries-- > 0)); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+
+# Nothing from the machine's desktop: our own home, configuration, data and runtime folders.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
+export XDG_RUNTIME_DIR=$work/run XDG_CACHE_HOME=$work/home/.cache
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+printf '[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n' >"$XDG_DATA_HOME/applications/notes.desktop"
+unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+
+trace() { # trace <log> <command...>
+    local log=$1; shift
+    strace -f -qq -s 4096 -e trace=execve,open,openat,creat,socket,connect -o "$log" -- "$@"
+}
+
+# Every program executed, attempted or not (a search along PATH shows as failed attempts).
+check_execs() { # check_execs <log> <what>
+    local path
+    while read -r path; do
+        case $path in
+            "$corvel" | /bin/ps | /usr/bin/ps) ;;
+            *) fail "$2 executed $path" ;;
+        esac
+    done < <(sed -n 's/^[0-9]* *execve("\([^"]*\)".*/\1/p' "$1" | sort -u)
+}
+
+# Files opened for writing, attempted or not.
+check_writes() { # check_writes <log> <what>
+    local line path
+    while read -r line; do
+        path=$(sed -n 's/.*open[a-z]*([^"]*"\([^"]*\)".*/\1/p; s/.*creat("\([^"]*\)".*/\1/p' <<<"$line" | head -1)
+        [[ $path == /dev/null ]] && continue
+        fail "$2 opened for writing: $line"
+    done < <(grep -E '(open|openat)\(.*(O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|O_APPEND)|creat\(' "$1")
+}
+
+# Sockets: only AF_UNIX, and connected only to the allowed paths (abstract or not).
+check_sockets() { # check_sockets <log> <what> <allowed path>...
+    local log=$1 what=$2; shift 2
+    local line path allowed ok
+    while read -r line; do
+        fail "$what made a socket that is not local: $line"
+    done < <(grep -E '\bsocket\(' "$log" | grep -v 'socket(AF_UNIX')
+    while read -r line; do
+        path=$(sed -n 's/.*sun_path=@\{0,1\}"\([^"]*\)".*/\1/p' <<<"$line")
+        ok=0
+        for allowed in "$@"; do [[ $path == "$allowed" ]] && ok=1; done
+        ((ok)) || fail "$what connected to something else: $line"
+    done < <(grep -E '\bconnect\(' "$log")
+}
+
+echo "== corvel --once, without a display or a bus"
+trace "$work/once.log" "$corvel" --once >"$work/once.out" 2>"$work/once.err" || fail "corvel --once failed: $(cat "$work/once.err")"
+grep -q . "$work/once.out" || fail "corvel --once printed nothing"
+echo "$(grep -c execve "$work/once.log") execve, $(grep -cE 'open(at)?\(' "$work/once.log") opens, $(grep -c 'socket(' "$work/once.log") sockets traced"
+check_execs "$work/once.log" "corvel --once"
+check_writes "$work/once.log" "corvel --once"
+check_sockets "$work/once.log" "corvel --once" # no socket may be connected at all
+
+graphical_run() {
+    local tool
+    for tool in Xvfb dbus-daemon openbox tint2 xdotool xwininfo; do
+        command -v "$tool" >/dev/null || { echo "skipped the graphical run: $tool is not installed"; return 0; }
+    done
+    echo "== corvel's status item on Xvfb, with its panel opened"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    until_true 30 test -s "$work/display" || { fail "Xvfb did not start"; return; }
+    local display=$(head -1 "$work/display")
+    export DISPLAY=:$display
+    cat >"$work/bus.conf" <<CONF
+<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>
+CONF
+    dbus-daemon --config-file="$work/bus.conf" --print-address=1 --nofork >"$work/bus.address" 2>/dev/null &
+    pids+=($!)
+    until_true 30 test -s "$work/bus.address" || { fail "dbus-daemon did not start"; return; }
+    export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+    local bus_path=$(sed -n 's/.*unix:path=\([^,]*\).*/\1/p' <<<"$DBUS_SESSION_BUS_ADDRESS")
+    [[ -n $bus_path ]] || bus_path=$(sed -n 's/.*unix:abstract=\([^,]*\).*/\1/p' <<<"$DBUS_SESSION_BUS_ADDRESS")
+    openbox >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    local tint2rc=$(dirname "$0")/../ui/tray/tint2rc
+    tint2 -c "$tint2rc" >"$work/tint2.log" 2>&1 &
+    pids+=($!)
+    until_true 60 grep -q "systray started" "$work/tint2.log" || { fail "tint2's tray did not start"; return; }
+
+    QT_QPA_PLATFORM=xcb trace "$work/gui.log" "$corvel" >"$work/gui.out" 2>"$work/gui.err" &
+    local strace_pid=$!
+    pids+=($strace_pid)
+    local window=
+    find_window() { window=$(xdotool search --onlyvisible --classname corvel 2>/dev/null | head -1); [[ -n $window ]]; }
+    if until_true 60 find_window; then
+        local info=$(xwininfo -id "$window")
+        local x=$(awk -F': *' '/Absolute upper-left X/ {print $2}' <<<"$info")
+        local y=$(awk -F': *' '/Absolute upper-left Y/ {print $2}' <<<"$info")
+        xdotool mousemove --sync $((x + 5)) $((y + 5)) click 1
+        sleep 5 # the panel open over two sampling cycles
+        xdotool key --clearmodifiers ctrl+q
+    else
+        fail "no window of corvel's appeared: $(cat "$work/gui.err")"
+    fi
+    until_true 30 bash -c "! kill -0 $strace_pid 2>/dev/null" || kill "$strace_pid"
+    echo "$(grep -c execve "$work/gui.log") execve, $(grep -cE 'open(at)?\(' "$work/gui.log") opens, $(grep -c 'socket(' "$work/gui.log") sockets traced"
+    sed -n 's/.*connect(.*sun_path=\(@\{0,1\}"[^"]*"\).*= \(.*\)/connected to \1: \2/p' "$work/gui.log" | sort | uniq -c
+    check_execs "$work/gui.log" "the status item"
+    check_writes "$work/gui.log" "the status item"
+    check_sockets "$work/gui.log" "the status item" "/tmp/.X11-unix/X$display" "$bus_path"
+}
+graphical_run
+
+((failures == 0)) || { echo "$failures broken promises"; exit 1; }
+echo "every promise kept"
