@@ -13,7 +13,7 @@ namespace {
 std::string statLine(const std::string& pidAndComm, const std::string& tail = "")
 {
     return pidAndComm + " S 1 1234 1234 34816 -1 4194560 1130 0 0 0 250 75 0 0 20 0 1 0 "
-                        "98765 10412032 880 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 1 "
+                        "98765 10412032 880 18446744073709551615 1 1 140722 0 0 0 0 0 0 0 0 0 17 1 "
                         "0 0 0 0 0 0 0 0 0 0 0 0 0" +
            tail + "\n";
 }
@@ -31,6 +31,11 @@ TEST(ProcStatParse, ReadsTheFieldsTheSamplerUses)
     EXPECT_EQ(stat->stime, 75u);
     EXPECT_EQ(stat->startTime, 98765u);
     EXPECT_EQ(stat->rssPages, 880);
+    EXPECT_EQ(stat->startStack, 140722u); // moves with every exec
+    // Cut right after rss: still a process, its stack position unknown.
+    const auto shorter = parseProcStat(line.substr(0, line.find(" 18446744073709551615")));
+    ASSERT_TRUE(shorter);
+    EXPECT_EQ(shorter->startStack, 0u);
 }
 
 TEST(ProcStatParse, NameRunsToTheLastParenthesis)

@@ -37,9 +37,9 @@ constexpr double churnSeconds = 30;
 // this long before the process does, so neither a late exec nor the process's exit nor a
 // later reuse of its pid can blur the result.
 constexpr auto execMargin = 200ms;
-// The /proc reader rereads a command line when the process name changes, so an exec that
-// keeps the name goes unnoticed: such processes are counted and shown, not yet held to it.
-constexpr bool sameNameExecsAsserted = false;
+// The /proc reader notices an exec by a new name or a moved stack; an exec that keeps the
+// name is held to it too.
+constexpr bool sameNameExecsAsserted = true;
 
 enum class Shown { helper, sleep, self, other };
 

@@ -100,6 +100,13 @@ std::optional<ProcStat> parseProcStat(std::string_view text)
         if (!ok)
             return std::nullopt;
     }
+    // Field 28, the stack's start, is placed anew at random by every exec. Older or
+    // restricted views may lack it or show 0; then it simply tells nothing.
+    for (int number = 25; number <= 28; ++number) {
+        const std::string_view field = nextField(rest);
+        if (number == 28 && !toNumber(field, stat.startStack))
+            stat.startStack = 0;
+    }
     return stat;
 }
 

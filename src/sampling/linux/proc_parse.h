@@ -21,6 +21,7 @@ struct ProcStat
     std::uint64_t stime = 0;
     std::uint64_t startTime = 0; // since boot
     std::int64_t rssPages = 0;
+    std::uint64_t startStack = 0; // changes with every exec; 0 when not shown to us
 };
 
 // One stat line: "pid (comm) state ppid ... utime stime ... starttime vsize rss ...". The

@@ -108,10 +108,13 @@ void ProcSampler::sample(std::vector<PSRow>* rows)
             entry.rssRead = false;
         }
 
-        // An exec keeps pid and start time but renames; a zombie is shown as ps shows it.
+        // An exec keeps pid and start time, but renames the process or at least moves its
+        // stack; a zombie is shown as ps shows it.
         const bool zombie = stat->state == 'Z';
-        if (entry.comm != stat->comm || entry.zombie != zombie) {
+        if (entry.comm != stat->comm || entry.zombie != zombie ||
+            entry.startStack != stat->startStack) {
             entry.comm.assign(stat->comm);
+            entry.startStack = stat->startStack;
             entry.zombie = zombie;
             entry.commandRead = false;
         }

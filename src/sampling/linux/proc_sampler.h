@@ -56,7 +56,8 @@ private:
         std::int64_t rssPages = 0;   // statm's exact count at its last reading
         std::int64_t statRss = 0;    // stat's count at that time
         bool rssRead = false;
-        std::string comm;            // to notice an exec
+        std::string comm;            // with startStack, to notice an exec
+        std::uint64_t startStack = 0;
         std::string command;
         bool commandRead = false;
         bool recheckCommand = false; // young processes often rewrite their title
