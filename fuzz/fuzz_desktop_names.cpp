@@ -1,6 +1,6 @@
 // The small decoders of the desktop layer on arbitrary bytes: unit names, /proc/PID/cgroup,
-// cgroup.procs, mountinfo and WM_CLASS. Ids that come out hold only desktop-id characters,
-// pids are positive, and decoded text is valid UTF-8 without NULs.
+// cgroup.procs, mountinfo, WM_CLASS and _NET_WM_PID. Ids that come out hold only desktop-id
+// characters, pids are positive, and decoded text is valid UTF-8 without NULs.
 
 #include "cgroup_apps.h"
 #include "text_rules.h"
@@ -9,7 +9,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -53,6 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const corvel::WmClass names = corvel::decodeWmClass(input);
     for (const std::string* text : {&names.instance, &names.cls})
         if (!corvel::isValidUtf8(*text) || text->find('\0') != std::string::npos)
+            std::abort();
+
+    // _NET_WM_PID as CARDINALs of any count: a pid comes out only when it is plausible.
+    std::vector<std::uint32_t> words(size / 4);
+    if (!words.empty())
+        std::memcpy(words.data(), data, words.size() * 4);
+    if (const auto pid = corvel::decodeWmPid(words))
+        if (*pid <= 0 || words.empty() || static_cast<std::uint32_t>(*pid) != words[0])
             std::abort();
     return 0;
 }
