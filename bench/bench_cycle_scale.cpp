@@ -7,6 +7,7 @@
 #include "attribution.h"
 #include "cycle.h"
 #include "proc_sampler.h"
+#include "support/idle_children.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,40 +24,7 @@ namespace {
 
 constexpr int applicationRecords = 300;
 
-// Idle children, grown or shrunk to what each run asks for; they die with the benchmark.
-class IdlePool
-{
-public:
-    ~IdlePool() { resize(0); }
-    void resize(std::size_t count)
-    {
-        const pid_t parent = ::getpid();
-        while (pids_.size() < count) {
-            const pid_t pid = ::fork();
-            if (pid < 0)
-                return;
-            if (pid == 0) {
-                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                if (::getppid() != parent)
-                    ::_exit(0);
-                for (;;)
-                    ::pause();
-            }
-            pids_.push_back(pid);
-        }
-        while (pids_.size() > count) {
-            ::kill(pids_.back(), SIGKILL);
-            ::waitpid(pids_.back(), nullptr, 0);
-            pids_.pop_back();
-        }
-    }
-    const std::vector<pid_t>& pids() const { return pids_; }
-
-private:
-    std::vector<pid_t> pids_;
-};
-
-IdlePool pool;
+corvel::testing::IdleChildren pool;
 
 // 300 records as a desktop would report them: some own one of the idle children, the rest
 // name processes that are not there.

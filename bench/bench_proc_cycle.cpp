@@ -13,6 +13,7 @@
 
 #include "attribution.h"
 #include "proc_sampler.h"
+#include "support/idle_children.h"
 #include "snapshot.h"
 
 #include <algorithm>
@@ -55,43 +56,6 @@ double median(std::vector<double> values)
     const std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
-
-// Idle children that die with the benchmark even if it is killed.
-class IdleChildren
-{
-public:
-    explicit IdleChildren(int count)
-    {
-        const pid_t parent = ::getpid();
-        for (int i = 0; i < count; ++i) {
-            const pid_t pid = ::fork();
-            if (pid < 0) {
-                std::fprintf(stderr, "fork failed after %d children: %s\n", i,
-                             std::strerror(errno));
-                break;
-            }
-            if (pid == 0) {
-                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                if (::getppid() != parent)
-                    ::_exit(0);
-                for (;;)
-                    ::pause();
-            }
-            pids_.push_back(pid);
-        }
-    }
-    ~IdleChildren()
-    {
-        for (const pid_t pid : pids_)
-            ::kill(pid, SIGKILL);
-        for (const pid_t pid : pids_)
-            ::waitpid(pid, nullptr, 0);
-    }
-    std::size_t size() const { return pids_.size(); }
-
-private:
-    std::vector<pid_t> pids_;
-};
 
 // The floor: what any /proc reader must do at the least, with nothing kept between cycles.
 std::size_t bareRead()
@@ -182,7 +146,7 @@ struct LevelResult
 
 LevelResult runLevel(int extra, int rounds)
 {
-    IdleChildren children(extra);
+    corvel::testing::IdleChildren children(static_cast<std::size_t>(extra));
     LevelResult result;
     result.processes = processCount();
 

@@ -2,11 +2,9 @@
 #include "once.h"
 #include "options.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
-#include <sys/resource.h>
 
 namespace {
 
@@ -17,21 +15,6 @@ bool hasGraphicalSession()
         return value && *value;
     };
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
-}
-
-// A long-running sampler keeps /proc files open between cycles, bounded by a share of the
-// soft open-file limit; the usual soft limit of 1024 is a leftover of select(), which Qt does
-// not use, so take what the hard limit allows, within reason.
-void raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return;
-    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 8192);
-    if (limit.rlim_cur < wanted) {
-        limit.rlim_cur = wanted;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 } // namespace
@@ -61,6 +44,5 @@ int main(int argc, char** argv)
                    stderr);
         return status;
     }
-    raiseOpenFileLimit();
     return corvel::runStatusItem(argc, argv);
 }

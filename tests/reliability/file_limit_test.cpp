@@ -3,6 +3,7 @@
 // reader still list every process, and running out of descriptors costs only kept ones.
 
 #include "proc_sampler.h"
+#include "support/idle_children.h"
 #include "self_watch.h"
 #include "support/temp_dir.h"
 #include "watched_monitor.h"
@@ -26,42 +27,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int idleCount = 2000;
+constexpr std::size_t idleCount = 2000;
 constexpr rlim_t lowLimit = 64;
-
-// Idle children that die with this process even if it is killed.
-class IdleChildren
-{
-  public:
-    explicit IdleChildren(int count)
-    {
-        const pid_t parent = ::getpid();
-        for (int i = 0; i < count; ++i) {
-            const pid_t pid = ::fork();
-            if (pid < 0)
-                break;
-            if (pid == 0) {
-                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                if (::getppid() != parent)
-                    ::_exit(0);
-                for (;;)
-                    ::pause();
-            }
-            pids_.push_back(pid);
-        }
-    }
-    ~IdleChildren()
-    {
-        for (const pid_t pid : pids_)
-            ::kill(pid, SIGKILL);
-        for (const pid_t pid : pids_)
-            ::waitpid(pid, nullptr, 0);
-    }
-    int count() const { return static_cast<int>(pids_.size()); }
-
-  private:
-    std::vector<pid_t> pids_;
-};
 
 class LoweredFileLimit
 {
@@ -91,15 +58,15 @@ int childrenIn(const std::vector<PSRow>& rows)
 class FileLimit : public ::testing::Test
 {
   protected:
-    static void SetUpTestSuite() { children = new IdleChildren(idleCount); }
+    static void SetUpTestSuite() { children = new corvel::testing::IdleChildren(idleCount); }
     static void TearDownTestSuite() { delete children; }
-    static IdleChildren* children;
+    static corvel::testing::IdleChildren* children;
 };
-IdleChildren* FileLimit::children = nullptr;
+corvel::testing::IdleChildren* FileLimit::children = nullptr;
 
 TEST_F(FileLimit, MonitorListsEveryProcessAndHoldsNoMoreDescriptors)
 {
-    ASSERT_EQ(children->count(), idleCount);
+    ASSERT_EQ(children->size(), idleCount);
     TempDir dir;
     useOwnSession(dir.path());
     const LoweredFileLimit limit(lowLimit);

@@ -14,13 +14,7 @@ std::unique_ptr<ProcessSnapshotter> makeSystemSnapshotter()
     const UniqueFd self(::open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
     char probe[512];
     if (self.valid() && readFromStart(self.get(), probe, sizeof probe) > 0)
-    {
-        // Keeping stat and statm open between cycles halves the cost of an idle process's
-        // reading; the sampler holds at most a quarter of the open-file limit, and this many.
-        ProcSamplerOptions options;
-        options.maxKeptFiles = 1024;
-        return std::make_unique<ProcSampler>(options);
-    }
+        return std::make_unique<ProcSampler>();
     return std::make_unique<PSToolSnapshotter>();
 }
 
