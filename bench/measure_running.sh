@@ -24,28 +24,16 @@ cleanup() {
 }
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP PIPE # so that cleanup runs on those too
-wait_for() { local n=$(($1 * 10)); shift; while ((n-- > 0)); do "$@" && return 0; sleep 0.1; done; return 1; }
-
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$root/tests/support/x_session.sh"
+use_private_home
 unset WAYLAND_DISPLAY
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for 30 test -s "$work/display" || { echo "no X server" >&2; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-cat >"$work/bus.conf" <<CONF
-<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>
-CONF
-dbus-daemon --config-file="$work/bus.conf" --print-address=1 --nofork >"$work/bus" 2>/dev/null &
-pids+=($!)
-wait_for 30 test -s "$work/bus" || { echo "no bus" >&2; exit 1; }
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
+start_xvfb || { echo "no X server" >&2; exit 1; }
+start_private_bus || { echo "no bus" >&2; exit 1; }
 openbox --config-file "$tray/openbox-rc.xml" >/dev/null 2>&1 &
 pids+=($!)
 tint2 -c "$tray/tint2rc" >"$work/tint2.log" 2>&1 &
 pids+=($!)
-wait_for 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
+until_true 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
 
 "$corvel" >/dev/null 2>"$work/corvel.err" &
 pid=$!
@@ -73,7 +61,7 @@ measure_cpu() {
         'BEGIN { printf "%.2f s of CPU in %d s = %.3f%% of one core", t / hz, s, 100 * t / hz / s }'
 }
 
-wait_for 60 window_sized 22 || { echo "no tray icon" >&2; exit 1; }
+until_true 60 window_sized 22 || { echo "no tray icon" >&2; exit 1; }
 icon=$found
 sleep 10
 echo "processes on this machine: $(find /proc -maxdepth 1 -name "[0-9]*" 2>/dev/null | wc -l), cores: $(nproc)"
@@ -81,7 +69,7 @@ echo "resident after start:               $(rss_kb) KB"
 
 eval "$(xdotool getwindowgeometry --shell "$icon")"
 xdotool mousemove --sync $((X + 11)) $((Y + 11)) click 1
-wait_for 30 window_sized 380 || { echo "no panel" >&2; exit 1; }
+until_true 30 window_sized 380 || { echo "no panel" >&2; exit 1; }
 sleep 10
 echo "resident with the panel open:       $(rss_kb) KB"
 xdotool key Escape
@@ -90,6 +78,6 @@ echo "resident after closing the panel:   $(rss_kb) KB"
 
 echo "panel closed: $(measure_cpu)"
 xdotool mousemove --sync $((X + 11)) $((Y + 11)) click 1
-wait_for 30 window_sized 380 || { echo "no panel the second time" >&2; exit 1; }
+until_true 30 window_sized 380 || { echo "no panel the second time" >&2; exit 1; }
 echo "panel open:   $(measure_cpu)"
 echo "resident at the end:                $(rss_kb) KB"

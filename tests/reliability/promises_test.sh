@@ -26,17 +26,9 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-until_true() {
-    local timeout=$1; shift
-    local tries=$((timeout * 10))
-    while ((tries-- > 0)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-
-# Nothing from the machine's desktop: our own home, configuration, data and runtime folders.
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-export XDG_RUNTIME_DIR=$work/run XDG_CACHE_HOME=$work/home/.cache
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/../support/x_session.sh"
+use_private_home
+mkdir -p "$XDG_DATA_HOME/applications"
 printf '[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n' >"$XDG_DATA_HOME/applications/notes.desktop"
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
 
@@ -95,19 +87,9 @@ graphical_run() {
         command -v "$tool" >/dev/null || { echo "skipped the graphical run: $tool is not installed"; return 0; }
     done
     echo "== corvel's status item on Xvfb, with its panel opened"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    pids+=($!)
-    until_true 30 test -s "$work/display" || { fail "Xvfb did not start"; return; }
-    local display=$(head -1 "$work/display")
-    export DISPLAY=:$display
-    cat >"$work/bus.conf" <<CONF
-<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>
-CONF
-    dbus-daemon --config-file="$work/bus.conf" --print-address=1 --nofork >"$work/bus.address" 2>/dev/null &
-    pids+=($!)
-    until_true 30 test -s "$work/bus.address" || { fail "dbus-daemon did not start"; return; }
-    export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+    start_xvfb || { fail "Xvfb did not start"; return; }
+    local display=${DISPLAY#:}
+    start_private_bus || { fail "dbus-daemon did not start"; return; }
     local bus_path=$(sed -n 's/.*unix:path=\([^,]*\).*/\1/p' <<<"$DBUS_SESSION_BUS_ADDRESS")
     [[ -n $bus_path ]] || bus_path=$(sed -n 's/.*unix:abstract=\([^,]*\).*/\1/p' <<<"$DBUS_SESSION_BUS_ADDRESS")
     openbox >"$work/openbox.log" 2>&1 &

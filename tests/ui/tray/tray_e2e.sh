@@ -34,36 +34,14 @@ trap cleanup EXIT
 trap "exit 1" INT TERM HUP PIPE # so that cleanup runs on those too
 fail() { echo "FAIL: $*"; for log in "$work"/*.log; do sed "s|^|$(basename "$log"): |" "$log"; done; [[ -f $work/corvel.err ]] && sed 's/^/corvel stderr: /' "$work/corvel.err"; exit 1; }
 
-# Polls `$@` every 0.1 s for up to $timeout seconds.
-until_true() {
-    local timeout=$1; shift
-    local tries=$((timeout * 10))
-    while ((tries-- > 0)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-
-# Nothing from the machine's desktop: our own home, configuration and runtime folders.
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-export XDG_RUNTIME_DIR=$work/run XDG_CACHE_HOME=$work/home/.cache
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$here/../../support/x_session.sh"
+use_private_home
 unset WAYLAND_DISPLAY SESSION_MANAGER
 export QT_QPA_PLATFORM=xcb
 
-# The X server, on whichever display is free.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-until_true 30 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 "$work/display")
-
+start_xvfb || fail "Xvfb did not start"
 # A session bus with no StatusNotifierWatcher on it, so the item has to use the tray.
-cat >"$work/bus.conf" <<CONF
-<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>
-CONF
-dbus-daemon --config-file="$work/bus.conf" --print-address=1 --nofork >"$work/bus.address" 2>/dev/null &
-pids+=($!)
-until_true 30 test -s "$work/bus.address" || fail "dbus-daemon did not start"
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+start_private_bus || fail "dbus-daemon did not start"
 
 openbox --config-file "$here/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
 pids+=($!)
