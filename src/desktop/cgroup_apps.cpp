@@ -15,21 +15,6 @@ namespace {
 constexpr int maxWalkDepth = 6;    // user@.service/app.slice/app-x.slice/… is three deep
 constexpr int maxSearchDepth = 5;  // user.slice/user-UID.slice/user@UID.service, nested roots
 
-// The whole of a small kernel file, or empty when it cannot be read.
-std::string readFile(const std::string& path)
-{
-    std::string text;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return text;
-    char buffer[8192];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    return text;
-}
-
 bool isFolder(const std::string& path)
 {
     struct stat st{};
@@ -55,6 +40,7 @@ std::vector<std::string> subfolders(const std::string& folder)
     return names;
 }
 
+// The whole of a small kernel file, relative to a folder, or empty when it cannot be read.
 std::string readFileAt(int folderFd, const char* name)
 {
     std::string text;
@@ -67,6 +53,11 @@ std::string readFileAt(int folderFd, const char* name)
         text.append(buffer, static_cast<std::size_t>(n));
     ::close(fd);
     return text;
+}
+
+std::string readFile(const std::string& path)
+{
+    return readFileAt(AT_FDCWD, path.c_str());
 }
 
 // The processes of a cgroup and of all its sub-cgroups. Syscalls are most of the cost of a
