@@ -28,6 +28,9 @@ int main(int argc, char** argv)
     case Options::Mode::help:
         std::fwrite(corvel::helpText.data(), 1, corvel::helpText.size(), stdout);
         return 0;
+    case Options::Mode::version:
+        std::puts("corvel " CORVEL_VERSION);
+        return 0;
     case Options::Mode::invalid:
         std::fprintf(stderr, "corvel: %s\n%.*s\n", options.error.c_str(),
                      static_cast<int>(corvel::usageLine.size()), corvel::usageLine.data());

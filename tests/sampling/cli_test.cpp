@@ -26,6 +26,7 @@ TEST(Options, ModesAndMistakes)
     EXPECT_TRUE(json.json);
     EXPECT_TRUE(parse({"--json", "--once"}).json);
     EXPECT_EQ(parse({"--help"}).mode, Options::Mode::help);
+    EXPECT_EQ(parse({"--once", "--version"}).mode, Options::Mode::version);
     EXPECT_EQ(parse({"--once", "--bogus"}).mode, Options::Mode::invalid);
     EXPECT_EQ(parse({"-x"}).error, "unknown option '-x'");
     EXPECT_EQ(parse({"--json"}).mode, Options::Mode::invalid);
