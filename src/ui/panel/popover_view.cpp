@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListView>
@@ -182,6 +183,21 @@ void PopoverView::changeEvent(QEvent* event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange)
         applyStyle();
+}
+
+void PopoverView::keyPressEvent(QKeyEvent* event)
+{
+    // Where the panel is not a popup window of Qt's own (it is shown through surfaces of ours
+    // on some compositors), Qt neither closes it on Escape nor sees the window's shortcuts.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        hide();
+        return;
+    }
+    if (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier) {
+        QCoreApplication::quit();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool PopoverView::eventFilter(QObject* watched, QEvent* event)
