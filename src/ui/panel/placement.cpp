@@ -47,4 +47,14 @@ EdgePlacement placeOnEdge(std::optional<ScreenPoint> click, int panelWidth, int 
             .left = clampSpan(click->x - panelWidth / 2, panelWidth, 0, outputWidth)};
 }
 
+ScreenRect edgePanelRect(const EdgePlacement& edge, int panelWidth, int panelHeight,
+                         int outputWidth, int outputHeight, int usableHeight)
+{
+    const int reserved = std::max(0, outputHeight - usableHeight);
+    return {.x = edge.fromRight ? outputWidth - panelWidth : edge.left,
+            .y = edge.bottom ? outputHeight - reserved - panelHeight : reserved,
+            .width = panelWidth,
+            .height = panelHeight};
+}
+
 } // namespace corvel

@@ -51,4 +51,10 @@ bool isOutputPoint(ScreenPoint click, int width, int height);
 EdgePlacement placeOnEdge(std::optional<ScreenPoint> click, int panelWidth, int outputWidth,
                           int outputHeight);
 
+// The panel's rectangle in output coordinates once the compositor has moved it clear of the
+// bars, which leave `usableHeight` of the output free; the bars are taken to sit on the edge
+// the panel is anchored to.
+ScreenRect edgePanelRect(const EdgePlacement& edge, int panelWidth, int panelHeight,
+                         int outputWidth, int outputHeight, int usableHeight);
+
 } // namespace corvel

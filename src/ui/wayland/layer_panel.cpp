@@ -16,6 +16,7 @@
 namespace corvel {
 namespace {
 
+constexpr qint64 sameClickMs = 300;
 constexpr uint32_t allEdges =
     ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
     ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
@@ -62,6 +63,10 @@ LayerPanel::~LayerPanel()
 
 void LayerPanel::toggle(std::optional<QPoint> click)
 {
+    // Some hosts send two activations for one click, and a click on the item may both reach
+    // the catcher and the host: one opening or closing per click.
+    if (lastChange_.isValid() && lastChange_.elapsed() < sameClickMs)
+        return;
     if (catcher_.surface)
         widget_->hide(); // closes through the event filter
     else
@@ -72,12 +77,14 @@ void LayerPanel::open(std::optional<QPoint> click)
 {
     click_ = click;
     pointer_.reset();
+    lastChange_.start();
     ++generation_;
     widget_->show(); // brings the rows up to date
     scale_ = std::max(1, static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
 
-    // Over everything but the overlay layer, the bar included, reserving nothing.
-    makeSurface(catcher_, ZWLR_LAYER_SHELL_V1_LAYER_TOP, "corvel-dismiss");
+    // Over everything, the bar included, reserving nothing. The panel, made later in the same
+    // layer, lies above it.
+    makeSurface(catcher_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "corvel-dismiss");
     zwlr_layer_surface_v1_set_anchor(catcher_.layer, allEdges);
     zwlr_layer_surface_v1_set_exclusive_zone(catcher_.layer, -1);
     wl_surface_commit(catcher_.surface);
@@ -86,6 +93,8 @@ void LayerPanel::open(std::optional<QPoint> click)
 
 void LayerPanel::close()
 {
+    if (catcher_.surface)
+        lastChange_.start();
     dropSurface(panel_);
     dropSurface(catcher_);
     input_.left();
@@ -121,7 +130,7 @@ void LayerPanel::configured(void* data, zwlr_layer_surface_v1* layer, uint32_t s
     if (layer == self->catcher_.layer)
         self->catcherConfigured(size);
     else if (layer == self->panel_.layer)
-        self->panelConfigured();
+        self->panelConfigured(size);
     self->connection_->flush();
 }
 
@@ -166,34 +175,63 @@ void LayerPanel::catcherConfigured(QSize size)
 
 void LayerPanel::placePanel()
 {
+    // First stretched over the area the bars leave free: its size tells how much they take.
+    makeSurface(panel_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "corvel-panel");
+    zwlr_layer_surface_v1_set_anchor(panel_.layer, allEdges);
+    zwlr_layer_surface_v1_set_exclusive_zone(panel_.layer, 0); // kept clear of the bars
+    zwlr_layer_surface_v1_set_keyboard_interactivity(panel_.layer, 1);
+    wl_surface_commit(panel_.surface);
+    connection_->flush();
+}
+
+void LayerPanel::panelConfigured(QSize size)
+{
+    if (panel_.configured)
+        return render();
+    panel_.configured = true;
+    usableHeight_ = size.height();
+    // The pointer on the catcher is the surest; compositors tell it when they see fit, which
+    // may be only after this (it then moves the panel). Then the host's click point, when it
+    // can be on the output; else where the item was found before: bars do not move.
     std::optional<ScreenPoint> at;
     if (pointer_)
         at = ScreenPoint{pointer_->x(), pointer_->y()};
     else if (click_ && isOutputPoint({click_->x(), click_->y()}, output_.width(),
                                      output_.height()))
         at = ScreenPoint{click_->x(), click_->y()};
-    const EdgePlacement edge = placeOnEdge(at, widget_->width(), output_.width(), output_.height());
+    else if (lastAt_)
+        at = ScreenPoint{lastAt_->x(), lastAt_->y()};
+    anchorPanel(at);
+    render();
+}
 
-    makeSurface(panel_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "corvel-panel");
+void LayerPanel::anchorPanel(std::optional<ScreenPoint> at)
+{
+    if (at)
+        lastAt_ = QPoint(at->x, at->y);
+    anchoredToPointer_ = pointer_.has_value();
+    const int width = widget_->width();
+    const int height = widget_->height();
+    const EdgePlacement edge = placeOnEdge(at, width, output_.width(), output_.height());
     const uint32_t vertical = edge.bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM
                                           : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
     const uint32_t side = edge.fromRight ? ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT
                                          : ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
     zwlr_layer_surface_v1_set_anchor(panel_.layer, vertical | side);
     zwlr_layer_surface_v1_set_margin(panel_.layer, 0, 0, 0, edge.fromRight ? 0 : edge.left);
-    zwlr_layer_surface_v1_set_size(panel_.layer, static_cast<uint32_t>(widget_->width()),
-                                   static_cast<uint32_t>(widget_->height()));
-    // Zero: moved clear of the bar's reserved zone.
-    zwlr_layer_surface_v1_set_exclusive_zone(panel_.layer, 0);
-    zwlr_layer_surface_v1_set_keyboard_interactivity(panel_.layer, 1);
-    wl_surface_commit(panel_.surface);
-    connection_->flush();
-}
+    zwlr_layer_surface_v1_set_size(panel_.layer, static_cast<uint32_t>(width),
+                                   static_cast<uint32_t>(height));
 
-void LayerPanel::panelConfigured()
-{
-    panel_.configured = true;
-    render();
+    // Where the panel stacks against the catcher in the same layer is the compositor's choice:
+    // a hole in the catcher where the panel lies lets its input through either way.
+    const ScreenRect hole = edgePanelRect(edge, width, height, output_.width(), output_.height(),
+                                          usableHeight_);
+    wl_region* region = wl_compositor_create_region(connection_->compositor());
+    wl_region_add(region, 0, 0, output_.width(), output_.height());
+    wl_region_subtract(region, hole.x, hole.y, hole.width, hole.height);
+    wl_surface_set_input_region(catcher_.surface, region);
+    wl_region_destroy(region);
+    wl_surface_commit(catcher_.surface);
 }
 
 void LayerPanel::scheduleRender()
@@ -254,8 +292,14 @@ bool LayerPanel::eventFilter(QObject* watched, QEvent* event)
 void LayerPanel::pointerMoved(wl_surface* surface, QPointF at)
 {
     pointerOn_ = surface;
-    if (surface == catcher_.surface && catcher_.surface)
+    if (surface == catcher_.surface && catcher_.surface) {
         pointer_ = at.toPoint();
+        // Only the position the compositor reports as the catcher appears is the click's.
+        if (panel_.configured && !anchoredToPointer_ && lastChange_.elapsed() < sameClickMs) {
+            anchorPanel(ScreenPoint{pointer_->x(), pointer_->y()});
+            wl_surface_commit(panel_.surface);
+        }
+    }
     else if (surface == panel_.surface && panel_.surface) {
         input_.moved(at);
         scheduleRender();

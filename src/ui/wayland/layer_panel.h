@@ -7,6 +7,7 @@
 // the compositor, and takes the keyboard. Below it, a transparent surface over the whole output
 // (the bar included) catches the click that closes it and tells where the pointer is.
 
+#include "placement.h"
 #include "seat_input.h"
 #include "shm_buffer.h"
 #include "wayland_connection.h"
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -65,7 +67,8 @@ class LayerPanel final : public QObject, private InputSink
     void dropSurface(Surface& s);
     void catcherConfigured(QSize size);
     void placePanel();
-    void panelConfigured();
+    void panelConfigured(QSize size);
+    void anchorPanel(std::optional<ScreenPoint> at);
     void render();
     void scheduleRender();
     static void configured(void* data, zwlr_layer_surface_v1* layer, uint32_t serial,
@@ -89,8 +92,12 @@ class LayerPanel final : public QObject, private InputSink
     QSize output_;
     std::optional<QPoint> click_;   // from the host, as it sent it
     std::optional<QPoint> pointer_; // on the catcher, in output coordinates
+    std::optional<QPoint> lastAt_;  // where the item was found at an earlier opening
     wl_surface* pointerOn_ = nullptr;
+    int usableHeight_ = 0;          // of the output, once the bars have taken theirs
+    bool anchoredToPointer_ = false;
     int scale_ = 1;
+    QElapsedTimer lastChange_; // since the panel last opened or closed
     bool renderQueued_ = false;
     unsigned generation_ = 0; // tells a stale round trip from the current opening
 };
