@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QWidget>
 
+
 class QHBoxLayout;
 class QLabel;
 class QListView;
@@ -12,6 +13,7 @@ class QScrollArea;
 
 namespace corvel {
 
+class ClickCatcher;
 class Monitor;
 class RowDelegate;
 class UsageModel;
@@ -66,6 +68,7 @@ private:
     QLabel* total_ = nullptr;
     QPushButton* quit_ = nullptr;
     QElapsedTimer sinceHidden_;
+    ClickCatcher* catcher_ = nullptr; // under Xwayland only
 };
 
 } // namespace corvel

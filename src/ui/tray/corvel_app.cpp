@@ -3,6 +3,7 @@
 #include "desktop_applications.h"
 #include "formatting.h"
 #include "layer_panel.h"
+#include "session_probe.h"
 #include "popover_view.h"
 #include "status_notifier_item.h"
 #include "xembed_tray_item.h"
@@ -126,6 +127,7 @@ void CorvelApp::togglePanel(const QRect& anchor)
 
 int runStatusItem(int& argc, char** argv)
 {
+    preferXwaylandWithoutLayerShell();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvel"));
