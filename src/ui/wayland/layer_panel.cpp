@@ -82,8 +82,8 @@ void LayerPanel::open(std::optional<QPoint> click)
     widget_->show(); // brings the rows up to date
     scale_ = std::max(1, static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
 
-    // Over everything, the bar included, reserving nothing. The panel, made later in the same
-    // layer, lies above it.
+    // Over everything, the bar included, reserving nothing; once the panel is placed, its
+    // input region leaves out the panel's rectangle.
     makeSurface(catcher_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "corvel-dismiss");
     zwlr_layer_surface_v1_set_anchor(catcher_.layer, allEdges);
     zwlr_layer_surface_v1_set_exclusive_zone(catcher_.layer, -1);
