@@ -127,7 +127,7 @@ void CorvelApp::togglePanel(const QRect& anchor)
 
 int runStatusItem(int& argc, char** argv)
 {
-    preferXwaylandWithoutLayerShell();
+    prepareQtPlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvel"));

@@ -50,9 +50,12 @@ bool xDisplayAnswers()
 
 } // namespace
 
-void preferXwaylandWithoutLayerShell()
+void prepareQtPlatform()
 {
-    if (set("QT_QPA_PLATFORM") || !set("WAYLAND_DISPLAY") || !set("DISPLAY"))
+    if (!set("WAYLAND_DISPLAY"))
+        return;
+    setenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1", 0);
+    if (set("QT_QPA_PLATFORM") || !set("DISPLAY"))
         return;
     if (compositorLacksLayerShell() && xDisplayAnswers())
         setenv("QT_QPA_PLATFORM", "xcb", 1);
