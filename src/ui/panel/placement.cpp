@@ -30,4 +30,31 @@ ScreenPoint placePanel(const ScreenRect& anchor, int width, int height, const Sc
             clampSpan(y, height, top, bottom)};
 }
 
+bool isOutputPoint(ScreenPoint click, int width, int height)
+{
+    const bool inside = click.x >= 0 && click.y >= 0 && click.x < width && click.y < height;
+    const bool cornerSquare = click.x < relativeClickLimit && click.y < relativeClickLimit;
+    return inside && !cornerSquare;
+}
+
+EdgePlacement placeOnEdge(std::optional<ScreenPoint> click, int panelWidth, int outputWidth,
+                          int outputHeight)
+{
+    if (!click)
+        return {.bottom = false, .fromRight = true};
+    return {.bottom = click->y >= outputHeight / 2,
+            .fromRight = false,
+            .left = clampSpan(click->x - panelWidth / 2, panelWidth, 0, outputWidth)};
+}
+
+ScreenRect edgePanelRect(const EdgePlacement& edge, int panelWidth, int panelHeight,
+                         int outputWidth, int outputHeight, int usableHeight)
+{
+    const int reserved = std::max(0, outputHeight - usableHeight);
+    return {.x = edge.fromRight ? outputWidth - panelWidth : edge.left,
+            .y = edge.bottom ? outputHeight - reserved - panelHeight : reserved,
+            .width = panelWidth,
+            .height = panelHeight};
+}
+
 } // namespace corvel

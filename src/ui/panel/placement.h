@@ -2,6 +2,8 @@
 
 // Where the panel opens, as plain arithmetic on screen rectangles in global coordinates.
 
+#include <optional>
+
 namespace corvel {
 
 struct ScreenRect
@@ -24,5 +26,35 @@ struct ScreenPoint
 // `available`. A panel larger than `available` keeps its top-left corner inside.
 ScreenPoint placePanel(const ScreenRect& anchor, int width, int height,
                        const ScreenRect& available);
+
+// On compositors that anchor surfaces to output edges (layer shell), the panel is pinned to
+// the top or bottom edge (the compositor keeps it off the bar's reserved zone) and placed along
+// it by an offset from the left edge, or flush with the right edge when nothing tells where the
+// item is.
+struct EdgePlacement
+{
+    bool bottom = false;
+    bool fromRight = false;
+    int left = 0; // from the output's left edge; unused when `fromRight`
+};
+
+// Some hosts send the click relative to the item's own widget (a few pixels each way) rather
+// than in output coordinates. A point in the output's top-left corner square of this size is
+// taken for such a relative one: a status area rarely sits there.
+inline constexpr int relativeClickLimit = 64;
+
+// True when `click` can be a point in an output of `width` x `height`.
+bool isOutputPoint(ScreenPoint click, int width, int height);
+
+// `click` is in output coordinates (or empty when unknown): the panel goes to the edge nearer
+// to it, centred under it and clamped into the output; unknown: top edge, flush right.
+EdgePlacement placeOnEdge(std::optional<ScreenPoint> click, int panelWidth, int outputWidth,
+                          int outputHeight);
+
+// The panel's rectangle in output coordinates once the compositor has moved it clear of the
+// bars, which leave `usableHeight` of the output free; the bars are taken to sit on the edge
+// the panel is anchored to.
+ScreenRect edgePanelRect(const EdgePlacement& edge, int panelWidth, int panelHeight,
+                         int outputWidth, int outputHeight, int usableHeight);
 
 } // namespace corvel

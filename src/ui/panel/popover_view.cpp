@@ -1,5 +1,6 @@
 #include "popover_view.h"
 
+#include "click_catcher.h"
 #include "formatting.h"
 #include "monitor.h"
 #include "panel_style.h"
@@ -13,6 +14,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListView>
@@ -37,6 +39,22 @@ constexpr int headerSpacing = rowmetrics::gap;
 // item; a toggle this soon after such a close is that same click.
 constexpr qint64 sameClickMs = 300;
 
+// Under Xwayland an X grab sees no clicks on the compositor's own surfaces, and GNOME Shell gives
+// an override-redirect window no keyboard. There the panel is a managed, undecorated tool window
+// (no window-list entry) that takes the keyboard and closes when it loses it.
+bool underXwayland()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb") &&
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+Qt::WindowFlags panelFlags()
+{
+    if (underXwayland())
+        return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    return Qt::Popup | Qt::FramelessWindowHint;
+}
+
 QFrame* divider(QWidget* parent)
 {
     auto* line = new QFrame(parent);
@@ -53,7 +71,7 @@ QString qtext(const std::string& text)
 } // namespace
 
 PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), monitor_(monitor),
+    : QWidget(parent, panelFlags()), monitor_(monitor),
       model_(new UsageModel(this)), delegate_(new RowDelegate(this))
 {
     setObjectName(QStringLiteral("popover"));
@@ -140,9 +158,20 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
 
     applyStyle();
     showTotal();
+
+    if (underXwayland()) {
+        catcher_ = new ClickCatcher;
+        connect(catcher_, &ClickCatcher::pressed, this, [this] {
+            sinceHidden_.start();
+            hide();
+        });
+    }
 }
 
-PopoverView::~PopoverView() = default;
+PopoverView::~PopoverView()
+{
+    delete catcher_;
+}
 
 void PopoverView::buildHeader(QHBoxLayout* header)
 {
@@ -182,6 +211,27 @@ void PopoverView::changeEvent(QEvent* event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange)
         applyStyle();
+    // A managed window closes when the user turns to anything else, as a popup would.
+    if (event->type() == QEvent::ActivationChange && !(windowFlags() & Qt::Popup) &&
+        !testAttribute(Qt::WA_DontShowOnScreen) && isVisible() && !isActiveWindow()) {
+        sinceHidden_.start();
+        hide();
+    }
+}
+
+void PopoverView::keyPressEvent(QKeyEvent* event)
+{
+    // Where the panel is not a popup window of Qt's own (it is shown through surfaces of ours
+    // on some compositors), Qt neither closes it on Escape nor sees the window's shortcuts.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        hide();
+        return;
+    }
+    if (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier) {
+        QCoreApplication::quit();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool PopoverView::eventFilter(QObject* watched, QEvent* event)
@@ -234,6 +284,8 @@ void PopoverView::showEvent(QShowEvent* event)
 
 void PopoverView::hideEvent(QHideEvent* event)
 {
+    if (catcher_)
+        catcher_->hide();
     // Closed by a press outside the popup, which may be on the item itself.
     if (QGuiApplication::mouseButtons() != Qt::NoButton)
         sinceHidden_.start();
@@ -252,6 +304,8 @@ void PopoverView::showAnchored(const QRect& anchor)
         if (screen) {
             setScreen(screen);
             const QRect area = screen->availableGeometry();
+            if (catcher_ && !testAttribute(Qt::WA_DontShowOnScreen))
+                catcher_->cover(area);
             const ScreenPoint at =
                 placePanel({anchor.x(), anchor.y(), anchor.width(), anchor.height()}, width(),
                            height(), {area.x(), area.y(), area.width(), area.height()});

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QWidget>
 
+
 class QHBoxLayout;
 class QLabel;
 class QListView;
@@ -12,6 +13,7 @@ class QScrollArea;
 
 namespace corvel {
 
+class ClickCatcher;
 class Monitor;
 class RowDelegate;
 class UsageModel;
@@ -43,6 +45,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -65,6 +68,7 @@ private:
     QLabel* total_ = nullptr;
     QPushButton* quit_ = nullptr;
     QElapsedTimer sinceHidden_;
+    ClickCatcher* catcher_ = nullptr; // under Xwayland only
 };
 
 } // namespace corvel

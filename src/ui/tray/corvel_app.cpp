@@ -2,6 +2,8 @@
 
 #include "desktop_applications.h"
 #include "formatting.h"
+#include "layer_panel.h"
+#include "session_probe.h"
 #include "popover_view.h"
 #include "status_notifier_item.h"
 #include "xembed_tray_item.h"
@@ -111,13 +113,21 @@ void CorvelApp::setArea(Area area)
 
 void CorvelApp::togglePanel(const QRect& anchor)
 {
-    if (!panel_)
+    if (!panel_) {
         panel_ = std::make_unique<PopoverView>(monitor_);
-    panel_->toggleAnchored(anchor);
+        layerPanel_ = LayerPanel::create(*panel_);
+    }
+    if (layerPanel_ && !layerPanel_->usable())
+        layerPanel_.reset(); // the compositor went away: Qt's own window from now on
+    if (layerPanel_)
+        layerPanel_->toggle(anchor.topLeft());
+    else
+        panel_->toggleAnchored(anchor);
 }
 
 int runStatusItem(int& argc, char** argv)
 {
+    prepareQtPlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvel"));

@@ -14,6 +14,7 @@
 
 namespace corvel {
 
+class LayerPanel;
 class PopoverView;
 class StatusNotifierItem;
 class XEmbedTrayItem;
@@ -60,6 +61,7 @@ class CorvelApp final : public QObject
     std::unique_ptr<StatusNotifierItem> statusNotifier_;
     std::unique_ptr<XEmbedTrayItem> xembed_;
     std::unique_ptr<PopoverView> panel_;
+    std::unique_ptr<LayerPanel> layerPanel_; // on compositors with the layer shell
     QTimer trayPoll_;     // while waiting: has a system tray appeared?
     QTimer watcherGrace_; // after a watcher leaves: give a restarting one time to return
     bool waitNoticeGiven_ = false;

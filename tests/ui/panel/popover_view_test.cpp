@@ -2,6 +2,7 @@
 #include "popover_view.h"
 #include "row_layout.h"
 #include "usage_model.h"
+#include "widget_input.h"
 
 #include <clocale>
 #include <cstdio>
@@ -329,3 +330,32 @@ TEST(PanelTexts, SameUnderADecimalCommaLocale)
 }
 
 } // namespace
+
+// On layer-shell compositors the panel stays off screen and input from our own surface is
+// handed to it: the wheel scrolls the list, Escape closes, the button and Ctrl+Q quit.
+TEST_F(PanelTest, InputHandedOverFromASurfaceOfOurOwn)
+{
+    ASSERT_TRUE(fake.publish(manyApps(40)));
+    panel.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    panel.setAttribute(Qt::WA_DontShowOnScreen);
+    panel.show();
+    QCoreApplication::processEvents(); // lays the rows out, as the event loop would
+    corvel::WidgetInput input(panel);
+    QScrollBar* bar = part<QScrollArea>("listArea")->verticalScrollBar();
+    input.moved(QPointF(100, 100));
+    input.wheel(QPoint(0, -120));
+    EXPECT_GT(bar->value(), 0);
+
+    input.key(Qt::Key_Escape, Qt::NoModifier, {}, true);
+    EXPECT_FALSE(panel.isVisible());
+
+    panel.show();
+    const QRect quit = inPanel(part<QPushButton>("quit"), panel);
+    EXPECT_EQ(runUntilQuit([&] {
+                  input.moved(quit.center());
+                  input.button(Qt::LeftButton, true);
+                  input.button(Qt::LeftButton, false);
+              }),
+              0);
+    EXPECT_EQ(runUntilQuit([&] { input.key(Qt::Key_Q, Qt::ControlModifier, {}, true); }), 0);
+}

@@ -1,0 +1,141 @@
+#include "wayland_connection.h"
+
+#include "viewporter-client-protocol.h"
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <QSocketNotifier>
+#include <wayland-client.h>
+
+namespace corvel {
+namespace {
+
+template <typename Proxy>
+Proxy* bind(wl_registry* registry, uint32_t name, const wl_interface* interface,
+            uint32_t offered, uint32_t wanted)
+{
+    return static_cast<Proxy*>(
+        wl_registry_bind(registry, name, interface, std::min(offered, wanted)));
+}
+
+// Runs the stored function once, then deletes itself and its callback.
+struct RoundTrip
+{
+    std::function<void()> done;
+
+    static void fired(void* data, wl_callback* callback, uint32_t)
+    {
+        auto* self = static_cast<RoundTrip*>(data);
+        wl_callback_destroy(callback);
+        auto done = std::move(self->done);
+        delete self;
+        done();
+    }
+};
+
+const wl_callback_listener roundTripListener{.done = &RoundTrip::fired};
+
+} // namespace
+
+std::unique_ptr<WaylandConnection> WaylandConnection::open()
+{
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (!name || !*name)
+        return nullptr;
+    std::unique_ptr<WaylandConnection> self(new WaylandConnection);
+    self->display_ = wl_display_connect(nullptr);
+    if (!self->display_)
+        return nullptr;
+    static const wl_registry_listener listener{.global = &WaylandConnection::global,
+                                               .global_remove = &WaylandConnection::globalRemove};
+    self->registry_ = wl_display_get_registry(self->display_);
+    wl_registry_add_listener(self->registry_, &listener, self.get());
+    if (wl_display_roundtrip(self->display_) < 0)
+        return nullptr;
+    if (!self->layerShell_ || !self->compositor_ || !self->shm_ || !self->seat_)
+        return nullptr;
+
+    self->readable_ = new QSocketNotifier(wl_display_get_fd(self->display_),
+                                          QSocketNotifier::Read, self.get());
+    connect(self->readable_, &QSocketNotifier::activated, self.get(),
+            &WaylandConnection::dispatch);
+    return self;
+}
+
+WaylandConnection::~WaylandConnection()
+{
+    if (viewporter_)
+        wp_viewporter_destroy(viewporter_);
+    if (layerShell_)
+        zwlr_layer_shell_v1_destroy(layerShell_);
+    if (seat_)
+        wl_seat_destroy(seat_);
+    if (shm_)
+        wl_shm_destroy(shm_);
+    if (compositor_)
+        wl_compositor_destroy(compositor_);
+    if (registry_)
+        wl_registry_destroy(registry_);
+    if (display_)
+        wl_display_disconnect(display_);
+}
+
+void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
+                               const char* interface, uint32_t version)
+{
+    auto* self = static_cast<WaylandConnection*>(data);
+    const auto is = [interface](const wl_interface& known) {
+        return std::strcmp(interface, known.name) == 0;
+    };
+    if (is(wl_compositor_interface) && !self->compositor_)
+        self->compositor_ =
+            bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
+    else if (is(wl_shm_interface) && !self->shm_)
+        self->shm_ = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
+    else if (is(wl_seat_interface) && !self->seat_)
+        self->seat_ = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
+    else if (is(zwlr_layer_shell_v1_interface) && !self->layerShell_)
+        self->layerShell_ =
+            bind<zwlr_layer_shell_v1>(registry, name, &zwlr_layer_shell_v1_interface, version, 1);
+    else if (is(wp_viewporter_interface) && !self->viewporter_)
+        self->viewporter_ =
+            bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+}
+
+void WaylandConnection::globalRemove(void*, wl_registry*, uint32_t) {}
+
+void WaylandConnection::flush()
+{
+    if (!broken_ && wl_display_flush(display_) < 0 && errno != EAGAIN)
+        fail();
+}
+
+void WaylandConnection::afterRoundTrip(std::function<void()> done)
+{
+    wl_callback* callback = wl_display_sync(display_);
+    wl_callback_add_listener(callback, &roundTripListener, new RoundTrip{std::move(done)});
+    flush();
+}
+
+void WaylandConnection::dispatch()
+{
+    if (broken_)
+        return;
+    // The socket is readable, so this reads without blocking.
+    if (wl_display_dispatch(display_) < 0)
+        fail();
+    else
+        flush();
+}
+
+void WaylandConnection::fail()
+{
+    broken_ = true;
+    readable_->setEnabled(false);
+    emit lost();
+}
+
+} // namespace corvel

@@ -1,0 +1,70 @@
+#pragma once
+
+// A connection of our own to the Wayland compositor, for the surfaces Qt cannot make: the
+// globals the panel needs, dispatched from Qt's event loop. Used only when the session's
+// compositor offers the layer shell; elsewhere nothing here is touched.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <QObject>
+
+class QSocketNotifier;
+struct wl_compositor;
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct wl_shm;
+struct wp_viewporter;
+struct zwlr_layer_shell_v1;
+
+namespace corvel {
+
+class WaylandConnection final : public QObject
+{
+    Q_OBJECT
+
+  public:
+    // Null when WAYLAND_DISPLAY is unset or refuses, or the compositor lacks the layer shell,
+    // shared memory or a seat.
+    static std::unique_ptr<WaylandConnection> open();
+    ~WaylandConnection() override;
+
+    wl_display* display() const { return display_; }
+    wl_compositor* compositor() const { return compositor_; }
+    wl_shm* shm() const { return shm_; }
+    wl_seat* seat() const { return seat_; }
+    zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
+    wp_viewporter* viewporter() const { return viewporter_; } // may be null
+    bool broken() const { return broken_; }
+
+    // Sends what is queued; call after a batch of requests.
+    void flush();
+    // Runs `done` once the compositor has handled every request sent before this call.
+    void afterRoundTrip(std::function<void()> done);
+
+  signals:
+    // The compositor went away or rejected a request: the connection is of no further use.
+    void lost();
+
+  private:
+    WaylandConnection() = default;
+    void dispatch();
+    void fail();
+    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                       uint32_t version);
+    static void globalRemove(void* data, wl_registry* registry, uint32_t name);
+
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    wl_compositor* compositor_ = nullptr;
+    wl_shm* shm_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    zwlr_layer_shell_v1* layerShell_ = nullptr;
+    wp_viewporter* viewporter_ = nullptr;
+    QSocketNotifier* readable_ = nullptr;
+    bool broken_ = false;
+};
+
+} // namespace corvel
