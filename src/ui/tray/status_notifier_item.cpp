@@ -28,7 +28,7 @@ QString nextServiceName()
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), service_(nextServiceName()), label_(std::move(label)),
-      icon_(labelIconPixmaps(label_)), adaptor_(nullptr), menu_(new StatusNotifierMenu(this)),
+      icon_(itemIconPixmaps(iconStyle_, label_)), adaptor_(nullptr), menu_(new StatusNotifierMenu(this)),
       watcher_(QString::fromLatin1(watcherService), bus_, QDBusServiceWatcher::WatchForOwnerChange)
 {
     registerStatusNotifierTypes();
@@ -86,7 +86,7 @@ void StatusNotifierItem::setLabel(const QString& label)
     if (label == label_)
         return;
     label_ = label;
-    icon_ = labelIconPixmaps(label_);
+    icon_ = itemIconPixmaps(iconStyle_, label_);
     if (!published_)
         return;
     emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));

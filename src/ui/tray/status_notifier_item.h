@@ -1,5 +1,6 @@
 #pragma once
 
+#include "label_icon.h"
 #include "status_notifier_types.h"
 
 #include <QDBusConnection>
@@ -65,6 +66,7 @@ class StatusNotifierItem final : public QObject
     QDBusConnection bus_;
     QString service_;
     QString label_;
+    IconStyle iconStyle_ = IconStyle::badge;
     IconPixmapList icon_;
     StatusNotifierAdaptor* adaptor_;
     StatusNotifierMenu* menu_;

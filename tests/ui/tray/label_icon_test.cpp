@@ -1,112 +1,129 @@
-// The label drawn as the tray's picture: its two lines, its pixels, its byte order on D-Bus.
+// The item's pictures: every size hosts ask for, each drawn for it, visible on light and dark
+// bars, and the byte order hosts read. Leaves label_icons.png (16, 18 and 22 px, light and dark
+// bar, enlarged four times) in the build folder for people to look at.
 
 #include "label_icon.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
 #include <QIcon>
-#include <QImage>
 #include <QPainter>
+#include <QtEndian>
 
 using namespace corvel;
 
 namespace {
 
-TEST(LabelIcon, SplitsTheLabelIntoTheWordAndTheFigure)
+QImage fromIconPixmap(const IconPixmap& p)
 {
-    const struct
-    {
-        const char* label;
-        const char* top;
-        const char* bottom;
-    } cases[] = {{"CPU 0%", "CPU", "0%"},
-                 {"CPU 12%", "CPU", "12%"},
-                 {"CPU 100%", "CPU", "100%"},
-                 {"CPU", "CPU", ""},
-                 {"", "", ""}};
-    for (const auto& c : cases) {
-        const LabelLines lines = splitLabel(QString::fromLatin1(c.label));
-        EXPECT_EQ(lines.top, QLatin1String(c.top)) << c.label;
-        EXPECT_EQ(lines.bottom, QLatin1String(c.bottom)) << c.label;
-    }
+    QImage image(p.width, p.height, QImage::Format_ARGB32);
+    for (int i = 0; i < p.width * p.height; ++i)
+        reinterpret_cast<QRgb*>(image.bits())[i] = qFromBigEndian<quint32>(p.argb.constData() + 4 * i);
+    return image;
 }
 
-TEST(LabelIcon, PixelsGoOutAsUnpremultipliedArgbInNetworkByteOrder)
+QImage onBar(const QImage& icon, QColor bar)
+{
+    QImage out(icon.size(), QImage::Format_RGB32);
+    out.fill(bar);
+    QPainter(&out).drawImage(0, 0, icon);
+    return out;
+}
+
+// Rows holding light text on the badge, counted as separate bands.
+int inkBands(const QImage& icon)
+{
+    int bands = 0;
+    bool previous = false;
+    for (int y = 0; y < icon.height(); ++y) {
+        bool ink = false;
+        for (int x = icon.width() / 4; x < icon.width() * 3 / 4; ++x)
+            ink = ink || qGray(onBar(icon, Qt::black).pixel(x, y)) > 170;
+        bands += ink && !previous;
+        previous = ink;
+    }
+    return bands;
+}
+
+// How far the picture's silhouette stands out from the bar: the most any pixel near its edge
+// differs from the bar's grey.
+int outlineContrast(const QImage& icon, QColor bar)
+{
+    const QImage shown = onBar(icon, bar);
+    const auto clear = [&](int x, int y) {
+        return !icon.rect().contains(x, y) || qAlpha(icon.pixel(x, y)) < 128;
+    };
+    const int reach = std::max(2, icon.width() / 16);
+    int best = 0;
+    for (int y = 0; y < icon.height(); ++y) {
+        for (int x = 0; x < icon.width(); ++x) {
+            bool edge = false;
+            for (int d = -reach; d <= reach && !clear(x, y); ++d)
+                edge = edge || clear(x + d, y) || clear(x, y + d);
+            if (edge)
+                best = std::max(best, std::abs(qGray(shown.pixel(x, y)) - qGray(bar.rgb())));
+        }
+    }
+    return best;
+}
+
+TEST(ItemIcon, EverySizeIsDrawnForItselfAndStandsOutOnLightAndDarkBars)
+{
+    const QString label = QStringLiteral("CPU 100%");
+    for (const IconStyle style : {IconStyle::badge, IconStyle::glyph}) {
+        QList<int> sizes;
+        for (const IconPixmap& p : itemIconPixmaps(style, label)) {
+            ASSERT_EQ(p.width, p.height);
+            ASSERT_EQ(p.argb.size(), qsizetype(p.width) * p.height * 4);
+            sizes << p.width;
+            const QImage icon = fromIconPixmap(p);
+            for (const QColor bar : {QColor(Qt::white), QColor(Qt::black), QColor(0x30, 0x30, 0x30)})
+                EXPECT_GT(outlineContrast(icon, bar), 60) << p.width << " on " << qGray(bar.rgb());
+            if (style == IconStyle::badge) {
+                EXPECT_EQ(inkBands(icon), p.width < 20 ? 1 : 2) << p.width;
+            }
+        }
+        for (const int wanted : {16, 22, 24, 32, 48, 44, 64, 96})
+            EXPECT_TRUE(sizes.contains(wanted)) << wanted;
+    }
+    // The glyph goes beside a label the host draws: it never shows the figure.
+    EXPECT_EQ(itemIconPixmaps(IconStyle::glyph, label).front().argb,
+              itemIconPixmaps(IconStyle::glyph, QStringLiteral("CPU 3%")).front().argb);
+    EXPECT_NE(itemIconPixmaps(IconStyle::badge, label).front().argb,
+              itemIconPixmaps(IconStyle::badge, QStringLiteral("CPU 3%")).front().argb);
+
+    QImage sheet(9 * 50, 2 * 50, QImage::Format_RGB32);
+    QPainter painter(&sheet);
+    for (int row = 0; row < 2; ++row) {
+        painter.fillRect(0, row * 50, sheet.width(), 50, row ? QColor(0x24, 0x24, 0x24) : QColor(0xee, 0xee, 0xee));
+        int column = 0;
+        for (const auto& [style, text] : {std::pair{IconStyle::badge, "CPU 37%"}, {IconStyle::badge, "CPU 100%"}, {IconStyle::glyph, ""}}) {
+            for (const int size : {16, 18, 22})
+                painter.drawImage(QRect(column++ * 50 + 3, row * 50 + 3, size * 2, size * 2), renderItemIcon(style, QLatin1String(text), size));
+        }
+    }
+    painter.end();
+    sheet.scaled(sheet.size() * 2).save(QString::fromLocal8Bit(qgetenv("CORVEL_TEST_BUILD_DIR")) + QStringLiteral("/label_icons.png"));
+}
+
+TEST(ItemIcon, PixelsGoOutUnpremultipliedInNetworkByteOrder)
 {
     QImage image(2, 1, QImage::Format_ARGB32);
     image.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0xff));
     image.setPixel(1, 0, qRgba(0xff, 0x00, 0x00, 0x80)); // half-transparent red
     const IconPixmap out = toIconPixmap(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-    ASSERT_EQ(out.width, 2);
-    ASSERT_EQ(out.height, 1);
-    ASSERT_EQ(out.argb.size(), 8);
-    const auto byte = [&](int i) { return static_cast<unsigned char>(out.argb[i]); };
-    EXPECT_EQ(byte(0), 0xff);
-    EXPECT_EQ(byte(1), 0x11);
-    EXPECT_EQ(byte(2), 0x22);
-    EXPECT_EQ(byte(3), 0x33);
-    EXPECT_EQ(byte(4), 0x80);
-    EXPECT_EQ(byte(5), 0xff); // red back at full strength, not premultiplied to half
-    EXPECT_EQ(byte(6), 0x00);
-    EXPECT_EQ(byte(7), 0x00);
+    EXPECT_EQ(out.argb, QByteArray::fromHex("ff112233" "80ff0000"));
 }
 
-// Rows of the image that hold text: pixels much lighter than the badge.
-std::vector<bool> inkRows(const QImage& image)
-{
-    std::vector<bool> rows(static_cast<std::size_t>(image.height()), false);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            if (qAlpha(p) > 200 && qGray(p) > 160)
-                rows[static_cast<std::size_t>(y)] = true;
-        }
-    }
-    return rows;
-}
-
-TEST(LabelIcon, DrawsTwoLinesOfTextInsideTheSquareAtEveryPixelRatio)
-{
-    for (const qreal ratio : {1.0, 2.0}) {
-        const QImage image = renderLabelIcon(QStringLiteral("CPU 100%"), 22, ratio);
-        ASSERT_EQ(image.width(), qRound(22 * ratio));
-        ASSERT_EQ(image.height(), qRound(22 * ratio));
-        EXPECT_EQ(image.devicePixelRatio(), ratio);
-
-        // Two separate bands of text, "CPU" above and "100%" below.
-        const std::vector<bool> rows = inkRows(image.convertToFormat(QImage::Format_ARGB32));
-        int bands = 0;
-        for (std::size_t y = 0; y < rows.size(); ++y)
-            bands += rows[y] && (y == 0 || !rows[y - 1]);
-        EXPECT_EQ(bands, 2) << "ratio " << ratio;
-
-        // Rounded corners stay clear.
-        EXPECT_LT(qAlpha(image.pixel(0, 0)), 32);
-        EXPECT_LT(qAlpha(image.pixel(image.width() - 1, image.height() - 1)), 32);
-    }
-}
-
-TEST(LabelIcon, TheIconEngineDrawsAtTheSizeItIsAskedFor)
+TEST(ItemIcon, TheTrayIconIsDrawnForTheSlotsDevicePixels)
 {
     const QIcon icon(new LabelIconEngine(QStringLiteral("CPU 7%")));
-    for (const int side : {16, 22, 24, 32}) {
-        const QPixmap pixmap = icon.pixmap(QSize(side, side));
-        EXPECT_EQ(pixmap.width(), side);
-        EXPECT_EQ(pixmap.height(), side);
-    }
-    // The tray paints through QIcon::paint; a 2x device gets twice the pixels, drawn, not
-    // scaled up.
-    QImage canvas(48, 48, QImage::Format_ARGB32_Premultiplied);
-    canvas.setDevicePixelRatio(2.0);
-    canvas.fill(Qt::transparent);
-    {
-        QPainter painter(&canvas);
-        icon.paint(&painter, QRect(0, 0, 24, 24));
-    }
-    const QImage direct = renderLabelIcon(QStringLiteral("CPU 7%"), 24, 2.0);
-    EXPECT_EQ(canvas.convertToFormat(QImage::Format_ARGB32),
-              direct.convertToFormat(QImage::Format_ARGB32));
+    const QPixmap pixmap = icon.pixmap(QSize(24, 24), 2.0);
+    EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
+    EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32),
+              renderItemIcon(IconStyle::badge, QStringLiteral("CPU 7%"), 48).convertToFormat(QImage::Format_ARGB32));
 }
 
 } // namespace
