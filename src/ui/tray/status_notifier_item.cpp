@@ -94,7 +94,7 @@ bool StatusNotifierItem::publish()
                  QString::fromLatin1(watcherService),
                  QStringLiteral("StatusNotifierItemUnregistered"), this, SLOT(checkListed()));
     if (watcherPresent(bus_))
-        onWatcherOwnerChanged(QStringLiteral("present"));
+        onWatcherOwnerChanged(QStringLiteral("already there"));
     return true;
 }
 
@@ -103,14 +103,14 @@ void StatusNotifierItem::setLabel(const QString& label)
     if (label == label_)
         return;
     label_ = label;
-    if (published_)
-        emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));
-    if (published_)
-        emit adaptor_->NewToolTip();
-    if (iconStyle_ == IconStyle::glyph)
-        return; // the glyph does not show the label
-    icon_ = itemIconPixmaps(iconStyle_, label_);
-    if (published_)
+    // The glyph does not show the label: its pixmaps stay.
+    if (iconStyle_ == IconStyle::badge)
+        icon_ = itemIconPixmaps(iconStyle_, label_);
+    if (!published_)
+        return;
+    emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));
+    emit adaptor_->NewToolTip();
+    if (iconStyle_ == IconStyle::badge)
         emit adaptor_->NewIcon();
 }
 

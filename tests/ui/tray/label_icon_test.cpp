@@ -41,12 +41,11 @@ int inkBands(const QImage& icon)
 {
     const QImage shown = onBar(icon, Qt::black);
     int bands = 0;
-    bool previous = false;
-    for (int y = 0; y < icon.height(); ++y) {
-        bool ink = false;
+    for (int y = 0, previous = 0; y < icon.height(); ++y) {
+        int ink = 0;
         for (int x = icon.width() / 4; x < icon.width() * 3 / 4; ++x)
-            ink = ink || qGray(shown.pixel(x, y)) > 170;
-        bands += ink && !previous;
+            ink |= qGray(shown.pixel(x, y)) > 170;
+        bands += ink > previous;
         previous = ink;
     }
     return bands;
@@ -92,18 +91,15 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfAndStandsOutOnLightAndDarkBars)
         .save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR") + QStringLiteral("/label_icons.png"));
 }
 
-TEST(ItemIcon, HostsGetUnpremultipliedPixelsInNetworkByteOrder)
+TEST(ItemIcon, HostsGetUnpremultipliedNetworkOrderAndTraysGetDevicePixels)
 {
     QImage image(2, 1, QImage::Format_ARGB32);
     image.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0xff));
     image.setPixel(1, 0, qRgba(0xff, 0x00, 0x00, 0x80)); // half-transparent red
     const IconPixmap out = toIconPixmap(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-    EXPECT_EQ(out.argb, QByteArray::fromHex("ff112233"
-                                            "80ff0000"));
-}
+    EXPECT_EQ(out.argb, QByteArray::fromHex("ff11223380ff0000"));
 
-TEST(ItemIcon, TheTrayIconIsDrawnForTheSlotsDevicePixels)
-{
+    // Qt asks the tray's icon for device pixels: a 24-point slot at 2x gets 48 drawn pixels.
     const QPixmap pixmap =
         QIcon(new LabelIconEngine(QStringLiteral("CPU 7%"))).pixmap(QSize(24, 24), 2.0);
     EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
