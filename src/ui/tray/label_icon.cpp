@@ -52,19 +52,25 @@ QFont baseFont()
     return font;
 }
 
-// The largest font at which the widest lines ever shown fit the box.
+// The largest font at which the widest lines ever shown fit the box. Text grows with the
+// font, so the size measured at 20 pixels gives where to start; hinting may need a step down.
 QFont fittedFont(const QSizeF& box, const QStringList& widest)
 {
-    QFont font = baseFont();
+    static const QFont base = baseFont();
+    QFont font = base;
     const qreal gapShare = widest.size() > 1 ? 0.25 : 0.0;
-    for (int pixels = static_cast<int>(box.height()); pixels > 4; --pixels) {
+    const auto fits = [&](int pixels, qreal scale) {
         font.setPixelSize(pixels);
         const QFontMetricsF metrics(font);
         qreal width = 0;
         for (const QString& line : widest)
             width = std::max(width, metrics.horizontalAdvance(line));
         const qreal height = widest.size() * metrics.capHeight() + pixels * gapShare;
-        if (width <= box.width() && height <= box.height())
+        return std::min(box.width() / width, box.height() / height) * scale;
+    };
+    const int guess = static_cast<int>(fits(20, 20)) + 1;
+    for (int pixels = std::min(guess, static_cast<int>(box.height())); pixels > 4; --pixels) {
+        if (fits(pixels, 1) >= 1)
             return font;
     }
     return font;
