@@ -1,23 +1,11 @@
 #include "corvel_app.h"
+#include "display_probe.h"
 #include "once.h"
 #include "options.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <span>
-
-namespace {
-
-bool hasGraphicalSession()
-{
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY");
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -40,12 +28,26 @@ int main(int argc, char** argv)
     case Options::Mode::statusItem:
         break;
     }
-    if (!hasGraphicalSession()) {
+    const corvel::DisplayProbe display = corvel::probeDisplay();
+    if (!display.usable) {
+        // Nor should the list's own look at the desktop's windows try them again.
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
         const int status = corvel::printOnce(false, stdout);
-        std::fputs("corvel: the status item needs a graphical session (neither DISPLAY nor "
-                   "WAYLAND_DISPLAY is set); printed the list once instead\n",
-                   stderr);
+        if (display.tried.empty()) {
+            std::fputs("corvel: the status item needs a graphical session (neither DISPLAY nor "
+                       "WAYLAND_DISPLAY is set); printed the list once instead\n",
+                       stderr);
+        } else {
+            std::fprintf(stderr,
+                         "corvel: the status item needs a graphical session and none answers "
+                         "(%s); printed the list once instead\n",
+                         display.tried.c_str());
+        }
         return status;
     }
+    // Qt would try the display that does not answer first, and complain on the terminal.
+    if (!display.steerTo.empty())
+        setenv("QT_QPA_PLATFORM", display.steerTo.c_str(), 1);
     return corvel::runStatusItem(argc, argv);
 }

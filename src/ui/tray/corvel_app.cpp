@@ -11,6 +11,8 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QSystemTrayIcon>
 
 namespace corvel {
@@ -26,9 +28,10 @@ QString labelFor(double totalCPU)
 
 } // namespace
 
-CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice, QObject* parent)
-    : QObject(parent), monitor_(std::move(sources)), notice_(std::move(notice)),
-      label_(labelFor(monitor_.totalCPU()))
+CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
+                     std::chrono::milliseconds noticeDelay)
+    : monitor_(std::move(sources)), notice_(std::move(notice)),
+      label_(labelFor(monitor_.totalCPU())), bus_(bus)
 {
     connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateLabel);
 
@@ -54,6 +57,9 @@ CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notic
     watcherGrace_.setSingleShot(true);
     watcherGrace_.setInterval(watcherGraceTime);
     connect(&watcherGrace_, &QTimer::timeout, this, &CorvelApp::chooseArea);
+    noticeDelay_.setSingleShot(true);
+    noticeDelay_.setInterval(noticeDelay);
+    connect(&noticeDelay_, &QTimer::timeout, this, &CorvelApp::tellNoArea);
 
     chooseArea();
 }
@@ -76,6 +82,7 @@ void CorvelApp::chooseArea()
 {
     if (statusNotifier_ && statusNotifier_->watcherOnBus()) {
         trayPoll_.stop();
+        noticeDelay_.stop();
         if (xembed_)
             xembed_->hide();
         setArea(Area::statusNotifier);
@@ -83,6 +90,7 @@ void CorvelApp::chooseArea()
     }
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         trayPoll_.stop();
+        noticeDelay_.stop();
         if (!xembed_) {
             xembed_ = std::make_unique<XEmbedTrayItem>(label_);
             connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
@@ -95,12 +103,37 @@ void CorvelApp::chooseArea()
         xembed_->hide();
     setArea(Area::waiting);
     trayPoll_.start();
-    if (!waitNoticeGiven_ && notice_) {
-        waitNoticeGiven_ = true;
+    if (!waitNoticeGiven_ && !noticeDelay_.isActive())
+        noticeDelay_.start();
+}
+
+void CorvelApp::tellNoArea()
+{
+    if (area_ != Area::waiting || waitNoticeGiven_)
+        return;
+    waitNoticeGiven_ = true;
+    if (notice_) {
         notice_(QStringLiteral("waiting for a status area to show the item in (no "
-                               "StatusNotifierWatcher on the session bus and no system tray "
-                               "yet)"));
+                               "StatusNotifierWatcher on the session bus and no system tray)"));
     }
+    const bool gnome =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
+    const QString body =
+        gnome ? tr("GNOME shows status icons only with the extension \"AppIndicator and "
+                   "KStatusNotifierItem Support\" (Debian and Ubuntu package "
+                   "gnome-shell-extension-appindicator). Install it and turn it on in "
+                   "Extensions: Corvel appears as soon as it is on.")
+              : tr("No panel with a status area (system tray) is running. Corvel appears as "
+                   "soon as one starts.");
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral("Corvel") << 0u << QStringLiteral("corvel")
+           << tr("Corvel has no place to show itself") << body << QStringList() << QVariantMap()
+           << -1;
+    // No reply is awaited: a session without a notification server has the terminal line.
+    bus_.asyncCall(notify);
 }
 
 void CorvelApp::setArea(Area area)

@@ -2,6 +2,7 @@
 
 #include "monitor.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -22,7 +23,8 @@ class XEmbedTrayItem;
 // The running program: the one Monitor, the status item showing its total as "CPU 12%", and
 // the panel a click on the item opens. The item goes where the session has room for it: a
 // StatusNotifierItem when a watcher is on the bus, else an XEmbed tray icon, else nowhere
-// until one of the two appears.
+// until one of the two appears. A session that still has neither after `noticeDelay` gets one
+// desktop notification saying what to install, and one line for the terminal.
 class CorvelApp final : public QObject
 {
     Q_OBJECT
@@ -33,7 +35,7 @@ class CorvelApp final : public QObject
     using Notice = std::function<void(const QString&)>;
 
     CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
-              QObject* parent = nullptr);
+              std::chrono::milliseconds noticeDelay = std::chrono::seconds(10));
     ~CorvelApp() override;
 
     Monitor& monitor() { return monitor_; }
@@ -53,6 +55,7 @@ class CorvelApp final : public QObject
     void updateLabel();
     void chooseArea();
     void setArea(Area area);
+    void tellNoArea();
 
     Monitor monitor_;
     Notice notice_;
@@ -64,6 +67,8 @@ class CorvelApp final : public QObject
     std::unique_ptr<LayerPanel> layerPanel_; // on compositors with the layer shell
     QTimer trayPoll_;     // while waiting: has a system tray appeared?
     QTimer watcherGrace_; // after a watcher leaves: give a restarting one time to return
+    QTimer noticeDelay_;  // while waiting: a desktop still starting gets time to show a panel
+    QDBusConnection bus_;
     bool waitNoticeGiven_ = false;
 };
 

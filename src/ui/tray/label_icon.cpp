@@ -15,9 +15,15 @@
 namespace corvel {
 namespace {
 
-// Readable on light and dark panels alike: light text on a dark rounded badge.
-constexpr QColor badgeColor(24, 24, 24, 220);
-constexpr QColor textColor(255, 255, 255);
+// Light text on a dark badge with a light rim: the badge stands out on light bars, the rim
+// on dark ones.
+constexpr QColor badgeColor(24, 24, 24, 235);
+constexpr QColor rimColor(255, 255, 255, 120);
+constexpr QColor inkColor(255, 255, 255);
+constexpr QColor glyphRimColor(0, 0, 0, 170);
+
+// Below this many device pixels two lines of text are unreadable: the badge shows the figure.
+constexpr int twoLineMinimum = 20;
 
 bool hasEqualDigits(const QFont& font)
 {
@@ -30,8 +36,8 @@ bool hasEqualDigits(const QFont& font)
     return true;
 }
 
-// The user's interface font where its digits are all one width (so the figure never changes
-// width), else the system's fixed-width font.
+// The interface font where its digits are all one width (so the figure never changes width),
+// else the system's fixed-width font; bold and slightly narrowed.
 QFont baseFont()
 {
     QFont font = QGuiApplication::font();
@@ -41,81 +47,117 @@ QFont baseFont()
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setBold(true);
     }
-    // Slightly narrowed, so "100%" fits a 22-pixel slot at a readable size.
     font.setStretch(85);
     font.setStyleStrategy(QFont::PreferAntialias);
     return font;
 }
 
-// The widest two lines the box will ever hold are "CPU" over "100%".
-QFont fittedFont(const QSizeF& box)
+// The largest font at which the widest lines ever shown fit the box. Text grows with the
+// font, so the size measured at 20 pixels gives where to start; hinting may need a step down.
+QFont fittedFont(const QSizeF& box, const QStringList& widest)
 {
-    QFont font = baseFont();
-    for (int pixels = 14; pixels > 5; --pixels) {
+    static const QFont base = baseFont();
+    QFont font = base;
+    const qreal gapShare = widest.size() > 1 ? 0.25 : 0.0;
+    const auto fits = [&](int pixels, qreal scale) {
         font.setPixelSize(pixels);
         const QFontMetricsF metrics(font);
-        const qreal width = std::max(metrics.horizontalAdvance(QStringLiteral("100%")),
-                                     metrics.horizontalAdvance(QStringLiteral("CPU")));
-        const qreal height = 2 * metrics.capHeight() + pixels * 0.3;
-        if (width <= box.width() && height <= box.height())
+        qreal width = 0;
+        for (const QString& line : widest)
+            width = std::max(width, metrics.horizontalAdvance(line));
+        const qreal height = widest.size() * metrics.capHeight() + pixels * gapShare;
+        return std::min(box.width() / width, box.height() / height) * scale;
+    };
+    const int guess = static_cast<int>(fits(20, 20)) + 1;
+    for (int pixels = std::min(guess, static_cast<int>(box.height())); pixels > 4; --pixels) {
+        if (fits(pixels, 1) >= 1)
             return font;
     }
     return font;
 }
 
-} // namespace
-
-LabelLines splitLabel(const QString& label)
+QImage blank(int pixels)
 {
-    const qsizetype blank = label.indexOf(QLatin1Char(' '));
-    if (blank < 0)
-        return {label, {}};
-    return {label.left(blank), label.mid(blank + 1)};
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
 }
 
-void paintLabelIcon(QPainter& painter, const QRectF& box, const QString& label)
+QImage drawBadge(const QString& label, int pixels)
 {
-    painter.save();
+    QImage image = blank(pixels);
+    QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setPen(Qt::NoPen);
+    const qreal rim = std::max(1, pixels / 16);
+    const QRectF box = QRectF(0, 0, pixels, pixels).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
+    painter.setPen(QPen(rimColor, rim));
     painter.setBrush(badgeColor);
-    const qreal radius = box.height() / 7;
-    painter.drawRoundedRect(box, radius, radius);
+    painter.drawRoundedRect(box, pixels / 6.0, pixels / 6.0);
 
-    const qreal inset = std::max<qreal>(1.0, box.width() / 22);
-    const QRectF inner = box.adjusted(inset, inset, -inset, -inset);
-    const QFont font = fittedFont(inner.size());
+    const qsizetype blankAt = label.indexOf(QLatin1Char(' '));
+    const QString word = blankAt < 0 ? QString() : label.left(blankAt);
+    const QString figure = label.mid(blankAt + 1);
+    const bool twoLines = pixels >= twoLineMinimum;
+    const QString digits = QString(figure).remove(QLatin1Char('%'));
+    const QStringList lines = twoLines ? QStringList{word, figure} : QStringList{digits};
+    // Two lines keep one size for every figure; the bare figure grows as large as its digits
+    // allow, since a pixel more matters most in the smallest slots.
+    const QStringList widest = twoLines ? QStringList{QStringLiteral("CPU"), QStringLiteral("100%")}
+                                        : QStringList{QString(digits.size(), QLatin1Char('0'))};
+    const qreal pad = rim + std::max<qreal>(1, pixels / 16.0);
+    const QRectF inner = QRectF(0, 0, pixels, pixels).adjusted(pad, pad, -pad, -pad);
+    const QFont font = fittedFont(inner.size(), widest);
     const QFontMetricsF metrics(font);
     const qreal cap = metrics.capHeight();
-    const qreal gap = font.pixelSize() * 0.3;
-    const qreal top = inner.top() + (inner.height() - (2 * cap + gap)) / 2;
-    const std::array<qreal, 2> baselines{top + cap, top + 2 * cap + gap};
-
+    const qreal gap = twoLines ? font.pixelSize() * 0.25 : 0;
+    const qreal block = lines.size() * cap + (lines.size() - 1) * gap;
+    const qreal top = inner.top() + (inner.height() - block) / 2;
     painter.setFont(font);
-    painter.setPen(textColor);
-    const LabelLines lines = splitLabel(label);
-    const std::array<const QString*, 2> texts{&lines.top, &lines.bottom};
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        const qreal width = metrics.horizontalAdvance(*texts[i]);
-        const qreal x = inner.left() + (inner.width() - width) / 2;
-        // Whole device pixels for the baseline keep the strokes sharp.
-        const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-        const qreal y = std::round(baselines[i] * ratio) / ratio;
-        painter.drawText(QPointF(x, y), *texts[i]);
+    painter.setPen(inkColor);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const qreal x = inner.left() + (inner.width() - metrics.horizontalAdvance(lines[i])) / 2;
+        // Whole pixels for the baseline keep the strokes sharp.
+        painter.drawText(QPointF(x, std::round(top + cap + i * (cap + gap))), lines[i]);
     }
-    painter.restore();
+    return image;
 }
 
-QImage renderLabelIcon(const QString& label, int size, qreal devicePixelRatio)
+// A processor: a square body with three pins a side and the die cut out of its middle.
+QImage drawGlyph(int pixels)
 {
-    const int pixels = static_cast<int>(std::ceil(size * devicePixelRatio));
-    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(devicePixelRatio);
-    image.fill(Qt::transparent);
+    QImage image = blank(pixels);
     QPainter painter(&image);
-    paintLabelIcon(painter, QRectF(0, 0, size, size), label);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal unit = pixels / 16.0;
+    const qreal body = std::round(10 * unit);
+    const qreal origin = (pixels - body) / 2;
+    const qreal pin = std::max<qreal>(1, std::round(1.25 * unit));
+    const qreal reach = std::round(2 * unit);
+
+    QPainterPath shape;
+    shape.setFillRule(Qt::OddEvenFill);
+    shape.addRoundedRect(QRectF(origin, origin, body, body), unit, unit);
+    const qreal die = std::round(4 * unit);
+    shape.addRect(QRectF((pixels - die) / 2, (pixels - die) / 2, die, die));
+    QPainterPath pins;
+    for (const qreal share : {0.2, 0.5, 0.8}) {
+        const qreal along = std::round(origin + share * body - pin / 2);
+        pins.addRect(QRectF(along, origin - reach, pin, reach));
+        pins.addRect(QRectF(along, origin + body, pin, reach));
+        pins.addRect(QRectF(origin - reach, along, reach, pin));
+        pins.addRect(QRectF(origin + body, along, reach, pin));
+    }
+    const QPainterPath whole = shape.united(pins);
+    painter.strokePath(whole, QPen(glyphRimColor, std::max<qreal>(1.5, 1.5 * unit)));
+    painter.fillPath(whole, inkColor);
     return image;
+}
+
+} // namespace
+
+QImage renderItemIcon(IconStyle style, const QString& label, int pixels)
+{
+    return style == IconStyle::glyph ? drawGlyph(pixels) : drawBadge(label, pixels);
 }
 
 IconPixmap toIconPixmap(const QImage& image)
@@ -134,18 +176,25 @@ IconPixmap toIconPixmap(const QImage& image)
     return result;
 }
 
-IconPixmapList labelIconPixmaps(const QString& label)
+IconPixmapList itemIconPixmaps(IconStyle style, const QString& label)
 {
-    return {toIconPixmap(renderLabelIcon(label, 22, 1.0)),
-            toIconPixmap(renderLabelIcon(label, 44, 1.0))};
+    // 16 to 48 at 1x and 2x, and 18 and 20 for bars that size the icon to their font.
+    static constexpr std::array sizes{16, 18, 20, 22, 24, 32, 36, 44, 48, 64, 96};
+    IconPixmapList result;
+    for (const int size : sizes)
+        result.append(toIconPixmap(renderItemIcon(style, label, size)));
+    return result;
 }
 
 void LabelIconEngine::paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State)
 {
     const int side = std::min(rect.width(), rect.height());
-    const QRectF square(rect.x() + (rect.width() - side) / 2.0,
-                        rect.y() + (rect.height() - side) / 2.0, side, side);
-    paintLabelIcon(*painter, square, label_);
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    QImage image = renderItemIcon(IconStyle::badge, label_, qRound(side * ratio));
+    image.setDevicePixelRatio(ratio);
+    painter->drawImage(QRectF(rect.x() + (rect.width() - side) / 2.0,
+                              rect.y() + (rect.height() - side) / 2.0, side, side),
+                       image);
 }
 
 QPixmap LabelIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state)
@@ -153,10 +202,12 @@ QPixmap LabelIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::Stat
     return scaledPixmap(size, mode, state, 1.0);
 }
 
+// Qt asks for `size` in device pixels.
 QPixmap LabelIconEngine::scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale)
 {
-    const int side = std::min(size.width(), size.height());
-    return QPixmap::fromImage(renderLabelIcon(label_, side, scale));
+    QImage image = renderItemIcon(IconStyle::badge, label_, std::min(size.width(), size.height()));
+    image.setDevicePixelRatio(scale);
+    return QPixmap::fromImage(image);
 }
 
 } // namespace corvel

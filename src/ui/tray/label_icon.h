@@ -1,8 +1,10 @@
 #pragma once
 
-// The status item's label drawn as a small square picture: "CPU" over the figure with its
-// percent sign, for status areas that show an icon and no text (XEmbed trays, hosts that
-// ignore the label property).
+// The status item's picture. Where the host shows no text, the label itself drawn as a badge:
+// "CPU" over "37%", or the bare figure where the slot is too small for two lines. Where the
+// host draws the label next to the icon, a plain processor glyph, so the text is not shown
+// twice. Both are drawn for each pixel size, with an edge that keeps them visible on light and
+// dark bars alike.
 
 #include "status_notifier_types.h"
 
@@ -10,34 +12,26 @@
 
 #include <QIconEngine>
 #include <QImage>
-#include <QRectF>
 #include <QString>
-
-class QPainter;
 
 namespace corvel {
 
-// The two lines of a label: its first word, and the rest ("CPU 12%" -> "CPU", "12%").
-struct LabelLines
+enum class IconStyle
 {
-    QString top;
-    QString bottom;
+    badge, // the label drawn in the icon
+    glyph, // a plain glyph; the host shows the label beside it
 };
-LabelLines splitLabel(const QString& label);
 
-// Draws the label into `box` (logical pixels) of a painter, whatever its device pixel ratio.
-void paintLabelIcon(QPainter& painter, const QRectF& box, const QString& label);
-
-// The label in a square of `size` logical pixels at the given device pixel ratio.
-QImage renderLabelIcon(const QString& label, int size, qreal devicePixelRatio);
+// The picture drawn for a square of `pixels` device pixels.
+QImage renderItemIcon(IconStyle style, const QString& label, int pixels);
 
 // ARGB32 pixels in network byte order, unpremultiplied, as StatusNotifierItem hosts read them.
 IconPixmap toIconPixmap(const QImage& image);
 
-// The label at 22 and 44 pixels, for hosts to pick the size they show.
-IconPixmapList labelIconPixmaps(const QString& label);
+// Every pixel size hosts ask for (16 to 48 logical pixels, at 1x and 2x), each drawn for it.
+IconPixmapList itemIconPixmaps(IconStyle style, const QString& label);
 
-// An icon that draws the label at whatever size and pixel ratio it is asked for, so a tray
+// An icon that draws the badge at whatever size and pixel ratio it is asked for, so a tray
 // slot of any size gets sharp text instead of a scaled picture.
 class LabelIconEngine final : public QIconEngine
 {

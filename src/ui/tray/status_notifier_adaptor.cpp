@@ -6,7 +6,9 @@ namespace corvel {
 
 StatusNotifierAdaptor::StatusNotifierAdaptor(StatusNotifierItem& item)
     : QDBusAbstractAdaptor(&item), item_(item)
-{}
+{
+    registerStatusNotifierTypes();
+}
 
 IconPixmapList StatusNotifierAdaptor::iconPixmap() const
 {
@@ -26,6 +28,11 @@ QDBusObjectPath StatusNotifierAdaptor::menu() const
 QString StatusNotifierAdaptor::label() const
 {
     return item_.label();
+}
+
+QString StatusNotifierAdaptor::accessibleDescription() const
+{
+    return QStringLiteral("Corvel: ") + item_.label();
 }
 
 QString StatusNotifierAdaptor::labelGuide() const

@@ -23,6 +23,8 @@ class StatusNotifierAdaptor final : public QDBusAbstractAdaptor
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(QString IconThemePath READ emptyText)
     Q_PROPERTY(QString IconName READ emptyText)
+    Q_PROPERTY(QString IconAccessibleDesc READ accessibleDescription)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ accessibleDescription)
     Q_PROPERTY(corvel::IconPixmapList IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ emptyText)
     Q_PROPERTY(corvel::IconPixmapList OverlayIconPixmap READ noPixmaps)
@@ -52,6 +54,8 @@ class StatusNotifierAdaptor final : public QDBusAbstractAdaptor
     QDBusObjectPath menu() const;
     QString label() const;
     QString labelGuide() const;
+    // What a screen reader says for the icon.
+    QString accessibleDescription() const;
 
   public slots:
     void Activate(int x, int y);

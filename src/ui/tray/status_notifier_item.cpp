@@ -4,9 +4,11 @@
 #include "status_notifier_adaptor.h"
 #include "status_notifier_menu.h"
 
-#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <string>
 
-#include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -16,22 +18,36 @@
 namespace corvel {
 namespace {
 
-QString nextServiceName()
+using namespace std::chrono_literals;
+
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+// Hosts that draw the item's label beside its icon: GNOME Shell's status-item extension and
+// the Unity and Ayatana indicator services. Process names are cut to 15 characters.
+bool drawsLabel(const std::string& process)
 {
-    static std::atomic<int> count{0};
-    return QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
-        .arg(QCoreApplication::applicationPid())
-        .arg(++count);
+    static constexpr const char* hosts[] = {"gnome-shell", "unity-panel-ser", "indicator-appli",
+                                            "ayatana-indicat"};
+    return std::any_of(std::begin(hosts), std::end(hosts),
+                       [&](const char* host) { return process.rfind(host, 0) == 0; });
+}
+
+std::string processName(uint pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(file, name);
+    return name;
 }
 
 } // namespace
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), service_(nextServiceName()), label_(std::move(label)),
-      icon_(labelIconPixmaps(label_)), adaptor_(nullptr), menu_(new StatusNotifierMenu(this)),
+    : QObject(parent), bus_(std::move(bus)), label_(std::move(label)),
+      icon_(itemIconPixmaps(iconStyle_, label_)), adaptor_(nullptr),
+      menu_(new StatusNotifierMenu(this)),
       watcher_(QString::fromLatin1(watcherService), bus_, QDBusServiceWatcher::WatchForOwnerChange)
 {
-    registerStatusNotifierTypes();
     adaptor_ = new StatusNotifierAdaptor(*this);
     connect(menu_, &StatusNotifierMenu::openRequested, this,
             [this] { requestActivation(QCursor::pos()); });
@@ -39,6 +55,8 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObje
             [this](const QString&, const QString&, const QString& newOwner) {
                 onWatcherOwnerChanged(newOwner);
             });
+    recheck_.setSingleShot(true);
+    connect(&recheck_, &QTimer::timeout, this, &StatusNotifierItem::checkListed);
 }
 
 StatusNotifierItem::~StatusNotifierItem()
@@ -46,7 +64,6 @@ StatusNotifierItem::~StatusNotifierItem()
     if (published_) {
         bus_.unregisterObject(QString::fromLatin1(menuPath));
         bus_.unregisterObject(QString::fromLatin1(itemPath));
-        bus_.unregisterService(service_);
     }
 }
 
@@ -70,14 +87,14 @@ bool StatusNotifierItem::publish()
         bus_.unregisterObject(QString::fromLatin1(itemPath));
         return false;
     }
-    if (!bus_.registerService(service_)) {
-        bus_.unregisterObject(QString::fromLatin1(menuPath));
-        bus_.unregisterObject(QString::fromLatin1(itemPath));
-        return false;
-    }
     published_ = true;
+    // The item's own signal for the watcher dropping it; the periodic check covers watchers
+    // that drop items silently.
+    bus_.connect(QString::fromLatin1(watcherService), watcherPath,
+                 QString::fromLatin1(watcherService),
+                 QStringLiteral("StatusNotifierItemUnregistered"), this, SLOT(checkListed()));
     if (watcherPresent(bus_))
-        registerWithWatcher();
+        onWatcherOwnerChanged(QStringLiteral("already there"));
     return true;
 }
 
@@ -86,17 +103,20 @@ void StatusNotifierItem::setLabel(const QString& label)
     if (label == label_)
         return;
     label_ = label;
-    icon_ = labelIconPixmaps(label_);
+    // The glyph does not show the label: its pixmaps stay.
+    if (iconStyle_ == IconStyle::badge)
+        icon_ = itemIconPixmaps(iconStyle_, label_);
     if (!published_)
         return;
     emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));
-    emit adaptor_->NewIcon();
     emit adaptor_->NewToolTip();
+    if (iconStyle_ == IconStyle::badge)
+        emit adaptor_->NewIcon();
 }
 
 ToolTip StatusNotifierItem::toolTip() const
 {
-    return ToolTip{{}, {}, label_, {}};
+    return ToolTip{{}, {}, QStringLiteral("Corvel"), label_};
 }
 
 void StatusNotifierItem::requestActivation(QPoint at)
@@ -107,32 +127,84 @@ void StatusNotifierItem::requestActivation(QPoint at)
 void StatusNotifierItem::registerWithWatcher()
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(watcherService), QStringLiteral("/StatusNotifierWatcher"),
-        QString::fromLatin1(watcherService), QStringLiteral("RegisterStatusNotifierItem"));
-    call << service_;
+        QString::fromLatin1(watcherService), watcherPath, QString::fromLatin1(watcherService),
+        QStringLiteral("RegisterStatusNotifierItem"));
+    // The unique name, not a name of our own: hosts then need no look-up that can race with
+    // the name's owner, and one that finds the item by searching the bus names it the same way.
+    call << bus_.baseService();
     // Never block the interface on the watcher: it may be slow, or be us in a test.
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
-        if (w->isError()) {
-            registered_ = false;
+        recheck_.start(nextCheck_);
+    });
+}
+
+void StatusNotifierItem::checkListed()
+{
+    if (!published_)
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(watcherService), watcherPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QString::fromLatin1(watcherService) << QStringLiteral("RegisteredStatusNotifierItems");
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError() && !watcherPresent(bus_))
+            return; // gone; its return starts over
+        // Watchers list items as the name they registered, or that name followed by the path
+        // ("/" or "@").
+        const QString self = bus_.baseService();
+        const QStringList items = reply.value().variant().toStringList();
+        const bool listed = std::any_of(items.begin(), items.end(), [&](const QString& item) {
+            return item == self || item.startsWith(self + QLatin1Char('/')) ||
+                   item.startsWith(self + QLatin1Char('@'));
+        });
+        const bool wasListed = listed_;
+        listed_ = listed;
+        // Further apart either way, so a watcher that never lists us is not pestered.
+        const auto check = nextCheck_;
+        nextCheck_ = std::min(nextCheck_ * 2, steadyCheck);
+        if (!listed) {
+            registerWithWatcher();
             return;
         }
-        registered_ = true;
-        emit registered();
+        if (!wasListed)
+            emit registered();
+        recheck_.start(check);
     });
 }
 
 void StatusNotifierItem::onWatcherOwnerChanged(const QString& newOwner)
 {
-    registered_ = false;
+    listed_ = false;
+    recheck_.stop();
+    nextCheck_ = firstCheck;
     if (newOwner.isEmpty()) {
         emit watcherVanished();
         return;
     }
     emit watcherAppeared();
+    chooseIconStyle();
     if (published_)
         registerWithWatcher();
+}
+
+void StatusNotifierItem::chooseIconStyle()
+{
+    const QDBusReply<uint> pid =
+        bus_.interface()->servicePid(QString::fromLatin1(watcherService));
+    const IconStyle style = pid.isValid() && drawsLabel(processName(pid.value()))
+                                ? IconStyle::glyph
+                                : IconStyle::badge;
+    if (style == iconStyle_)
+        return;
+    iconStyle_ = style;
+    icon_ = itemIconPixmaps(iconStyle_, label_);
+    if (published_)
+        emit adaptor_->NewIcon();
 }
 
 } // namespace corvel

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "label_icon.h"
 #include "status_notifier_types.h"
+
+#include <chrono>
 
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
 
 namespace corvel {
 
@@ -14,9 +18,11 @@ class StatusNotifierAdaptor;
 class StatusNotifierMenu;
 
 // Our item in a StatusNotifierItem status area (freedesktop StatusNotifierItem, with the
-// Ayatana label extension): it owns the bus name org.kde.StatusNotifierItem-<pid>-<n>, exports
-// /StatusNotifierItem and the menu at /MenuBar, and registers with the watcher whenever one
-// is on the bus, so a watcher that starts late or restarts still learns of it.
+// Ayatana label extension): it exports /StatusNotifierItem and the menu at /MenuBar and
+// registers them with the watcher by the connection's unique name, whenever a watcher comes
+// on the bus. It then checks the watcher's list of items, often at first and then once a
+// minute, and registers again when it is missing from it: some hosts drop an item they have
+// just shown.
 class StatusNotifierItem final : public QObject
 {
     Q_OBJECT
@@ -35,10 +41,14 @@ class StatusNotifierItem final : public QObject
     static bool watcherPresent(const QDBusConnection& bus);
     bool watcherOnBus() const { return watcherPresent(bus_); }
 
-    // Claims the name and exports the objects; false when the bus is not there.
+    // Exports the objects; false when the bus is not there.
     bool publish();
-    const QString& serviceName() const { return service_; }
-    bool registeredWithWatcher() const { return registered_; }
+    // What the item registers as: the connection's unique name.
+    QString serviceName() const { return bus_.baseService(); }
+    // Whether the watcher lists the item, as of the last check.
+    bool listedByWatcher() const { return listed_; }
+    // The icon: a plain glyph when the host draws the label itself, else the label as a badge.
+    IconStyle iconStyle() const { return iconStyle_; }
 
     const QString& label() const { return label_; }
     // Updates the label, the icon and the tooltip and tells the hosts; nothing at all when
@@ -56,21 +66,33 @@ class StatusNotifierItem final : public QObject
     void activationRequested(QPoint at);
     void watcherAppeared();
     void watcherVanished();
+    // The watcher lists the item (after each registration that it confirms).
     void registered();
 
+  private slots:
+    void checkListed();
+
   private:
+    // The first check soon after registering, since hosts drop items within a second or two;
+    // then ever further apart, to one check a minute.
+    static constexpr std::chrono::milliseconds firstCheck{1000};
+    static constexpr std::chrono::milliseconds steadyCheck{60'000};
+
     void registerWithWatcher();
     void onWatcherOwnerChanged(const QString& newOwner);
+    void chooseIconStyle();
 
     QDBusConnection bus_;
-    QString service_;
     QString label_;
+    IconStyle iconStyle_ = IconStyle::badge;
     IconPixmapList icon_;
     StatusNotifierAdaptor* adaptor_;
     StatusNotifierMenu* menu_;
     QDBusServiceWatcher watcher_;
+    QTimer recheck_;
+    std::chrono::milliseconds nextCheck_ = firstCheck;
     bool published_ = false;
-    bool registered_ = false;
+    bool listed_ = false;
 };
 
 } // namespace corvel

@@ -38,7 +38,9 @@ bool StatusNotifierMenu::handleEvent(int id, const QString& eventId)
 
 DBusMenuAdaptor::DBusMenuAdaptor(StatusNotifierMenu& menu)
     : QDBusAbstractAdaptor(&menu), menu_(menu)
-{}
+{
+    registerStatusNotifierTypes();
+}
 
 uint DBusMenuAdaptor::GetLayout(int parentId, int recursionDepth, const QStringList&,
                                 MenuLayoutItem& layout)

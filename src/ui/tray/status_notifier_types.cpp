@@ -15,6 +15,11 @@ void registerStatusNotifierTypes()
         qDBusRegisterMetaType<MenuItemPropertiesList>();
         qDBusRegisterMetaType<MenuEvent>();
         qDBusRegisterMetaType<MenuEventList>();
+        // Adaptor slots name these lists by their aliases, and the bus looks parameter
+        // types up by that spelling: without the alias names EventGroup is not exported.
+        qRegisterMetaType<IconPixmapList>("corvel::IconPixmapList");
+        qRegisterMetaType<MenuItemPropertiesList>("corvel::MenuItemPropertiesList");
+        qRegisterMetaType<MenuEventList>("corvel::MenuEventList");
         return true;
     }();
     (void)done;

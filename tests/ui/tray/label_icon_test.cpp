@@ -1,4 +1,6 @@
-// The label drawn as the tray's picture: its two lines, its pixels, its byte order on D-Bus.
+// The item's pictures: every size hosts ask for, each drawn for it and visible on light and
+// dark bars. Leaves label_icons.png (16, 18 and 22 px on a light and a dark bar, enlarged) in
+// the build folder for people to look at.
 
 #include "label_icon.h"
 
@@ -6,107 +8,104 @@
 
 #include <QGuiApplication>
 #include <QIcon>
-#include <QImage>
 #include <QPainter>
 
 using namespace corvel;
 
 namespace {
 
-TEST(LabelIcon, SplitsTheLabelIntoTheWordAndTheFigure)
+QImage onBar(const QImage& icon, QColor bar)
 {
-    const struct
-    {
-        const char* label;
-        const char* top;
-        const char* bottom;
-    } cases[] = {{"CPU 0%", "CPU", "0%"},
-                 {"CPU 12%", "CPU", "12%"},
-                 {"CPU 100%", "CPU", "100%"},
-                 {"CPU", "CPU", ""},
-                 {"", "", ""}};
-    for (const auto& c : cases) {
-        const LabelLines lines = splitLabel(QString::fromLatin1(c.label));
-        EXPECT_EQ(lines.top, QLatin1String(c.top)) << c.label;
-        EXPECT_EQ(lines.bottom, QLatin1String(c.bottom)) << c.label;
-    }
+    QImage out(icon.size(), QImage::Format_RGB32);
+    out.fill(bar);
+    QPainter(&out).drawImage(0, 0, icon);
+    return out;
 }
 
-TEST(LabelIcon, PixelsGoOutAsUnpremultipliedArgbInNetworkByteOrder)
+// How far the left edge of the picture, along its middle row, stands out from the bar.
+int edgeContrast(const QImage& icon, QColor bar)
+{
+    const QImage shown = onBar(icon, bar);
+    const int y = icon.height() / 2;
+    int x = 0;
+    while (x < icon.width() && qAlpha(icon.pixel(x, y)) < 128)
+        ++x;
+    int best = 0;
+    for (const int end = std::min(icon.width(), x + std::max(3, icon.width() / 8)); x < end; ++x)
+        best = std::max(best, std::abs(qGray(shown.pixel(x, y)) - qGray(bar.rgb())));
+    return best;
+}
+
+// Separate bands of rows holding light text on the badge.
+int inkBands(const QImage& icon)
+{
+    const QImage shown = onBar(icon, Qt::black);
+    int bands = 0;
+    for (int y = 0, previous = 0; y < icon.height(); ++y) {
+        int ink = 0;
+        for (int x = icon.width() / 4; x < icon.width() * 3 / 4; ++x)
+            ink |= qGray(shown.pixel(x, y)) > 170;
+        bands += ink > previous;
+        previous = ink;
+    }
+    return bands;
+}
+
+TEST(ItemIcon, EverySizeIsDrawnForItselfAndStandsOutOnLightAndDarkBars)
+{
+    const QString label = QStringLiteral("CPU 100%");
+    QList<int> sizes;
+    for (const IconPixmap& p : itemIconPixmaps(IconStyle::badge, label))
+        sizes << p.width;
+    for (const int wanted : {16, 18, 22, 24, 32, 44, 48, 64, 96})
+        EXPECT_TRUE(sizes.contains(wanted)) << wanted;
+    for (const int size : sizes) {
+        for (const IconStyle style : {IconStyle::badge, IconStyle::glyph}) {
+            const QImage icon = renderItemIcon(style, label, size);
+            for (const QColor bar : {QColor(Qt::white), QColor(Qt::black), QColor(Qt::darkGray)})
+                EXPECT_GT(edgeContrast(icon, bar), 60) << size << " on " << qGray(bar.rgb());
+        }
+        EXPECT_EQ(inkBands(renderItemIcon(IconStyle::badge, label, size)), size < 20 ? 1 : 2)
+            << size;
+    }
+    // The glyph goes beside a label the host draws: it never shows the figure.
+    EXPECT_EQ(renderItemIcon(IconStyle::glyph, label, 16),
+              renderItemIcon(IconStyle::glyph, QStringLiteral("CPU 3%"), 16));
+
+    QImage sheet(9 * 25, 2 * 25, QImage::Format_RGB32);
+    QPainter painter(&sheet);
+    int column = 0;
+    for (const char* text : {"CPU 37%", "CPU 100%", ""}) {
+        for (const int size : {16, 18, 22}) {
+            for (const int row : {0, 1}) {
+                painter.fillRect(column * 25, row * 25, 25, 25, row ? 0x242424 : 0xeeeeee);
+                painter.drawImage(column * 25 + 2, row * 25 + 2,
+                                  renderItemIcon(*text ? IconStyle::badge : IconStyle::glyph,
+                                                 QLatin1String(text), size));
+            }
+            ++column;
+        }
+    }
+    painter.end();
+    sheet.scaled(sheet.size() * 4)
+        .save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR") + QStringLiteral("/label_icons.png"));
+}
+
+TEST(ItemIcon, HostsGetUnpremultipliedNetworkOrderAndTraysGetDevicePixels)
 {
     QImage image(2, 1, QImage::Format_ARGB32);
     image.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0xff));
     image.setPixel(1, 0, qRgba(0xff, 0x00, 0x00, 0x80)); // half-transparent red
     const IconPixmap out = toIconPixmap(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-    ASSERT_EQ(out.width, 2);
-    ASSERT_EQ(out.height, 1);
-    ASSERT_EQ(out.argb.size(), 8);
-    const auto byte = [&](int i) { return static_cast<unsigned char>(out.argb[i]); };
-    EXPECT_EQ(byte(0), 0xff);
-    EXPECT_EQ(byte(1), 0x11);
-    EXPECT_EQ(byte(2), 0x22);
-    EXPECT_EQ(byte(3), 0x33);
-    EXPECT_EQ(byte(4), 0x80);
-    EXPECT_EQ(byte(5), 0xff); // red back at full strength, not premultiplied to half
-    EXPECT_EQ(byte(6), 0x00);
-    EXPECT_EQ(byte(7), 0x00);
-}
+    EXPECT_EQ(out.argb, QByteArray::fromHex("ff11223380ff0000"));
 
-// Rows of the image that hold text: pixels much lighter than the badge.
-std::vector<bool> inkRows(const QImage& image)
-{
-    std::vector<bool> rows(static_cast<std::size_t>(image.height()), false);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            if (qAlpha(p) > 200 && qGray(p) > 160)
-                rows[static_cast<std::size_t>(y)] = true;
-        }
-    }
-    return rows;
-}
-
-TEST(LabelIcon, DrawsTwoLinesOfTextInsideTheSquareAtEveryPixelRatio)
-{
-    for (const qreal ratio : {1.0, 2.0}) {
-        const QImage image = renderLabelIcon(QStringLiteral("CPU 100%"), 22, ratio);
-        ASSERT_EQ(image.width(), qRound(22 * ratio));
-        ASSERT_EQ(image.height(), qRound(22 * ratio));
-        EXPECT_EQ(image.devicePixelRatio(), ratio);
-
-        // Two separate bands of text, "CPU" above and "100%" below.
-        const std::vector<bool> rows = inkRows(image.convertToFormat(QImage::Format_ARGB32));
-        int bands = 0;
-        for (std::size_t y = 0; y < rows.size(); ++y)
-            bands += rows[y] && (y == 0 || !rows[y - 1]);
-        EXPECT_EQ(bands, 2) << "ratio " << ratio;
-
-        // Rounded corners stay clear.
-        EXPECT_LT(qAlpha(image.pixel(0, 0)), 32);
-        EXPECT_LT(qAlpha(image.pixel(image.width() - 1, image.height() - 1)), 32);
-    }
-}
-
-TEST(LabelIcon, TheIconEngineDrawsAtTheSizeItIsAskedFor)
-{
-    const QIcon icon(new LabelIconEngine(QStringLiteral("CPU 7%")));
-    for (const int side : {16, 22, 24, 32}) {
-        const QPixmap pixmap = icon.pixmap(QSize(side, side));
-        EXPECT_EQ(pixmap.width(), side);
-        EXPECT_EQ(pixmap.height(), side);
-    }
-    // The tray paints through QIcon::paint; a 2x device gets twice the pixels, drawn, not
-    // scaled up.
-    QImage canvas(48, 48, QImage::Format_ARGB32_Premultiplied);
-    canvas.setDevicePixelRatio(2.0);
-    canvas.fill(Qt::transparent);
-    {
-        QPainter painter(&canvas);
-        icon.paint(&painter, QRect(0, 0, 24, 24));
-    }
-    const QImage direct = renderLabelIcon(QStringLiteral("CPU 7%"), 24, 2.0);
-    EXPECT_EQ(canvas.convertToFormat(QImage::Format_ARGB32),
-              direct.convertToFormat(QImage::Format_ARGB32));
+    // Qt asks the tray's icon for device pixels: a 24-point slot at 2x gets 48 drawn pixels.
+    const QPixmap pixmap =
+        QIcon(new LabelIconEngine(QStringLiteral("CPU 7%"))).pixmap(QSize(24, 24), 2.0);
+    EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
+    EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32),
+              renderItemIcon(IconStyle::badge, QStringLiteral("CPU 7%"), 48)
+                  .convertToFormat(QImage::Format_ARGB32));
 }
 
 } // namespace
