@@ -2,9 +2,7 @@
 #include "terminal_view.h"
 
 #include <gtest/gtest.h>
-
 #include <nlohmann/json.hpp>
-
 #include <vector>
 
 using namespace corvel;
@@ -14,9 +12,15 @@ namespace {
 TEST(Options, ModesAndTheirMistakes)
 {
     using Mode = Options::Mode;
-    const struct { std::vector<const char*> args; Mode mode; bool json; } cases[] = {
-        {{}, Mode::statusItem, false}, {{"--help"}, Mode::help, false},
-        {{"--json", "--once"}, Mode::once, true}, {{"--json"}, Mode::invalid, true}};
+    const struct
+    {
+        std::vector<const char*> args;
+        Mode mode;
+        bool json;
+    } cases[] = {{{}, Mode::statusItem, false},
+                 {{"--help"}, Mode::help, false},
+                 {{"--json", "--once"}, Mode::once, true},
+                 {{"--json"}, Mode::invalid, true}};
     for (const auto& c : cases) {
         EXPECT_EQ(parseOptions(c.args).mode, c.mode) << c.args.size();
         EXPECT_EQ(parseOptions(c.args).json, c.json) << c.args.size();

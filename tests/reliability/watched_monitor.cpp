@@ -1,11 +1,11 @@
 #include "watched_monitor.h"
 
 #include "desktop_applications.h"
-#include <fstream>
 
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -30,8 +30,7 @@ public:
     RecordingSnapshot(std::unique_ptr<ProcessSnapshotter> inner,
                       std::shared_ptr<WatchedMonitor::Log> log)
         : inner_(std::move(inner)), log_(std::move(log))
-    {
-    }
+    {}
     std::vector<PSRow> take() override
     {
         std::vector<PSRow> rows = inner_->take();
@@ -66,8 +65,8 @@ std::string problemsOf(const Monitor& monitor, const std::vector<PSRow>& rows)
             found << apps[i].id << " repeated or without processes; ";
         if (before && (std::isnan(before->cpu) || std::isnan(apps[i].cpu)
                            ? !std::isnan(apps[i].cpu)
-                           : before->cpu < apps[i].cpu ||
-                                 (before->cpu == apps[i].cpu && before->memoryKB < apps[i].memoryKB)))
+                           : before->cpu < apps[i].cpu || (before->cpu == apps[i].cpu &&
+                                                           before->memoryKB < apps[i].memoryKB)))
             found << apps[i].id << " out of order; ";
         processes += apps[i].processCount;
         cpu += apps[i].cpu;
@@ -76,7 +75,8 @@ std::string problemsOf(const Monitor& monitor, const std::vector<PSRow>& rows)
         rowsCpu += row.cpu;
     if (processes != static_cast<std::int64_t>(rows.size()))
         found << processes << " processes counted for " << rows.size() << " rows; ";
-    const double share = std::isnan(rowsCpu / monitor.cores()) ? 100.0 : std::min(rowsCpu / monitor.cores(), 100.0);
+    const double share =
+        std::isnan(rowsCpu / monitor.cores()) ? 100.0 : std::min(rowsCpu / monitor.cores(), 100.0);
     if (!near(cpu, rowsCpu) || !near(monitor.totalCPU(), share) || monitor.totalCPU() < 0)
         found << "cpu " << cpu << " and total " << monitor.totalCPU() << " for rows' " << rowsCpu;
     return found.str();

@@ -2,10 +2,9 @@
 #include "monitor.h"
 #include "support/fake_sources.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -27,8 +26,10 @@ PSRow row(std::int32_t pid, double cpu)
 TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const struct { double total, cores, share; } cases[] = {
-        {250, 2, 100}, {400, 8, 50}, {0, 4, 0}, {nan, 2, 100}, {0, 0, 100}, {-4, 2, -2}};
+    const struct
+    {
+        double total, cores, share;
+    } cases[] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0}, {nan, 2, 100}, {0, 0, 100}, {-4, 2, -2}};
     for (const auto& c : cases)
         EXPECT_EQ(scaleTotal(c.total, c.cores), c.share) << c.total << " on " << c.cores;
 }
@@ -62,9 +63,8 @@ TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
     ASSERT_TRUE(published(monitor, &Monitor::refresh));
     feed.change([](auto& s) { s.fails = false; });
     ASSERT_TRUE(published(monitor, &Monitor::refresh));
-    EXPECT_EQ(seen, (std::vector<std::string>{"apps 1 50", "total 1 50", "apps 1 50",
-                                              "total 1 50", "apps 0 0", "total 0 0",
-                                              "apps 1 50", "total 1 50"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"apps 1 50", "total 1 50", "apps 1 50", "total 1 50",
+                                              "apps 0 0", "total 0 0", "apps 1 50", "total 1 50"}));
 }
 
 TEST(Monitor, ASlowSnapshotMakesTicksSkipNeverOverlap)

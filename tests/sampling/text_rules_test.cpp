@@ -4,10 +4,9 @@
 #include "snapshot.h"
 #include "text_rules.h"
 
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
@@ -20,19 +19,25 @@ const std::string bad = "\xEF\xBF\xBD"; // U+FFFD
 // One replacement per maximal ill-formed subpart, as the Unicode standard recommends.
 TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
 {
-    const struct { std::string in, out; } cases[] = {
-        {"", ""}, {"caf\xC3\xA9", "caf\xC3\xA9"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-        {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"}, {"\xED\x9F\xBF", "\xED\x9F\xBF"},
-        {"a\x80z", "a" + bad + "z"},                       // lone continuation byte
-        {"\xC0\xAF", bad + bad},                           // C0 never starts a sequence
-        {"\xE2\x82z", bad + "z"},                          // truncated, then ASCII
-        {"\xF0\x9F\x98", bad},                             // truncated four-byte sequence
-        {"\xED\xA0\x80", bad + bad + bad},                 // surrogate
-        {"\xE0\x80\x80", bad + bad + bad},                 // overlong
-        {"\xF4\x90\x80\x80", bad + bad + bad + bad},       // above U+10FFFF
-        {"\xF5\xFF", bad + bad},                           // never-valid bytes
+    const struct
+    {
+        std::string in, out;
+    } cases[] = {
+        {"", ""},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"\xED\x9F\xBF", "\xED\x9F\xBF"},
+        {"a\x80z", "a" + bad + "z"},                 // lone continuation byte
+        {"\xC0\xAF", bad + bad},                     // C0 never starts a sequence
+        {"\xE2\x82z", bad + "z"},                    // truncated, then ASCII
+        {"\xF0\x9F\x98", bad},                       // truncated four-byte sequence
+        {"\xED\xA0\x80", bad + bad + bad},           // surrogate
+        {"\xE0\x80\x80", bad + bad + bad},           // overlong
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above U+10FFFF
+        {"\xF5\xFF", bad + bad},                     // never-valid bytes
         {"\xF0\x9F\x98\xF0\x9F\x98\x80", bad + "\xF0\x9F\x98\x80"},
-        {"ab\xE2", "ab" + bad},                            // cut at the very end
+        {"ab\xE2", "ab" + bad}, // cut at the very end
     };
     for (const auto& c : cases) {
         EXPECT_EQ(decodeUtf8Lossy(c.in), c.out) << testing::PrintToString(c.in);
@@ -42,11 +47,21 @@ TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
 
 TEST(NumberRules, WholeFieldSignDigitsAndRange)
 {
-    const struct { const char* text; std::optional<std::int64_t> as32, as64; } integers[] = {
-        {"0", 0, 0}, {"+42", 42, 42}, {"-42", -42, -42}, {"007", 7, 7},
-        {"2147483647", INT32_MAX, INT32_MAX}, {"-2147483648", INT32_MIN, INT32_MIN},
-        {"2147483648", {}, 2147483648LL}, {"-2147483649", {}, -2147483649LL},
-        {"9223372036854775807", {}, INT64_MAX}, {"9223372036854775808", {}, {}},
+    const struct
+    {
+        const char* text;
+        std::optional<std::int64_t> as32, as64;
+    } integers[] = {
+        {"0", 0, 0},
+        {"+42", 42, 42},
+        {"-42", -42, -42},
+        {"007", 7, 7},
+        {"2147483647", INT32_MAX, INT32_MAX},
+        {"-2147483648", INT32_MIN, INT32_MIN},
+        {"2147483648", {}, 2147483648LL},
+        {"-2147483649", {}, -2147483649LL},
+        {"9223372036854775807", {}, INT64_MAX},
+        {"9223372036854775808", {}, {}},
     };
     for (const auto& c : integers) {
         EXPECT_EQ(parseInt32(c.text), c.as32) << c.text;
@@ -55,15 +70,22 @@ TEST(NumberRules, WholeFieldSignDigitsAndRange)
     for (const char* wrong : {"", "+", "-", "+-1", "--1", "1.0", " 1", "1 ", "0x10", "1e3", "12a"})
         EXPECT_FALSE(parseInt64(wrong)) << wrong;
 
-    const struct { const char* text; double value; } doubles[] = {
-        {"12.5", 12.5}, {"+12.5", 12.5}, {"-0.5", -0.5}, {"1e2", 100}, {".5", 0.5}, {"5.", 5},
-        {"0x1p3", 8}, {"inf", INFINITY}, {"-Infinity", -INFINITY}, {"1e999", INFINITY}};
+    const struct
+    {
+        const char* text;
+        double value;
+    } doubles[] = {{"12.5", 12.5},     {"+12.5", 12.5},   {"-0.5", -0.5},
+                   {"1e2", 100},       {".5", 0.5},       {"5.", 5},
+                   {"0x1p3", 8},       {"inf", INFINITY}, {"-Infinity", -INFINITY},
+                   {"1e999", INFINITY}};
     for (const auto& c : doubles)
         EXPECT_EQ(parseDouble(c.text), c.value) << c.text;
     EXPECT_TRUE(std::isnan(*parseDouble("nan")));
     for (const char* wrong : {"", " 1.0", "1.0 ", "1,5", "1.2.3", ".", "+", "1e", "0x", "nanx"})
         EXPECT_FALSE(parseDouble(wrong)) << wrong;
-    EXPECT_FALSE(parseDouble(std::string_view("1\0" "5", 3)));
+    EXPECT_FALSE(parseDouble(std::string_view("1\0"
+                                              "5",
+                                              3)));
 }
 
 // Qt sets the C library's locale from the environment; a decimal comma must not leak in.
@@ -80,7 +102,12 @@ TEST(NumberRules, IgnoreADecimalCommaLocale)
 // Each line alone: the pid of the row it makes (0: none) and the row's command.
 TEST(ParsePS, LinesThatMakeARowAndLinesDropped)
 {
-    const struct { const char* line; std::int32_t pid; std::string command; } cases[] = {
+    const struct
+    {
+        const char* line;
+        std::int32_t pid;
+        std::string command;
+    } cases[] = {
         {"1 2 3 4", 1, ""},
         {"1 2 3 4 ", 1, ""},
         {"1 2 3 4  ", 1, " "},

@@ -1,11 +1,9 @@
 // The snapshot against the real process-status tool, and against stand-in tools that misbehave.
 
-#include "self_watch.h"
 #include "snapshot.h"
+#include "support/self_watch.h"
 #include "support/temp_dir.h"
 #include "tool_runner.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -47,7 +46,8 @@ TEST(RealTool, ListsThisProcessAndChildrenWithTheirExactCommandLines)
         ::waitpid(pid, nullptr, 0);
     }
     const auto find = [&](pid_t pid) {
-        const auto it = std::find_if(rows.begin(), rows.end(), [&](auto& r) { return r.pid == pid; });
+        const auto it =
+            std::find_if(rows.begin(), rows.end(), [&](auto& r) { return r.pid == pid; });
         return it == rows.end() ? PSRow{0, 0, 0, 0, "missing"} : *it;
     };
     EXPECT_EQ(find(::getpid()).ppid, ::getppid());
@@ -64,6 +64,7 @@ struct StandIn
     const char* script; // null: no file at all
     std::size_t rows;
     bool executable = true;
+    std::chrono::milliseconds timeout = 1500ms; // long where another bound must end the run
 };
 
 class MisbehavingTool : public ::testing::TestWithParam<StandIn>
@@ -79,7 +80,7 @@ TEST_P(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
     if (tool.script)
         tool.executable ? dir.writeScript("ps", tool.script) : dir.write("ps", tool.script);
     ToolLimits limits;
-    limits.timeout = 1500ms;
+    limits.timeout = tool.timeout;
     limits.maxOutputBytes = 1u << 20;
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(runPS(dir.path("ps").c_str(), limits).size(), tool.rows);
@@ -88,9 +89,8 @@ TEST_P(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
     pid_t grandchild = 0;
     if (std::ifstream(dir.path("grandchild")) >> grandchild) {
         const auto gone = [&] {
-            std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
-            const std::string text{std::istreambuf_iterator<char>(stat), {}};
-            return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
+            const std::string stat = statAfterName(grandchild);
+            return stat.size() < 2 || stat[1] == 'Z';
         };
         for (int i = 0; i < 100 && !gone(); ++i)
             std::this_thread::sleep_for(50ms);
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         StandIn{"ExitsLeavingAGrandchildOnThePipe", "#!/bin/sh\n" ROW GRANDCHILD "exit 0\n", 1},
         StandIn{"StopsItself", "#!/bin/sh\n" ROW "kill -STOP $$\n", 1},
         StandIn{"DiesBySignal", "#!/bin/sh\n" ROW "kill -9 $$\n", 1},
-        StandIn{"Floods", "#!/bin/sh\nexec yes '1 0 0.0 4 flood'\n", (1u << 20) / 16},
+        StandIn{"Floods", "#!/bin/sh\nexec yes '1 0 0.0 4 flood'\n", (1u << 20) / 16, true, 60s},
         StandIn{"OneEndlessLine", "#!/bin/sh\nprintf '1 0 0.0 4 '\nexec cat /dev/zero\n", 1}),
     [](const auto& standIn) { return std::string(standIn.param.name); });
 

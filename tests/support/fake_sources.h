@@ -7,10 +7,10 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 

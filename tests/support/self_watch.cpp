@@ -1,6 +1,7 @@
 #include "support/self_watch.h"
 
-#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -28,6 +29,24 @@ std::int64_t statusField(const std::string& name)
 }
 
 } // namespace
+
+std::string statAfterName(pid_t pid)
+{
+    if (pid <= 0)
+        return {};
+    // C streams: a process that vanishes mid-read is a short read, not an exception.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    FILE* file = std::fopen(path, "re");
+    if (!file)
+        return {};
+    char buffer[1024];
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    const std::string text(buffer, n);
+    const auto close = text.rfind(')');
+    return close == std::string::npos ? std::string() : text.substr(close + 1);
+}
 
 bool sanitizedAllocator()
 {
@@ -60,14 +79,10 @@ Holdings currentHoldings()
     // Children are found by their parent field: a zombie still has its stat file.
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
-        if (!std::isdigit(static_cast<unsigned char>(entry.path().filename().c_str()[0])))
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        const std::string text{std::istreambuf_iterator<char>(stat), {}};
-        const auto close = text.rfind(')');
         char state = 0;
         pid_t parent = 0;
-        if (close != std::string::npos && std::istringstream(text.substr(close + 1)) >> state >> parent &&
+        if (std::istringstream(statAfterName(std::atoi(entry.path().filename().c_str()))) >>
+                state >> parent &&
             parent == ::getpid()) {
             ++h.children;
             h.zombieChildren += state == 'Z';

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace corvel::testing {
 
@@ -20,6 +21,9 @@ struct Holdings
 
 Holdings currentHoldings();
 std::string describe(const Holdings& holdings);
+
+// What /proc/<pid>/stat says after the process's name (" S 1 ..."); empty once it is gone.
+std::string statAfterName(pid_t pid);
 
 // Open descriptors of this process, not counting the one used to list them.
 int openDescriptors();

@@ -1,8 +1,7 @@
 #include "formatting.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
 
 using namespace corvel;
@@ -11,7 +10,10 @@ namespace {
 
 TEST(Formatting, TextsAtTheirBoundaries)
 {
-    const struct { std::string text, expected; } cases[] = {
+    const struct
+    {
+        std::string text, expected;
+    } cases[] = {
         {formatMemory(0), "0 MB"},
         {formatMemory(512000), "500 MB"},
         {formatMemory(1048575), "1024 MB"}, // the megabyte branch, rounded up in printing

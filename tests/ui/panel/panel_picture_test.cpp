@@ -80,19 +80,20 @@ TEST(PanelPicture, IconsStretchedMissingOnesAGearAndFilesReadOnce)
     auto* rows = panel.findChild<QListView*>("rows");
     const auto cellOf = [&](int row) {
         const QRect r = rows->visualRect(panel.model().index(row, 0));
-        return corvel::layoutRow(QRect(rows->viewport()->mapTo(&panel, r.topLeft()), r.size()),
-                                 0, 0)
+        return corvel::layoutRow(QRect(rows->viewport()->mapTo(&panel, r.topLeft()), r.size()), 0,
+                                 0)
             .icon;
     };
     const auto near = [](QColor a, QColor b) {
         return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
-                   std::abs(a.blue() - b.blue()) < 30;
+                   std::abs(a.blue() - b.blue()) <
+               30;
     };
     // Images fill their whole cell, even one of another shape; theme names and paths alike.
     for (const auto& [row, colour] : {std::pair{0, orange}, {1, blue}, {2, green}}) {
         const QRect cell = cellOf(row);
-        for (const QPoint at : {cell.topLeft(), cell.bottomRight(), cell.topRight(),
-                                cell.bottomLeft()})
+        for (const QPoint at :
+             {cell.topLeft(), cell.bottomRight(), cell.topRight(), cell.bottomLeft()})
             EXPECT_TRUE(near(picture.pixelColor(at), colour)) << row;
     }
     // No icon, a missing file, an unknown name: a gear inside the cell, its edges left alone.

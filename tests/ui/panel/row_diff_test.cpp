@@ -71,7 +71,12 @@ std::array<int, 4> count(const std::vector<RowChange>& changes)
 
 TEST(RowDiff, TurnsOneListIntoTheNextWithFewSteps)
 {
-    const struct { const char* what; Ids before, after; std::array<int, 4> steps; } cases[] = {
+    const struct
+    {
+        const char* what;
+        Ids before, after;
+        std::array<int, 4> steps;
+    } cases[] = {
         {"unchanged", {"a", "b", "c"}, {"a", "b", "c"}, {0, 0, 0, 0}},
         {"both empty", {}, {}, {0, 0, 0, 0}},
         {"first publication is one insert", {}, {"a", "b", "c"}, {0, 1, 0, 0}},

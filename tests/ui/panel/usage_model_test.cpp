@@ -43,9 +43,9 @@ TEST(UsageModel, FollowsPublicationsWithoutReset)
     EXPECT_EQ(moves.count(), 1);
     EXPECT_EQ(c.row(), 0);
     EXPECT_EQ(c.data(UsageModel::CpuTextRole).toString(), "40.0%");
-    for (const auto& next : {apps({{"c", 40}, {"d", 30}, {"a", 20}}),
-                             apps({{"a", 50}, {"d", 30}, {"c", 10}, {"e", 1}}), apps({}),
-                             apps({{"c", 5}})}) {
+    for (const auto& next :
+         {apps({{"c", 40}, {"d", 30}, {"a", 20}}),
+          apps({{"a", 50}, {"d", 30}, {"c", 10}, {"e", 1}}), apps({}), apps({{"c", 5}})}) {
         model.apply(next);
         QStringList expected;
         for (const AppUsage& app : next)
