@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cycle_log.h"
 #include "monitor.h"
 
 #include <chrono>
@@ -17,14 +16,18 @@ namespace corvel::testing {
 // reads only what the test made.
 void useOwnSession(const std::filesystem::path& root);
 
-// The real Monitor on the given sources (by default this system's: /proc and the desktop
-// layer), every cycle recorded and every publication checked against its snapshot.
+// The real Monitor on this system's sources (/proc and the desktop layer), each publication
+// checked against the snapshot its cycle took: ids unique; cpu descending, ties by memory,
+// shares that are not a number last; every snapshot row counted once; the entries' cpu adding
+// up to the rows'; the total the machine's share of it, within 0 and 100.
 class WatchedMonitor
 {
-  public:
-    explicit WatchedMonitor(std::chrono::milliseconds interval,
-                            CycleLog::RowObserver rowObserver = {});
-    WatchedMonitor(Monitor::Sources sources, CycleLog::RowObserver rowObserver);
+public:
+    using Clock = std::chrono::steady_clock;
+    // Sees every snapshot's rows on the worker, with the time it was taken.
+    using RowObserver = std::function<void(const std::vector<PSRow>&, Clock::time_point)>;
+
+    explicit WatchedMonitor(std::chrono::milliseconds interval, RowObserver rowObserver = {});
     ~WatchedMonitor();
 
     // Called on the main thread after each checked publication, with the count so far.
@@ -35,16 +38,17 @@ class WatchedMonitor
     int runUntil(const std::function<bool(int published)>& done, std::chrono::seconds limit);
 
     Monitor& monitor() { return *monitor_; }
-    const CycleLog& log() const { return *log_; }
     int published() const { return published_; }
     int faultyPublications() const { return faulty_; }
-    // The first few problems found, each prefixed with its publication's number.
+    // The first few problems found, each with its publication's number.
     const std::vector<std::string>& problems() const { return problems_; }
 
-  private:
-    void onPublished();
+    struct Log; // what each cycle's snapshot held, until its publication is checked
 
-    std::shared_ptr<CycleLog> log_;
+private:
+    void check();
+
+    std::shared_ptr<Log> log_;
     std::unique_ptr<Monitor> monitor_;
     std::function<bool(int)> done_;
     std::function<void()> quit_;

@@ -1,226 +1,105 @@
 #include "cycle.h"
 #include "monitor.h"
+#include "support/fake_sources.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
+#include <sstream>
+#include <thread>
 
 #include <QCoreApplication>
 #include <QSignalSpy>
 
-#include <atomic>
-#include <cmath>
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <limits>
-#include <mutex>
-#include <thread>
-
 using namespace corvel;
+using namespace corvel::testing;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Rows handed out by a snapshot; a test may hold a snapshot until it lets it go.
-struct Script
+PSRow row(std::int32_t pid, double cpu)
 {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<PSRow> rows;
-    bool holding = false;
-    int taken = 0;
-    int inside = 0;
-    int mostInside = 0;
-
-    void set(std::vector<PSRow> next)
-    {
-        std::lock_guard lock(mutex);
-        rows = std::move(next);
-    }
-    void hold()
-    {
-        std::lock_guard lock(mutex);
-        holding = true;
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        holding = false;
-        changed.notify_all();
-    }
-    int takenSoFar()
-    {
-        std::lock_guard lock(mutex);
-        return taken;
-    }
-};
-
-class ScriptedSnapshot final : public ProcessSnapshotter
-{
-public:
-    explicit ScriptedSnapshot(std::shared_ptr<Script> script) : script_(std::move(script)) {}
-    std::vector<PSRow> take() override
-    {
-        std::unique_lock lock(script_->mutex);
-        ++script_->taken;
-        script_->mostInside = std::max(script_->mostInside, ++script_->inside);
-        script_->changed.wait(lock, [&] { return !script_->holding; });
-        --script_->inside;
-        return script_->rows;
-    }
-
-private:
-    std::shared_ptr<Script> script_;
-};
-
-class FixedApplications final : public RunningApplications
-{
-public:
-    explicit FixedApplications(std::vector<RunningAppRef> apps) : apps_(std::move(apps)) {}
-    std::vector<RunningAppRef> list() override { return apps_; }
-
-private:
-    std::vector<RunningAppRef> apps_;
-};
-
-Monitor::Sources sources(std::shared_ptr<Script> script, double cores,
-                         std::vector<RunningAppRef> apps = {})
-{
-    Monitor::Sources s;
-    s.snapshot = std::make_unique<ScriptedSnapshot>(std::move(script));
-    s.running = std::make_unique<FixedApplications>(std::move(apps));
-    s.cores = cores;
-    s.interval = 0ms; // tests start cycles themselves
-    return s;
+    return PSRow{pid, 1, cpu, 100, "/bin/x"};
 }
 
-bool waitForCycle(Monitor& monitor)
+TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
 {
-    QSignalSpy spy(&monitor, &Monitor::totalCPUChanged);
-    return spy.wait(10000);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct
+    {
+        double total, cores, share;
+    } cases[] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0}, {nan, 2, 100}, {0, 0, 100}, {-4, 2, -2}};
+    for (const auto& c : cases)
+        EXPECT_EQ(scaleTotal(c.total, c.cores), c.share) << c.total << " on " << c.cores;
 }
 
-PSRow row(std::int32_t pid, double cpu, std::int64_t rss = 100)
+// Both values of a cycle are published together, list first, every cycle, and a snapshot
+// that throws publishes an empty list and zero without ending the sampling.
+TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
 {
-    return PSRow{pid, 1, cpu, rss, "/bin/x"};
-}
-
-TEST(ScaleTotal, CapsAtOneHundredAndTreatsNotANumberAsFull)
-{
-    EXPECT_EQ(scaleTotal(250, 2), 100);
-    EXPECT_EQ(scaleTotal(400, 8), 50);
-    EXPECT_EQ(scaleTotal(0, 4), 0);
-    EXPECT_EQ(scaleTotal(std::numeric_limits<double>::quiet_NaN(), 2), 100);
-    EXPECT_EQ(scaleTotal(0, 0), 100); // 0/0 is not a number
-    EXPECT_EQ(scaleTotal(-4, 2), -2); // no lower bound
-}
-
-TEST(Monitor, FirstCycleStartsAtConstructionAndPublishesBothValues)
-{
-    auto script = std::make_shared<Script>();
-    script->set({row(10, 150, 100), row(11, 100, 50)});
-    Monitor monitor(sources(script, 2));
+    FakeFeed feed;
+    feed.change([](auto& s) { s.rows = {row(10, 150), row(11, 100)}; });
+    Monitor monitor(feed.sources(2));
     EXPECT_TRUE(monitor.apps().empty());
     EXPECT_EQ(monitor.totalCPU(), 0.0);
-    ASSERT_TRUE(waitForCycle(monitor));
+    ASSERT_TRUE(published(monitor)); // the first cycle starts with the monitor
     ASSERT_EQ(monitor.apps().size(), 1u);
     EXPECT_EQ(monitor.apps()[0].id, "__system");
-    EXPECT_EQ(monitor.apps()[0].cpu, 250); // per-application shares are not rescaled
+    EXPECT_EQ(monitor.apps()[0].cpu, 250); // one application's share is not rescaled
     EXPECT_EQ(monitor.totalCPU(), 100);
-}
-
-TEST(Monitor, NotifiesTwicePerCycleWithListAndTotalOfTheSameCycle)
-{
-    auto script = std::make_shared<Script>();
-    script->set({row(10, 40)});
-    Monitor monitor(sources(script, 4));
-    ASSERT_TRUE(waitForCycle(monitor));
 
     std::vector<std::string> seen;
-    QObject::connect(&monitor, &Monitor::appsChanged, [&] {
-        seen.push_back("apps " + std::to_string(monitor.apps().size()) + " total " +
+    const auto note = [&](const char* what) {
+        seen.push_back(what + std::to_string(monitor.apps().size()) + " " +
                        std::to_string(static_cast<int>(monitor.totalCPU())));
-    });
-    QObject::connect(&monitor, &Monitor::totalCPUChanged, [&] {
-        seen.push_back("total " + std::to_string(static_cast<int>(monitor.totalCPU())));
-    });
-    script->set({row(10, 100), row(20, 100)});
-    ASSERT_TRUE(monitor.refresh());
-    ASSERT_TRUE(waitForCycle(monitor));
-    ASSERT_TRUE(monitor.refresh()); // nothing changed: still two notifications
-    ASSERT_TRUE(waitForCycle(monitor));
-    EXPECT_EQ(seen, (std::vector<std::string>{"apps 1 total 50", "total 50", "apps 1 total 50",
-                                              "total 50"}));
-}
-
-TEST(Monitor, ProhibitedApplicationsAreLeftOutAccessoryOnesCount)
-{
-    auto script = std::make_shared<Script>();
-    script->set({row(10, 1), row(20, 2), row(21, 0.5)});
-    const auto hidden = std::make_shared<const RunningApp>(RunningApp{
-        .processIdentifier = 10, .activationPolicy = ActivationPolicy::prohibited,
-        .bundleIdentifier = "hidden"});
-    const auto tray = std::make_shared<const RunningApp>(RunningApp{
-        .processIdentifier = 20, .activationPolicy = ActivationPolicy::accessory,
-        .bundleIdentifier = "tray", .localizedName = "Tray"});
-    Monitor monitor(sources(script, 1, {hidden, tray}));
-    ASSERT_TRUE(waitForCycle(monitor));
-    ASSERT_EQ(monitor.apps().size(), 2u);
-    EXPECT_EQ(monitor.apps()[0].id, "tray");
-    EXPECT_EQ(monitor.apps()[0].processCount, 1);
-    EXPECT_EQ(monitor.apps()[1].id, "__system");
-}
-
-TEST(Monitor, AFailedSnapshotPublishesAnEmptyListAndZero)
-{
-    auto script = std::make_shared<Script>();
-    script->set({row(10, 50)});
-    Monitor monitor(sources(script, 1));
-    ASSERT_TRUE(waitForCycle(monitor));
-    ASSERT_FALSE(monitor.apps().empty());
-    script->set({});
-    ASSERT_TRUE(monitor.refresh());
-    ASSERT_TRUE(waitForCycle(monitor));
-    EXPECT_TRUE(monitor.apps().empty());
-    EXPECT_EQ(monitor.totalCPU(), 0.0);
+    };
+    QObject::connect(&monitor, &Monitor::appsChanged, [&] { note("apps "); });
+    QObject::connect(&monitor, &Monitor::totalCPUChanged, [&] { note("total "); });
+    feed.change([](auto& s) { s.rows = {row(10, 60), row(20, 40)}; });
+    ASSERT_TRUE(published(monitor, &Monitor::refresh));
+    ASSERT_TRUE(published(monitor, &Monitor::refresh)); // nothing changed: published again
+    feed.change([](auto& s) { s.fails = true; });
+    ASSERT_TRUE(published(monitor, &Monitor::refresh));
+    feed.change([](auto& s) { s.fails = false; });
+    ASSERT_TRUE(published(monitor, &Monitor::refresh));
+    EXPECT_EQ(seen, (std::vector<std::string>{"apps 1 50", "total 1 50", "apps 1 50", "total 1 50",
+                                              "apps 0 0", "total 0 0", "apps 1 50", "total 1 50"}));
 }
 
 TEST(Monitor, ASlowSnapshotMakesTicksSkipNeverOverlap)
 {
-    auto script = std::make_shared<Script>();
-    script->set({row(10, 50)});
-    script->hold();
-    Monitor::Sources s = sources(script, 1);
-    s.interval = 5ms; // many ticks while the first snapshot is held
-    Monitor monitor(std::move(s));
+    FakeFeed feed;
+    feed.change([](auto& s) { s.held = true; });
+    Monitor monitor(feed.sources(1, 5ms)); // many ticks while the first snapshot is held
     EXPECT_TRUE(monitor.cycleInFlight());
     EXPECT_FALSE(monitor.refresh());
-    QSignalSpy published(&monitor, &Monitor::totalCPUChanged);
-    EXPECT_FALSE(published.wait(200)); // ticks come and go; nothing may start or publish
-    EXPECT_EQ(script->takenSoFar(), 1);
-    script->release();
-    ASSERT_TRUE(published.wait(10000));
-    while (script->takenSoFar() < 4)
-        ASSERT_TRUE(published.wait(10000));
-    std::lock_guard lock(script->mutex);
-    EXPECT_EQ(script->mostInside, 1);
+    QSignalSpy publications(&monitor, &Monitor::totalCPUChanged);
+    EXPECT_FALSE(publications.wait(200)); // ticks come and go; nothing may start or publish
+    EXPECT_EQ(feed.counts().taken, 1);
+    feed.change([](auto& s) { s.held = false; });
+    while (feed.counts().taken < 4)
+        ASSERT_TRUE(publications.wait(10000));
+    EXPECT_EQ(feed.counts().mostAtOnce, 1);
 }
 
-// Sampling yields to the interface: the worker thread runs at a nice value above ours.
+int niceOf(const std::filesystem::path& stat)
+{
+    std::ifstream in(stat);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 19 && fields >> field; ++i) {
+    }
+    return std::stoi(field); // field 19
+}
+
+// Sampling yields to the interface: exactly one thread, the worker, runs at a higher nice.
 TEST(Monitor, SamplesBelowTheInterfacesPriority)
 {
-    auto script = std::make_shared<Script>();
-    Monitor monitor(sources(script, 1));
-    ASSERT_TRUE(waitForCycle(monitor));
-    const auto niceOf = [](const std::filesystem::path& stat) {
-        std::ifstream in(stat);
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
-        std::istringstream fields(text.substr(text.rfind(')') + 2));
-        std::string field;
-        for (int i = 3; i <= 19 && fields >> field; ++i) {
-        }
-        return std::stoi(field); // field 19: nice
-    };
+    FakeFeed feed;
+    Monitor monitor(feed.sources());
+    ASSERT_TRUE(published(monitor));
     const int mainNice = niceOf("/proc/thread-self/stat");
     int lowered = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
@@ -228,23 +107,21 @@ TEST(Monitor, SamplesBelowTheInterfacesPriority)
     EXPECT_EQ(lowered, 1);
 }
 
-// Destroying the monitor waits for the cycle in flight; its result is dropped, not delivered
-// into freed memory.
+// Destroying the monitor waits for the cycle in flight, whose result is dropped rather than
+// delivered into freed memory (the sanitizer builds see the difference).
 TEST(Monitor, DestroyedWhileACycleIsInFlight)
 {
-    auto script = std::make_shared<Script>();
-    script->set({row(10, 50)});
-    script->hold();
-    auto monitor = std::make_unique<Monitor>(sources(script, 1));
-    std::thread releaser([script] {
+    FakeFeed feed;
+    feed.change([](auto& s) { s.held = true; });
+    auto monitor = std::make_unique<Monitor>(feed.sources());
+    std::thread releaser([&feed] {
         std::this_thread::sleep_for(100ms);
-        script->release();
+        feed.change([](auto& s) { s.held = false; });
     });
     monitor.reset();
     releaser.join();
-    QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
-    SUCCEED();
+    QCoreApplication::processEvents();
 }
 
 } // namespace

@@ -1,127 +1,157 @@
-#include "text_rules.h"
+// The rules for reading the process-status tool's text: UTF-8 repair, strict numbers, and the
+// lines they make into rows.
 
-#include <gtest/gtest.h>
+#include "snapshot.h"
+#include "text_rules.h"
 
 #include <clocale>
 #include <cmath>
+#include <gtest/gtest.h>
+#include <optional>
 #include <string>
 
 using namespace corvel;
 
 namespace {
 
-const std::string fffd = "\xEF\xBF\xBD";
-
-TEST(Utf8Repair, ValidTextIsUnchanged)
-{
-    for (const std::string text : {"", "plain ascii", "caf\xC3\xA9", "\xE2\x82\xAC 5",
-                                   "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xED\x9F\xBF"}) {
-        EXPECT_TRUE(isValidUtf8(text)) << text;
-        EXPECT_EQ(decodeUtf8Lossy(text), text);
-    }
-}
+const std::string bad = "\xEF\xBF\xBD"; // U+FFFD
 
 // One replacement per maximal ill-formed subpart, as the Unicode standard recommends.
-TEST(Utf8Repair, ReplacesMaximalSubparts)
+TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
 {
-    struct Case
+    const struct
     {
-        std::string in;
-        std::string out;
+        std::string in, out;
+    } cases[] = {
+        {"", ""},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"\xED\x9F\xBF", "\xED\x9F\xBF"},
+        {"a\x80z", "a" + bad + "z"},                 // lone continuation byte
+        {"\xC0\xAF", bad + bad},                     // C0 never starts a sequence
+        {"\xE2\x82z", bad + "z"},                    // truncated, then ASCII
+        {"\xF0\x9F\x98", bad},                       // truncated four-byte sequence
+        {"\xED\xA0\x80", bad + bad + bad},           // surrogate
+        {"\xE0\x80\x80", bad + bad + bad},           // overlong
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // above U+10FFFF
+        {"\xF5\xFF", bad + bad},                     // never-valid bytes
+        {"\xF0\x9F\x98\xF0\x9F\x98\x80", bad + "\xF0\x9F\x98\x80"},
+        {"ab\xE2", "ab" + bad}, // cut at the very end
     };
-    const Case cases[] = {
-        {"a\x80z", "a" + fffd + "z"},                        // lone continuation byte
-        {"\x80\x80", fffd + fffd},                           // each on its own
-        {"\xC0\xAF", fffd + fffd},                           // C0 can never start a sequence
-        {"\xE2\x82", fffd},                                  // truncated three-byte sequence
-        {"\xE2\x82z", fffd + "z"},                           // truncated, then ASCII
-        {"\xF0\x9F\x98", fffd},                              // truncated four-byte sequence
-        {"\xED\xA0\x80", fffd + fffd + fffd},                // surrogate: ED A0 is not a prefix
-        {"\xE0\x80\x80", fffd + fffd + fffd},                // overlong: E0 80 is not a prefix
-        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},     // above U+10FFFF
-        {"\xF5\xFF", fffd + fffd},                           // never-valid bytes
-        {"\xF0\x9F\x98\xF0\x9F\x98\x80", fffd + "\xF0\x9F\x98\x80"}, // truncated, then whole
-        {"ab\xE2", "ab" + fffd},                             // cut at the very end
-    };
-    for (const Case& c : cases) {
-        EXPECT_FALSE(isValidUtf8(c.in));
+    for (const auto& c : cases) {
         EXPECT_EQ(decodeUtf8Lossy(c.in), c.out) << testing::PrintToString(c.in);
+        EXPECT_EQ(isValidUtf8(c.in), c.in == c.out) << testing::PrintToString(c.in);
     }
 }
 
-std::vector<std::string> split(std::string_view line)
+TEST(NumberRules, WholeFieldSignDigitsAndRange)
 {
-    const Fields f = splitPSFields(line);
-    return {f.field.begin(), f.field.begin() + static_cast<std::ptrdiff_t>(f.count)};
-}
+    const struct
+    {
+        const char* text;
+        std::optional<std::int64_t> as32, as64;
+    } integers[] = {
+        {"0", 0, 0},
+        {"+42", 42, 42},
+        {"-42", -42, -42},
+        {"007", 7, 7},
+        {"2147483647", INT32_MAX, INT32_MAX},
+        {"-2147483648", INT32_MIN, INT32_MIN},
+        {"2147483648", {}, 2147483648LL},
+        {"-2147483649", {}, -2147483649LL},
+        {"9223372036854775807", {}, INT64_MAX},
+        {"9223372036854775808", {}, {}},
+    };
+    for (const auto& c : integers) {
+        EXPECT_EQ(parseInt32(c.text), c.as32) << c.text;
+        EXPECT_EQ(parseInt64(c.text), c.as64) << c.text;
+    }
+    for (const char* wrong : {"", "+", "-", "+-1", "--1", "1.0", " 1", "1 ", "0x10", "1e3", "12a"})
+        EXPECT_FALSE(parseInt64(wrong)) << wrong;
 
-using Strings = std::vector<std::string>;
-
-TEST(FieldSplit, SpacesOnlyAtMostFourSplits)
-{
-    EXPECT_EQ(split("   12     1   0.5  2048 /usr/bin/app --flag value"),
-              (Strings{"12", "1", "0.5", "2048", "/usr/bin/app --flag value"}));
-    EXPECT_EQ(split("1 2 3 4"), (Strings{"1", "2", "3", "4"}));
-    EXPECT_EQ(split("1 2 3 4 "), (Strings{"1", "2", "3", "4"}));
-    EXPECT_EQ(split("1 2 3 4  "), (Strings{"1", "2", "3", "4", " "}));
-    EXPECT_EQ(split("1 2 3 4  cmd"), (Strings{"1", "2", "3", "4", " cmd"}));
-    EXPECT_EQ(split("1 2 3 4 cmd  with   spaces  "),
-              (Strings{"1", "2", "3", "4", "cmd  with   spaces  "}));
-    EXPECT_EQ(split("1\t2 3 4 5"), (Strings{"1\t2", "3", "4", "5"}));
-    EXPECT_EQ(split("     "), Strings{});
-    EXPECT_EQ(split(""), Strings{});
-    EXPECT_EQ(split("1 2 3"), (Strings{"1", "2", "3"}));
-}
-
-TEST(IntegerRule, SignDigitsAndRange)
-{
-    EXPECT_EQ(parseInt32("0"), 0);
-    EXPECT_EQ(parseInt32("+42"), 42);
-    EXPECT_EQ(parseInt32("-42"), -42);
-    EXPECT_EQ(parseInt32("2147483647"), 2147483647);
-    EXPECT_EQ(parseInt32("-2147483648"), INT32_MIN);
-    EXPECT_EQ(parseInt32("007"), 7);
-    for (const char* bad : {"", "+", "-", "+-1", "-+1", "++1", "--1", "2147483648",
-                            "-2147483649", "1.0", " 1", "1 ", "0x10", "1e3", "١٢", "12a"})
-        EXPECT_FALSE(parseInt32(bad).has_value()) << bad;
-
-    EXPECT_EQ(parseInt64("2147483648"), 2147483648LL);
-    EXPECT_EQ(parseInt64("9223372036854775807"), INT64_MAX);
-    EXPECT_FALSE(parseInt64("9223372036854775808").has_value());
-}
-
-TEST(FloatRule, WholeFieldInTheCLocaleForm)
-{
-    EXPECT_EQ(parseDouble("0.0"), 0.0);
-    EXPECT_EQ(parseDouble("12.5"), 12.5);
-    EXPECT_EQ(parseDouble("+12.5"), 12.5);
-    EXPECT_EQ(parseDouble("-0.5"), -0.5);
-    EXPECT_EQ(parseDouble("1e2"), 100.0);
-    EXPECT_EQ(parseDouble(".5"), 0.5);
-    EXPECT_EQ(parseDouble("5."), 5.0);
-    EXPECT_EQ(parseDouble("0x1p3"), 8.0);
-    EXPECT_TRUE(std::isinf(*parseDouble("inf")));
-    EXPECT_TRUE(std::isinf(*parseDouble("-Infinity")));
+    const struct
+    {
+        const char* text;
+        double value;
+    } doubles[] = {{"12.5", 12.5},     {"+12.5", 12.5},   {"-0.5", -0.5},
+                   {"1e2", 100},       {".5", 0.5},       {"5.", 5},
+                   {"0x1p3", 8},       {"inf", INFINITY}, {"-Infinity", -INFINITY},
+                   {"1e999", INFINITY}};
+    for (const auto& c : doubles)
+        EXPECT_EQ(parseDouble(c.text), c.value) << c.text;
     EXPECT_TRUE(std::isnan(*parseDouble("nan")));
-    EXPECT_TRUE(std::isinf(*parseDouble("1e999")));
-    for (const char* bad : {"", " 1.0", "\t1.0", "1.0 ", "1,5", "1.2.3", ".", "+", "abc", "1e",
-                            "0x", "nanx"})
-        EXPECT_FALSE(parseDouble(bad).has_value()) << bad;
-    EXPECT_FALSE(parseDouble(std::string_view("1\0" "5", 3)).has_value());
-    const std::string longField(100, '1');
-    EXPECT_EQ(parseDouble(longField), 1.1111111111111111e99);
+    for (const char* wrong : {"", " 1.0", "1.0 ", "1,5", "1.2.3", ".", "+", "1e", "0x", "nanx"})
+        EXPECT_FALSE(parseDouble(wrong)) << wrong;
+    EXPECT_FALSE(parseDouble(std::string_view("1\0"
+                                              "5",
+                                              3)));
 }
 
 // Qt sets the C library's locale from the environment; a decimal comma must not leak in.
-TEST(FloatRule, IgnoresADecimalCommaLocale)
+TEST(NumberRules, IgnoreADecimalCommaLocale)
 {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
         GTEST_SKIP() << "locale de_DE.UTF-8 is not generated here (scripts/test-locale-setup)";
     EXPECT_EQ(parseDouble("12.5"), 12.5);
-    EXPECT_EQ(parseDouble("+1e-1"), 0.1);
-    EXPECT_FALSE(parseDouble("12,5").has_value());
+    EXPECT_FALSE(parseDouble("12,5"));
     std::setlocale(LC_ALL, saved.c_str());
+}
+
+// Each line alone: the pid of the row it makes (0: none) and the row's command.
+TEST(ParsePS, LinesThatMakeARowAndLinesDropped)
+{
+    const struct
+    {
+        const char* line;
+        std::int32_t pid;
+        std::string command;
+    } cases[] = {
+        {"1 2 3 4", 1, ""},
+        {"1 2 3 4 ", 1, ""},
+        {"1 2 3 4  ", 1, " "},
+        {"1 2 3 4  cmd", 1, " cmd"},
+        {"  12   1  0.5 2048 a  b   c ", 12, "a  b   c "},
+        {"1 2 3 4 tab\there", 1, "tab\there"},
+        {"+7 -1 0.0 10 signs", 7, "signs"},
+        {"6 1 0.0 2147483648 big rss is fine", 6, "big rss is fine"},
+        {"-5 -5 nan 0 any value", -5, "any value"},
+        {"10 1 0.0 10 /opt/caf\xE9/run", 10, "/opt/caf" + bad + "/run"},
+        {"", 0, ""},
+        {"     ", 0, ""},
+        {"1 2 3", 0, ""},
+        {"  PID  PPID %CPU   RSS COMMAND", 0, ""},
+        {"1\t2 0.0 10 tab joins two columns", 0, ""},
+        {"3 1 0,5 10 decimal comma", 0, ""},
+        {"2147483648 1 0.0 10 pid out of range", 0, ""},
+        {"4 2147483648 0.0 10 parent out of range", 0, ""},
+        {"5 1 0.0 -x bad rss", 0, ""},
+        {"+ 1 0.0 10 sign alone", 0, ""},
+        {"1\x80 1 0.0 10 replacement inside a number", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const auto rows = parsePS(c.line);
+        ASSERT_EQ(rows.size(), c.pid ? 1u : 0u) << testing::PrintToString(c.line);
+        if (c.pid) {
+            EXPECT_EQ(rows[0].pid, c.pid) << c.line;
+            EXPECT_EQ(rows[0].command, c.command) << c.line;
+        }
+    }
+}
+
+TEST(ParsePS, ReadsEveryColumnOfEveryLineInOrder)
+{
+    const auto rows = parsePS("\n    1     0  0.0  11840 /sbin/init splash\n\n"
+                              "  812     1 12.5 204800 /usr/bin/editor --new-window\n"
+                              "  900   812  0.3   1024 [kworker/0:1]");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].command, "/sbin/init splash");
+    EXPECT_EQ(rows[1].pid, 812);
+    EXPECT_EQ(rows[1].ppid, 1);
+    EXPECT_EQ(rows[1].cpu, 12.5);
+    EXPECT_EQ(rows[1].rssKB, 204800);
+    EXPECT_EQ(rows[2].command, "[kworker/0:1]"); // the last line has no line feed
 }
 
 } // namespace

@@ -1,15 +1,18 @@
 #include "support/temp_dir.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
-#include <system_error>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
 
 namespace corvel::testing {
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvel-test-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "corvel-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
@@ -18,23 +21,38 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    fs::remove_all(path_, ignored);
 }
 
-std::filesystem::path TempDir::write(const std::string& relative, const std::string& content)
+fs::path TempDir::write(std::string_view relative, std::string_view content) const
 {
-    const std::filesystem::path file = path_ / relative;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary);
-    out << content;
+    const fs::path file = path(relative);
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(content.data(), static_cast<std::streamsize>(content.size()));
     return file;
 }
 
-std::filesystem::path TempDir::writeScript(const std::string& relative, const std::string& content)
+fs::path TempDir::writeScript(std::string_view relative, std::string_view content) const
 {
-    const std::filesystem::path file = write(relative, content);
-    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+    const fs::path file = write(relative, content);
+    fs::permissions(file, fs::perms::owner_all);
     return file;
+}
+
+fs::path TempDir::makeFolder(std::string_view relative) const
+{
+    fs::create_directories(path(relative));
+    return path(relative);
+}
+
+void TempDir::ageFolders() const
+{
+    const timespec old[2] = {{946684800, 0}, {946684800, 0}}; // 2000-01-01
+    ::utimensat(AT_FDCWD, path_.c_str(), old, 0);
+    for (const auto& item : fs::recursive_directory_iterator(path_))
+        if (item.is_directory() && !item.is_symlink())
+            ::utimensat(AT_FDCWD, item.path().c_str(), old, 0);
 }
 
 } // namespace corvel::testing

@@ -1,9 +1,9 @@
 #pragma once
 
-// A scratch folder a test makes for itself and removes afterwards.
+// A scratch folder a test makes for itself and removes, with everything in it, afterwards.
 
 #include <filesystem>
-#include <string>
+#include <string_view>
 
 namespace corvel::testing {
 
@@ -16,11 +16,17 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path path(std::string_view relative) const { return path_ / relative; }
 
-    // Writes `content` to a file below the folder, making parent folders; returns its path.
-    std::filesystem::path write(const std::string& relative, const std::string& content);
+    // Writes `content` to a file below the folder, making its folders; returns its path.
+    std::filesystem::path write(std::string_view relative, std::string_view content) const;
     // The same, as an executable script.
-    std::filesystem::path writeScript(const std::string& relative, const std::string& content);
+    std::filesystem::path writeScript(std::string_view relative, std::string_view content) const;
+    std::filesystem::path makeFolder(std::string_view relative) const;
+
+    // Sets every folder's modification time far into the past, so that any later change is
+    // seen even within the file system's timestamp granularity.
+    void ageFolders() const;
 
 private:
     std::filesystem::path path_;

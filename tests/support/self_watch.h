@@ -1,10 +1,11 @@
 #pragma once
 
 // What this process holds right now, read from /proc/self: the figures a long run must keep
-// flat.
+// flat, and the children a test must not leave behind.
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace corvel::testing {
 
@@ -13,21 +14,22 @@ struct Holdings
     int descriptors = 0;
     int threads = 0;
     std::int64_t residentKB = 0;
-    std::int64_t heapKB = 0; // in live allocations: the allocator's own count
+    std::int64_t heapKB = 0; // in live allocations, as the allocator counts them
     int children = 0;
     int zombieChildren = 0;
 };
 
 Holdings currentHoldings();
+std::string describe(const Holdings& holdings);
 
-// Whether the allocator is a sanitizer's, whose resident size includes freed blocks it holds
-// back on purpose.
-bool sanitizedAllocator();
+// What /proc/<pid>/stat says after the process's name (" S 1 ..."); empty once it is gone.
+std::string statAfterName(pid_t pid);
 
 // Open descriptors of this process, not counting the one used to list them.
 int openDescriptors();
 
-// "descriptors 12, threads 3, resident 45678 KiB, heap 2345 KiB, children 0 (0 zombies)"
-std::string describe(const Holdings& holdings);
+// Whether the allocator is a sanitizer's, whose resident size includes freed blocks it holds
+// back on purpose.
+bool sanitizedAllocator();
 
 } // namespace corvel::testing
