@@ -257,12 +257,12 @@ TEST_F(PanelTest, InputHandedOverFromASurfaceOfOurOwn)
     EXPECT_FALSE(panel.isVisible());
 
     panel.show();
-    const QRect quit = inPanel(part<QPushButton>("quit"), panel);
-    EXPECT_EQ(runUntilQuit([&] {
+    const QRect quit = inPanel(part<QPushButton>("quit"));
+    EXPECT_EQ(exitCodeAfter([&] {
                   input.moved(quit.center());
                   input.button(Qt::LeftButton, true);
                   input.button(Qt::LeftButton, false);
               }),
               0);
-    EXPECT_EQ(runUntilQuit([&] { input.key(Qt::Key_Q, Qt::ControlModifier, {}, true); }), 0);
+    EXPECT_EQ(exitCodeAfter([&] { input.key(Qt::Key_Q, Qt::ControlModifier, {}, true); }), 0);
 }
