@@ -10,7 +10,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 W=1280 H=800
 work=$(mktemp -d /tmp/corvel-host-XXXXXX)
 chmod 755 "$work"
-pids=()
+pids=() trace=() item=() panel=() mid=()
 as=() # how session processes run: as root, or as an unprivileged user where the host wants one
 
 # Ends our processes and whatever they started (activated services, Xwayland), nothing else.
@@ -106,11 +106,11 @@ start_session() {
             client_env=(XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland)
             until_true 30 watcher_up ;;
         gnome*)
-            bar=0 open_click=double menu_button=1 client_env=(XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland)
+            bar=32 open_click=double menu_button=1 client_env=(XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland)
             mkdir -p "$work/home/.config/glib-2.0/settings"
             cp "$here/gnome-keyfile" "$work/home/.config/glib-2.0/settings/keyfile"
             start_xvfb 1400x900x24 || return 1
-            spawn sysbus dbus-daemon --system --nofork --print-address=3 3>"$work/sysbus.address" \
+            spawn sysbus dbus-daemon --nofork --print-address=3 3>"$work/sysbus.address" \
                 --config-file=/usr/share/dbus-1/session.conf
             until_true 20 test -s "$work/sysbus.address" || return 1
             senv+=(DBUS_SYSTEM_BUS_ADDRESS="$(head -1 "$work/sysbus.address")" GSETTINGS_BACKEND=keyfile)
@@ -195,7 +195,8 @@ find_item() {
 # The panel (or a menu): the largest region that changed since the closed picture, beside the item.
 find_region() { # find_region <min width> <min height>: sets region=(x0 y0 x1 y1)
     ((${#item[@]} == 4)) && shot "$work/now.png" || return 1
-    region=($(changes "$work/closed.png" "$work/now.png" $((item[0] - 4)) $((item[1] - 4)) $((item[2] + 4)) $((item[3] + 4)) |
+    local y0=0 && [[ $bar_edge == bottom ]] && y0=$((H - bar)) # the item's whole button in the bar
+    region=($(changes "$work/closed.png" "$work/now.png" $((item[0] - 6)) $y0 $((item[2] + 6)) $((y0 + bar)) |
         awk -v w="$1" -v h="$2" '$3 - $1 >= w && $4 - $2 >= h { print $1, $2, $3, $4; exit }'))
     ((${#region[@]} == 4))
 }
@@ -203,7 +204,7 @@ find_panel() { find_region 300 150 && panel=("${region[@]}"); }
 panel_closed() { ! find_panel && [[ -s $work/now.png ]]; }
 open_panel() { # the host's gesture on the item; the panel must show within 5 s, where it settles
     act "$open_click" "${mid[@]}" && until_true 5 find_panel && sleep 0.5 && find_panel ||
-        { echo "no panel after the gesture on the item"; false; }
+        { snap no-panel; echo "no panel after the gesture on the item"; false; }
 }
 close_by() { # close_by <what> <act arguments...>
     find_panel || open_panel || return 1
@@ -225,10 +226,10 @@ corvel_ends() { # corvel_ends <act arguments...>: the action must end Corvel wit
 check_item() {
     start_corvel
     until_true 10 find_item || { snap no-item; echo "no item within 10 s"; return 1; }
-    local took=$(bc <<<"$EPOCHREALTIME - $started")
-    snap item && echo "at ${item[*]} after ${took:0:4} s"
+    local took=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+    snap item && echo "at ${item[*]} after $took s"
     sleep 3 && find_item || { snap item-gone; echo "gone 3 s after it appeared"; return 1; }
-    (($(bc <<<"$took <= 5"))) || { echo "later than 5 s"; false; }
+    ((${took%.*} < 5)) || { echo "later than 5 s"; false; }
 }
 check_open() {
     act point "${mid[@]}" && sleep 0.5 && shot "$work/closed.png"
@@ -296,7 +297,7 @@ run_check() { # run_check <name>: one check, reported against the known failures
 }
 
 main() {
-    host=$1 corvel=$2 seat_input=$3 out=$4/$1 steps=0 failures=0 trace=() item=() panel=() mid=()
+    host=$1 corvel=$2 seat_input=$3 out=$4/$1 steps=0 failures=0
     local need=(dbus-daemon gdbus convert compare) tool began=$SECONDS
     case $host in
         xfce) need+=(Xvfb xdotool import xfwm4 xfce4-panel) ;;
@@ -317,4 +318,4 @@ main() {
     echo "$host: $((SECONDS - began)) s, $failures unexpected failures; pictures in $out"
     ((failures == 0))
 }
-[[ ${BASH_SOURCE[0]} == "$0" ]] && main "$@"
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then main "$@"; fi
