@@ -202,13 +202,13 @@ find_region() { # find_region <min width> <min height>: sets region=(x0 y0 x1 y1
 }
 find_panel() { find_region 300 150 && panel=("${region[@]}"); }
 panel_closed() { ! find_panel && [[ -s $work/now.png ]]; }
-open_panel() { # the host's gesture on the item; the panel must show within 5 s, where it settles
-    act "$open_click" "${mid[@]}" && until_true 5 find_panel && sleep 0.5 && find_panel ||
+open_panel() { # the host's gesture on the item, then the panel where it settles
+    act "$open_click" "${mid[@]}" && until_true 10 find_panel && sleep 0.5 && find_panel ||
         { snap no-panel; echo "no panel after the gesture on the item"; false; }
 }
 close_by() { # close_by <what> <act arguments...>
     find_panel || open_panel || return 1
-    act "${@:2}" && until_true 5 panel_closed && snap "$1" && echo "closed" && return
+    act "${@:2}" && until_true 10 panel_closed && snap "$1" && echo "closed" && return
     snap "$1" && echo "still open at ${panel[*]}" && false
 }
 start_corvel() {
@@ -217,7 +217,7 @@ start_corvel() {
     corvel_pid=$! && pids+=($!) && started=$EPOCHREALTIME
 }
 corvel_ends() { # corvel_ends <act arguments...>: the action must end Corvel with status 0
-    act "$@" && until_true 5 eval '! kill -0 $corvel_pid 2>/dev/null' || { echo "still running"; return 1; }
+    act "$@" && until_true 10 eval '! kill -0 $corvel_pid 2>/dev/null' || { echo "still running"; return 1; }
     wait "$corvel_pid"
     local status=$? && echo "exit status $status" && ((status == 0))
 }
@@ -225,11 +225,11 @@ corvel_ends() { # corvel_ends <act arguments...>: the action must end Corvel wit
 # The checks, the same on every host.
 check_item() {
     start_corvel
-    until_true 10 find_item || { snap no-item; echo "no item within 10 s"; return 1; }
+    # How soon is reported, not asserted: a busy machine is slow, a missing item is broken.
+    until_true 20 find_item || { snap no-item; echo "no item within 20 s"; return 1; }
     local took=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
     snap item && echo "at ${item[*]} after $took s"
     sleep 3 && find_item || { snap item-gone; echo "gone 3 s after it appeared"; return 1; }
-    ((${took%.*} < 5)) || { echo "later than 5 s"; false; }
 }
 check_open() {
     act point "${mid[@]}" && sleep 0.5 && shot "$work/closed.png"
@@ -257,19 +257,19 @@ check_unlisted() {
 }
 check_escape() { close_by escape key Escape; }
 check_outside() { close_by outside click 150 $((H / 2)); }
-check_second_click() { close_by second-click click "${mid[@]}"; }
+check_second_click() { close_by second-click "$open_click" "${mid[@]}"; }
 check_menu() {
-    act click "${mid[@]}" "$menu_button" && until_true 5 find_region 40 15 || { snap no-menu; echo "no menu"; return 1; }
+    act click "${mid[@]}" "$menu_button" && until_true 10 find_region 40 15 || { snap no-menu; echo "no menu"; return 1; }
     local m=("${region[@]}") && snap menu
-    act click $(((m[0] + m[2]) / 2)) $(((m[1] + m[3]) / 2)) && until_true 5 find_panel ||
+    act click $(((m[0] + m[2]) / 2)) $(((m[1] + m[3]) / 2)) && until_true 10 find_panel ||
         { snap menu-no-panel; echo "menu at ${m[*]}: the entry opened no panel"; act key Escape; return 1; }
-    snap menu-open && echo "menu at ${m[*]} opened the panel" && act key Escape && until_true 5 panel_closed
+    snap menu-open && echo "menu at ${m[*]} opened the panel" && act key Escape && until_true 10 panel_closed
 }
 check_ctrl_q() { open_panel && corvel_ends key ctrl+q; }
 check_quit() {
     act point 150 $((H / 2)) # away from the bar, where the item will be looked for
     start_corvel
-    until_true 10 find_item || { echo "no item on the second start"; return 1; }
+    until_true 20 find_item || { echo "no item on the second start"; return 1; }
     act point "${mid[@]}" && sleep 0.5 && shot "$work/closed.png"
     open_panel && snap quit && corvel_ends click $((panel[2] - 50)) $((panel[3] - 22))
 }
@@ -280,13 +280,25 @@ check_host_log() {
     [[ -z $lines ]] && echo "nothing about the item" || { head -5 <<<"$lines"; false; }
 }
 
-# Checks that fail today for reasons outside the harness: host, check, reason. Empty it as they land.
+# Checks that fail today for reasons outside the harness: hosts, checks (comma-separated), reason.
+# Empty it as the fixes land; a listed check that passes is reported so that its line goes.
 known_failures="
+xfce,sway_waybar,sway_waybar_xwayland menu     the host sends only dbusmenu EventGroup, not exported
+xfce,lxqt,sway_waybar,sway_waybar_xwayland,gnome,gnome_xwayland stderr  Qt skips EventGroup: types registered late
+sway_swaybar,sway_waybar,gnome anchored         the panel is an ordinary toplevel the compositor places
+sway_swaybar,sway_waybar,gnome unlisted         the panel is a toplevel: in sway's tree, waybar's taskbar, GNOME's top bar
+sway_waybar_xwayland anchored                   placed from waybar's widget-relative point: top-left corner
+sway_waybar_xwayland,gnome outside              a click on another surface does not close the panel
+sway_swaybar,sway_waybar host_log               at quit the bar reads properties of an item object already gone
+gnome,gnome_xwayland item                       the extension drops the item in a registration race
+gnome,gnome_xwayland host_log                   the extension reads IconAccessibleDesc, which the item lacks
+gnome_xwayland escape,ctrl_q                    GNOME gives no keyboard focus to an override-redirect window
 "
 
 run_check() { # run_check <name>: one check, reported against the known failures
     local known verdict
-    known=$(awk -v h="$host" -v c="$1" '$1 == h && $2 == c { $1 = $2 = ""; sub(/^ +/, ""); print }' <<<"$known_failures")
+    known=$(awk -v h=",$host," -v c=",$1," 'index("," $1 ",", h) && index("," $2 ",", c) {
+        $1 = $2 = ""; sub(/^ +/, ""); print }' <<<"$known_failures")
     picture= && local began=$SECONDS
     if "check_$1" >"$work/detail" 2>&1; then
         verdict=pass && [[ -n $known ]] && verdict="pass (drop it from the known failures)"

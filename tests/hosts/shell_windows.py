@@ -1,4 +1,4 @@
-# Prints the windows GNOME Shell lists in its window switcher and top bar, one a line. The shell
+# Prints the shown windows GNOME Shell lists in its window switcher and top bar, one a line. The shell
 # answers only callers it trusts: on a private bus, the owner of the desktop portal's name.
 from gi.repository import Gio, GLib
 
@@ -8,4 +8,5 @@ bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.
 reply = bus.call_sync("org.gnome.Shell", "/org/gnome/Shell/Introspect", "org.gnome.Shell.Introspect",
                       "GetWindows", None, None, 0, 5000, None)
 for window, properties in reply.unpack()[0].items():
-    print(window, properties.get("wm-class"), properties.get("app-id"), properties.get("title"))
+    if not properties.get("is-hidden"):
+        print(window, properties.get("wm-class"), properties.get("app-id"), properties.get("title"))
