@@ -217,7 +217,8 @@ start_corvel() {
     corvel_pid=$! && pids+=($!) && started=$EPOCHREALTIME
 }
 corvel_ends() { # corvel_ends <act arguments...>: the action must end Corvel with status 0
-    act "$@" && until_true 10 eval '! kill -0 $corvel_pid 2>/dev/null' || { echo "still running"; return 1; }
+    act "$@" && until_true 10 eval '! kill -0 $corvel_pid 2>/dev/null' ||
+        { echo "still running"; kill "$corvel_pid"; wait "$corvel_pid"; return 1; }
     wait "$corvel_pid"
     local status=$? && echo "exit status $status" && ((status == 0))
 }
