@@ -294,6 +294,7 @@ sway_waybar_xwayland,gnome,gnome_xwayland outside  a click on another surface do
 sway_swaybar,sway_waybar host_log               at quit the bar may read properties of an item object already gone
 tint2 host_log                                  tint2 logs X error 9 when the docked icon goes away at quit
 gnome,gnome_xwayland item                       the extension drops the item in a registration race
+gnome open,escape,second_click,menu,ctrl_q      nothing to click when the race above drops the item
 gnome,gnome_xwayland host_log                   the extension reads IconAccessibleDesc, which the item lacks
 gnome_xwayland escape,ctrl_q                    GNOME gives no keyboard focus to an override-redirect window
 "
