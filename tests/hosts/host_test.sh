@@ -224,15 +224,15 @@ corvel_ends() { # corvel_ends <act arguments...>: the action must end Corvel wit
 }
 
 # The checks, the same on every host.
+away() { act point 150 $((H / 2)) && sleep 0.5; } # no hover, tooltip or drawn pointer at the bar
 check_item() {
-    start_corvel
+    away && start_corvel
     # How soon is reported, not asserted: a busy machine is slow, a missing item is broken.
     until_true 20 find_item || { snap no-item; echo "no item within 20 s"; return 1; }
     local took=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
     snap item && echo "at ${item[*]} after $took s"
     sleep 3 && find_item || { snap item-gone; echo "gone 3 s after it appeared"; return 1; }
 }
-away() { act point 150 $((H / 2)) && sleep 0.5; } # no hover effects, no tooltip in the pictures
 check_open() {
     away && shot "$work/closed.png"
     open_panel && snap open && echo "panel at ${panel[*]}"
