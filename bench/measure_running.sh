@@ -3,41 +3,20 @@
 # private session bus): resident memory after start and after opening the panel once, and
 # CPU time over a period with the panel closed and then open.
 #   bench/measure_running.sh [corvel executable] [seconds per period]
-# Defaults: build/release/src/corvel, 300 seconds. Needs the tools of the end-to-end test.
+# Defaults: build/release/src/corvel, 300 seconds. Needs the tools of the tint2 host test.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 corvel=${1:-$root/build/release/src/corvel}
 period=${2:-300}
-tray=$root/tests/ui/tray
 for tool in Xvfb openbox tint2 xdotool xwininfo dbus-daemon; do
     command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/corvel-measure-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    sleep 0.5
-    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 1" INT TERM HUP PIPE # so that cleanup runs on those too
-source "$root/tests/support/x_session.sh"
-use_private_home
-unset WAYLAND_DISPLAY
-start_xvfb || { echo "no X server" >&2; exit 1; }
-start_private_bus || { echo "no bus" >&2; exit 1; }
-openbox --config-file "$tray/openbox-rc.xml" >/dev/null 2>&1 &
-pids+=($!)
-tint2 -c "$tray/tint2rc" >"$work/tint2.log" 2>&1 &
-pids+=($!)
-until_true 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
-
-"$corvel" >/dev/null 2>"$work/corvel.err" &
-pid=$!
-pids+=($pid)
+source "$root/tests/hosts/host_test.sh" # the host tests' session: folders, bus, Xvfb, openbox, tint2
+start_session tint2 || { echo "no X session with a tray" >&2; exit 1; }
+export DISPLAY=$display
+start_corvel
+pid=$corvel_pid
 
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; } # utime + stime

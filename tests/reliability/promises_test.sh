@@ -4,6 +4,7 @@
 #   - it starts no shell: the only programs executed are corvel itself and /bin/ps;
 #   - it opens no file for writing (only /dev/null, which the ps child's standard error gets);
 #   - its only sockets are local ones to the X display and the D-Bus session bus.
+# The graphical run uses the tint2 host test's session.
 #   promises_test.sh <corvel executable>
 # Exits 77 (skipped) when strace cannot trace here; the graphical run is skipped on its own
 # when a tool it needs is missing. Every process started here is ended on exit.
@@ -14,27 +15,15 @@ skip=77
 command -v strace >/dev/null || { echo "skipped: strace is not installed"; exit $skip; }
 strace -qq -o /dev/null true 2>/dev/null || { echo "skipped: strace may not trace here"; exit $skip; }
 
-work=$(mktemp -d /tmp/corvel-promises-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    sleep 0.3
-    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../hosts/host_test.sh" # work, pids, until_true and the tint2 host's session
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-source "$(dirname "$0")/../support/x_session.sh"
-use_private_home
-mkdir -p "$XDG_DATA_HOME/applications"
-printf '[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n' >"$XDG_DATA_HOME/applications/notes.desktop"
-unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+applications=$work/home/.local/share/applications
+mkdir -p "$applications"
+printf '[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n' >"$applications/notes.desktop"
 
-trace() { # trace <log> <command...>
-    local log=$1; shift
-    strace -f -qq -s 4096 -e trace=execve,open,openat,creat,socket,connect -o "$log" -- "$@"
+strace_to() { # strace_to <log>: the command prefix that traces into <log>
+    trace=(strace -f -qq -s 4096 -e trace=execve,open,openat,creat,socket,connect -o "$1" --)
 }
 
 # Every program executed, attempted or not (a search along PATH shows as failed attempts).
@@ -74,7 +63,8 @@ check_sockets() { # check_sockets <log> <what> <allowed path>...
 }
 
 echo "== corvel --once, without a display or a bus"
-trace "$work/once.log" "$corvel" --once >"$work/once.out" 2>"$work/once.err" || fail "corvel --once failed: $(cat "$work/once.err")"
+strace_to "$work/once.log"
+in_session "${trace[@]}" "$corvel" --once >"$work/once.out" 2>"$work/once.err" || fail "corvel --once failed: $(cat "$work/once.err")"
 grep -q . "$work/once.out" || fail "corvel --once printed nothing"
 echo "$(grep -c execve "$work/once.log") execve, $(grep -cE 'open(at)?\(' "$work/once.log") opens, $(grep -c 'socket(' "$work/once.log") sockets traced"
 check_execs "$work/once.log" "corvel --once"
@@ -83,43 +73,28 @@ check_sockets "$work/once.log" "corvel --once" # no socket may be connected at a
 
 graphical_run() {
     local tool
-    for tool in Xvfb dbus-daemon openbox tint2 xdotool xwininfo; do
+    for tool in Xvfb dbus-daemon openbox tint2 xdotool import convert; do
         command -v "$tool" >/dev/null || { echo "skipped the graphical run: $tool is not installed"; return 0; }
     done
-    echo "== corvel's status item on Xvfb, with its panel opened"
-    start_xvfb || { fail "Xvfb did not start"; return; }
-    local display=${DISPLAY#:}
-    start_private_bus || { fail "dbus-daemon did not start"; return; }
-    local bus_path=$(sed -n 's/.*unix:path=\([^,]*\).*/\1/p' <<<"$DBUS_SESSION_BUS_ADDRESS")
-    [[ -n $bus_path ]] || bus_path=$(sed -n 's/.*unix:abstract=\([^,]*\).*/\1/p' <<<"$DBUS_SESSION_BUS_ADDRESS")
-    openbox >"$work/openbox.log" 2>&1 &
-    pids+=($!)
-    local tint2rc=$(dirname "$0")/../ui/tray/tint2rc
-    tint2 -c "$tint2rc" >"$work/tint2.log" 2>&1 &
-    pids+=($!)
-    until_true 60 grep -q "systray started" "$work/tint2.log" || { fail "tint2's tray did not start"; return; }
-
-    QT_QPA_PLATFORM=xcb trace "$work/gui.log" "$corvel" >"$work/gui.out" 2>"$work/gui.err" &
-    local strace_pid=$!
-    pids+=($strace_pid)
-    local window=
-    find_window() { window=$(xdotool search --onlyvisible --classname corvel 2>/dev/null | head -1); [[ -n $window ]]; }
-    if until_true 60 find_window; then
-        local info=$(xwininfo -id "$window")
-        local x=$(awk -F': *' '/Absolute upper-left X/ {print $2}' <<<"$info")
-        local y=$(awk -F': *' '/Absolute upper-left Y/ {print $2}' <<<"$info")
-        xdotool mousemove --sync $((x + 5)) $((y + 5)) click 1
+    echo "== corvel's status item in tint2's tray, with its panel opened"
+    start_session tint2 || { fail "the X session did not start"; return; }
+    cp "$work/b.png" "$work/empty.png"
+    local bus_path=$(sed -n 's/.*unix:path=\([^,]*\).*/\1/p' <<<"${senv[*]}")
+    strace_to "$work/gui.log"
+    start_corvel
+    if until_true 60 find_item; then
+        act click "${mid[@]}"
         sleep 5 # the panel open over two sampling cycles
-        xdotool key --clearmodifiers ctrl+q
+        act key ctrl+q
     else
-        fail "no window of corvel's appeared: $(cat "$work/gui.err")"
+        fail "no item of corvel's appeared: $(cat "$work/corvel.err")"
     fi
-    until_true 30 bash -c "! kill -0 $strace_pid 2>/dev/null" || kill "$strace_pid"
+    until_true 30 eval '! kill -0 $corvel_pid 2>/dev/null' || kill "$corvel_pid"
     echo "$(grep -c execve "$work/gui.log") execve, $(grep -cE 'open(at)?\(' "$work/gui.log") opens, $(grep -c 'socket(' "$work/gui.log") sockets traced"
     sed -n 's/.*connect(.*sun_path=\(@\{0,1\}"[^"]*"\).*= \(.*\)/connected to \1: \2/p' "$work/gui.log" | sort | uniq -c
     check_execs "$work/gui.log" "the status item"
     check_writes "$work/gui.log" "the status item"
-    check_sockets "$work/gui.log" "the status item" "/tmp/.X11-unix/X$display" "$bus_path"
+    check_sockets "$work/gui.log" "the status item" "/tmp/.X11-unix/X${display#:}" "$bus_path"
 }
 graphical_run
 
