@@ -61,7 +61,7 @@ RecordingApplications::RecordingApplications(std::unique_ptr<RunningApplications
     : inner_(std::move(inner)), log_(std::move(log))
 {}
 
-std::vector<RunningAppRef> RecordingApplications::list()
+RunningApps RecordingApplications::list()
 {
     log_->cycleStarted(); // a cycle lists the applications first, then takes the snapshot
     return inner_->list();

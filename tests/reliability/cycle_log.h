@@ -65,7 +65,7 @@ class RecordingApplications final : public RunningApplications
   public:
     RecordingApplications(std::unique_ptr<RunningApplications> inner,
                           std::shared_ptr<CycleLog> log);
-    std::vector<RunningAppRef> list() override;
+    RunningApps list() override;
 
   private:
     std::unique_ptr<RunningApplications> inner_;

@@ -77,7 +77,7 @@ class FixedApplications final : public RunningApplications
 {
 public:
     explicit FixedApplications(std::vector<RunningAppRef> apps) : apps_(std::move(apps)) {}
-    std::vector<RunningAppRef> list() override { return apps_; }
+    RunningApps list() override { return {apps_, {}, {}}; }
 
 private:
     std::vector<RunningAppRef> apps_;

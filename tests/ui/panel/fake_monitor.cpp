@@ -57,10 +57,10 @@ class FeedApplications final : public RunningApplications
 {
   public:
     explicit FeedApplications(std::shared_ptr<FakeMonitor::Feed> feed) : feed_(std::move(feed)) {}
-    std::vector<RunningAppRef> list() override
+    RunningApps list() override
     {
         const std::lock_guard guard(feed_->lock);
-        return feed_->running;
+        return {feed_->running, {}, {}};
     }
 
   private:
