@@ -113,9 +113,14 @@ std::optional<ExecProgram> execProgram(std::string_view exec)
     std::string_view rest = exec;
     auto word = nextWord(rest);
     if (word && baseName(*word) == "env") {
-        do
+        bool takesValue = false; // -u NAME, -C FOLDER
+        do {
+            const bool value = takesValue;
             word = nextWord(rest);
-        while (word && (word->find('=') != std::string::npos || word->starts_with("-")));
+            takesValue = word && (*word == "-u" || *word == "-C");
+            if (!word || (!value && word->find('=') == std::string::npos && !word->starts_with("-")))
+                break;
+        } while (true);
     }
     if (!word || word->empty() || word->back() == '/')
         return std::nullopt;

@@ -31,7 +31,8 @@ TEST(DesktopEntry, ReadsTheKeysThatNameAnApplication)
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->name, "Text Editor");
     EXPECT_EQ(entry->icon, "org.example.Editor");
-    EXPECT_EQ(entry->executable, "example-editor");
+    EXPECT_EQ(entry->program, "/usr/bin/example-editor");
+    EXPECT_TRUE(entry->plainExec);
     EXPECT_EQ(entry->startupWMClass, "Example-editor");
     EXPECT_TRUE(entry->application);
     EXPECT_FALSE(entry->noDisplay);
@@ -72,28 +73,20 @@ TEST(DesktopEntry, LocaleKeysGoFromMostToLeastSpecific)
     EXPECT_TRUE(localeKeys("_RS").empty());
 }
 
-TEST(DesktopEntry, FlagsAndTypes)
+TEST(DesktopEntry, FlagsTypesAndAbsentPieces)
 {
-    const auto hidden = parseDesktopEntry("[Desktop Entry]\nName=x\nHidden=true\n", "C");
-    ASSERT_TRUE(hidden);
-    EXPECT_TRUE(hidden->hidden);
-    const auto noDisplay = parseDesktopEntry("[Desktop Entry]\nName = x \nNoDisplay = true\n", "C");
-    ASSERT_TRUE(noDisplay);
-    EXPECT_TRUE(noDisplay->noDisplay);
-    EXPECT_EQ(noDisplay->name, "x");
-    const auto link = parseDesktopEntry("[Desktop Entry]\nType=Link\nName=x\n", "C");
-    ASSERT_TRUE(link);
-    EXPECT_FALSE(link->application);
-}
-
-TEST(DesktopEntry, AbsentPiecesStayAbsent)
-{
-    const auto entry = parseDesktopEntry("[Desktop Entry]\nType=Application\nIcon=\n", "C");
-    ASSERT_TRUE(entry);
-    EXPECT_FALSE(entry->name);
-    EXPECT_FALSE(entry->icon);
-    EXPECT_FALSE(entry->executable);
-    EXPECT_FALSE(entry->startupWMClass);
+    const auto flags = parseDesktopEntry("[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\n"
+                                         "Terminal=true\nType=Link\nTryExec=probe\n", "C");
+    ASSERT_TRUE(flags);
+    EXPECT_TRUE(flags->noDisplay && flags->hidden && flags->terminal);
+    EXPECT_FALSE(flags->application);
+    EXPECT_EQ(flags->name, "x");
+    EXPECT_EQ(flags->tryExec, "probe");
+    EXPECT_FALSE(flags->program);
+    const auto empty = parseDesktopEntry("[Desktop Entry]\nType=Application\nIcon=\n", "C");
+    ASSERT_TRUE(empty);
+    EXPECT_FALSE(empty->name || empty->icon || empty->program || empty->tryExec ||
+                 empty->startupWMClass || empty->terminal);
 }
 
 TEST(DesktopEntry, OddTextIsAbsorbed)
@@ -116,21 +109,29 @@ TEST(DesktopEntry, OddTextIsAbsorbed)
 
 TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
 {
-    EXPECT_EQ(execProgram("/usr/bin/gedit %U"), "gedit");
-    EXPECT_EQ(execProgram("\"/opt/My App/bin/my app\" --flag"), "my app");
-    EXPECT_EQ(execProgram("env GDK_BACKEND=x11 code --new-window"), "code");
-    EXPECT_EQ(execProgram("  tool"), "tool");
-    EXPECT_FALSE(execProgram(""));
-    EXPECT_FALSE(execProgram("\"unterminated"));
-    EXPECT_FALSE(execProgram("env A=1"));
-    EXPECT_FALSE(execProgram("/usr/bin/"));
-}
-
-TEST(DesktopEntry, TryExecStandsInForAMissingExec)
-{
-    const auto entry = parseDesktopEntry("[Desktop Entry]\nTryExec=/usr/bin/probe\n", "C");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->executable, "probe");
+    const struct
+    {
+        const char* exec;
+        const char* program; // nullptr: none
+        bool plain;
+    } cases[] = {
+        {"/usr/bin/gedit %U", "/usr/bin/gedit", true},
+        {"\"/opt/My App/bin/my app\" --flag", "/opt/My App/bin/my app", false},
+        {"env GDK_BACKEND=x11 code --new-window", "code", false},
+        {"/usr/bin/env -u X A=1 tool %f %i", "tool", true},
+        {"  tool", "tool", true},
+        {"sh -c \"foo\"", "sh", false},
+        {"", nullptr, false}, {"\"unterminated", nullptr, false}, {"env A=1", nullptr, false},
+        {"/usr/bin/", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        const auto found = execProgram(c.exec);
+        ASSERT_EQ(found.has_value(), c.program != nullptr) << c.exec;
+        if (found) {
+            EXPECT_EQ(found->program, c.program) << c.exec;
+            EXPECT_EQ(found->plain, c.plain) << c.exec;
+        }
+    }
 }
 
 } // namespace

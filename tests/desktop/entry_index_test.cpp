@@ -75,7 +75,7 @@ TEST_F(EntryIndexTest, FirstFolderWinsAndHiddenMeansAbsent)
     EXPECT_EQ(table.find("org.example.Terminal")->name, "Terminal");
 }
 
-TEST_F(EntryIndexTest, WindowsMatchByStartupClassThenIdThenExecutable)
+TEST_F(EntryIndexTest, WindowsMatchByStartupClassThenId)
 {
     EntryIndex index = makeIndex();
     index.refresh(EntryIndex::Clock::now());
@@ -84,22 +84,20 @@ TEST_F(EntryIndexTest, WindowsMatchByStartupClassThenIdThenExecutable)
     {
         const char* cls;
         const char* instance;
-        const char* executable;
         const char* id; // nullptr: no match
     } cases[] = {
-        {"Gimp-2.10", "gimp-2.10", "gimp-2.10", "gimp"},      // StartupWMClass = class
-        {"Other", "Gimp-2.10", "", "gimp"},                   // StartupWMClass = instance
-        {"Org.Example.Editor", "x", "", "org.example.Editor"}, // id = class, any case
-        {"Nope", "org.example.terminal", "", "org.example.Terminal"},
-        {"Nope", "nope", "dolphin", "kde-dolphin"},           // Exec's program
-        {"Nope", "nope", "helperd", "org.example.Helper"},
-        {"gimp-2.10", "gimp-2.10", "", nullptr},              // StartupWMClass is exact
-        {"Nope", "nope", "nope", nullptr},
-        {"", "", "", nullptr},
-        {"org.example.Gone", "", "", nullptr},                // hidden entries match nothing
+        {"Gimp-2.10", "gimp-2.10", "gimp"},                // StartupWMClass = class
+        {"Other", "Gimp-2.10", "gimp"},                    // StartupWMClass = instance
+        {"Org.Example.Editor", "x", "org.example.Editor"}, // id = class, any case
+        {"Nope", "org.example.terminal", "org.example.Terminal"},
+        {"Nope", "kde-Dolphin", "kde-dolphin"},
+        {"gimp-2.10", "gimp-2.10", nullptr},               // StartupWMClass is exact
+        {"Nope", "nope", nullptr},
+        {"", "", nullptr},
+        {"org.example.Gone", "", nullptr},                 // hidden entries match nothing
     };
     for (const auto& c : cases) {
-        const auto match = table.matchWindow(c.cls, c.instance, c.executable);
+        const auto match = table.matchWindow(c.cls, c.instance);
         if (!c.id) {
             EXPECT_FALSE(match && match->entry) << c.cls << " matched " << match->id;
             continue;
