@@ -64,15 +64,6 @@ TEST(DesktopEntry, PicksTheNameOfTheClosestLocale)
     }
 }
 
-TEST(DesktopEntry, LocaleKeysGoFromMostToLeastSpecific)
-{
-    EXPECT_EQ(localeKeys("sr_RS.UTF-8@latin"),
-              (std::vector<std::string>{"sr_RS@latin", "sr_RS", "sr@latin", "sr"}));
-    EXPECT_EQ(localeKeys("de"), (std::vector<std::string>{"de"}));
-    EXPECT_TRUE(localeKeys("C").empty());
-    EXPECT_TRUE(localeKeys("_RS").empty());
-}
-
 TEST(DesktopEntry, FlagsTypesAndAbsentPieces)
 {
     const auto flags = parseDesktopEntry("[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\n"

@@ -1,9 +1,13 @@
 // The small decoders of outside text: /proc and cgroup files, X properties, the environment.
 #include "cgroup_apps.h"
 #include "desktop_environment.h"
+#include "small_file.h"
+#include "temp_tree.h"
 #include "window_props.h"
 
 #include <map>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +48,19 @@ TEST(CgroupText, ProcsAndMountInfo)
     EXPECT_EQ(cgroup2MountPoint("1 2 0:1 / /a\\040b rw - cgroup2 none rw\n"), "/a b");
     EXPECT_FALSE(cgroup2MountPoint("30 22 0:27 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n"));
     EXPECT_FALSE(cgroup2MountPoint("garbage - cgroup2 x\n"));
+}
+
+// Files that are too large, gone, or not files at all give nothing, and never block.
+TEST(SmallFile, WholeFilesOnly)
+{
+    test::TempTree tree;
+    const std::string file = tree.write("f", std::string(10000, 'x'));
+    EXPECT_EQ(readSmallFile(file, 10000)->size(), 10000u);
+    EXPECT_FALSE(readSmallFile(file, 9999));
+    EXPECT_FALSE(readSmallFile(tree.path("gone"), 10));
+    ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(readSmallFile(tree.path("fifo"), 10), "");
+    EXPECT_FALSE(readSmallFile(tree.root(), 10)) << "a folder";
 }
 
 TEST(WindowProps, WmClassAndPid)
@@ -109,6 +126,7 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
         {"LC_MESSAGES", "sr_RS.UTF-8@latin"},
         {"LANG", "en_US.UTF-8"},
         {"DISPLAY", ":1"},
+        {"PATH", "/usr/bin:bin:/opt/x/"},
         {"XDG_CONFIG_HOME", ""},
     };
     const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
@@ -124,6 +142,7 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
               (std::vector<std::string>{"/home/me/.config/autostart", "/etc/xdg/autostart"}));
     EXPECT_EQ(env.locale, "sr_RS.UTF-8@latin");
     EXPECT_EQ(env.display, ":1");
+    EXPECT_EQ(env.programFolders, (std::vector<std::string>{"/usr/bin", "/opt/x"}));
 
     vars = {{"XDG_DATA_HOME", "/data"}, {"LC_ALL", "de_DE"}, {"LC_MESSAGES", "fr_FR"}};
     const DesktopEnvironment bare = desktopEnvironmentFrom(lookup);
@@ -133,6 +152,7 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
     EXPECT_EQ(bare.autostartFolders, (std::vector<std::string>{"/etc/xdg/autostart"}));
     EXPECT_EQ(bare.locale, "de_DE");
     EXPECT_EQ(bare.display, "");
+    EXPECT_EQ(bare.programFolders, (std::vector<std::string>{"/usr/local/bin", "/usr/bin", "/bin"}));
 }
 
 } // namespace
