@@ -13,6 +13,7 @@ struct Windows
     bool taskbar = false;
     bool skipsTaskbar = false;
     bool shell = false;
+    bool mixed = false; // windows of more than one WM_CLASS (a browser with a web app's window)
     const WindowInfo* first = nullptr; // the first window that is not part of the shell
 
     void add(const Windows& other)
@@ -97,6 +98,8 @@ std::unordered_map<std::int32_t, Windows> windowsByPid(const std::vector<WindowI
         }
         if (!seen.first)
             seen.first = &window;
+        else if (window.wmClass != seen.first->wmClass || window.wmInstance != seen.first->wmInstance)
+            seen.mixed = true;
         (window.role == WindowRole::taskbar ? seen.taskbar : seen.skipsTaskbar) = true;
     }
     return byPid;
@@ -165,8 +168,9 @@ RunningApps runningApps(const AppSightings& seen)
                                                                   found.first->wmInstance)
                                        : std::nullopt;
         const bool named = match && match->entry;
+        // Inside a unit, a process is another application only when all its windows say so.
         const std::string* unitId = unitIdOf(pid);
-        if (unitId && (!named || match->id == *unitId)) {
+        if (unitId && (!named || match->id == *unitId || found.mixed)) {
             Draft& unitDraft = drafts.forId(*unitId);
             unitDraft.windows.add(found);
             continue;

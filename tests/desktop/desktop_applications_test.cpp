@@ -228,6 +228,10 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
         {501, "helper", "Helper", WindowRole::taskbar},   // NoDisplay app showing a window
         {204, "script", "org.example.Script", WindowRole::taskbar}, // in the tab, by its window
         {202, "term", "org.example.Terminal", WindowRole::taskbar},
+        {206, "tool", "org.example.Script", WindowRole::taskbar}, // windows of two classes:
+        {206, "writer", "org.example.Writer", WindowRole::taskbar}, // its program decides
+        {209, "twin", "org.example.Script", WindowRole::taskbar},
+        {209, "writer", "org.example.Writer", WindowRole::taskbar}, // no program: the unit
     }));
     const auto records = byPid(apps.list());
     EXPECT_EQ(idOf(records, 950), "xterm");
@@ -242,6 +246,8 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
     EXPECT_EQ(records.at(501)->activationPolicy, ActivationPolicy::regular);
     EXPECT_EQ(idOf(records, 204), "org.example.Script");
     EXPECT_EQ(idOf(records, 201), "org.example.Terminal");
+    EXPECT_EQ(idOf(records, 206), "org.example.Probe");
+    EXPECT_EQ(idOf(records, 209), "org.example.Terminal");
 }
 
 TEST_F(DesktopTreeTest, TheCycleMakesOneEntryPerApplicationWithItsHelpers)
