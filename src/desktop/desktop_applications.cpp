@@ -51,7 +51,7 @@ RunningApps DesktopApplications::list()
         unitPids.insert(unitPids.end(), unit.pids.begin(), unit.pids.end());
     programs_.refresh(unitPids, seen.units.empty() || ++cycle_ % 3 == 1);
     for (auto& [pid, program] : programs_.programs()) {
-        if (program.read || newEntries)
+        if (program.readAt == programs_.cycle() || newEntries)
             program.app = program.path.empty() ? std::nullopt : programIndex_.match(program.path);
         if (program.app)
             seen.programs.emplace_back(pid, *program.app);

@@ -54,8 +54,7 @@ void ProcessPrograms::look(std::int32_t pid)
     program.seenAt = cycle_;
     if (added)
         program.firstSeen = cycle_;
-    program.read = added || cycle_ >= program.readAgainAt;
-    if (program.read)
+    if (added || cycle_ >= program.readAgainAt)
         read(pid, program);
 }
 
@@ -65,6 +64,7 @@ void ProcessPrograms::read(std::int32_t pid, Program& program)
     char* end = std::to_chars(name, name + 16, pid).ptr;
     *end = '\0';
     program.path.clear();
+    program.readAt = cycle_;
     // Spread by pid, so that the processes of one start are not all read again together.
     program.readAgainAt = cycle_ + readAgainEvery + static_cast<std::uint64_t>(pid) % readAgainEvery;
     struct stat st{};

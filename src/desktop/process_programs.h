@@ -28,14 +28,15 @@ public:
 
     struct Program
     {
-        std::string path;  // empty: not the user's, or unreadable
-        bool read = false; // `path` was read in the latest refresh
+        std::string path; // empty: not the user's, or unreadable
+        std::uint64_t readAt = 0; // the cycle that read `path`
         std::optional<std::string_view> app; // kept here for the caller, who matches `path`
         std::uint64_t readAgainAt = 0;
         std::uint64_t seenAt = 0;
         std::uint64_t firstSeen = 0;
     };
     std::unordered_map<std::int32_t, Program>& programs() { return programs_; }
+    std::uint64_t cycle() const { return cycle_; } // counts refreshes
 
 private:
     void look(std::int32_t pid);

@@ -216,6 +216,11 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
         EXPECT_EQ(idOf(records, pid), id) << "pid " << pid;
     EXPECT_EQ(records.at(203)->localizedName, "Writer");
     EXPECT_EQ(records.at(203)->activationPolicy, ActivationPolicy::regular);
+
+    // A wrapper is looked at again in the next cycles: it may exec the application it starts.
+    std::filesystem::remove(tree.path("proc/212/exe"));
+    std::filesystem::create_symlink(tree.path("opt/writer"), tree.path("proc/212/exe"));
+    EXPECT_EQ(idOf(byPid(apps.list()), 212), "org.example.Writer");
 }
 
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
