@@ -108,39 +108,30 @@ TEST_F(EntryIndexTest, WindowsMatchByStartupClassThenId)
     }
 }
 
-TEST_F(EntryIndexTest, RereadsWhenAFolderChanges)
-{
-    EntryIndex index = makeIndex();
-    auto now = EntryIndex::Clock::now();
-    ASSERT_TRUE(index.refresh(now));
-    EXPECT_FALSE(index.refresh(now + 1s)) << "nothing changed";
-
-    tree.write("missing/applications/org.example.New.desktop", entry("New"));
-    EXPECT_TRUE(index.refresh(now + 2s)) << "a folder that appears counts as a change";
-    ASSERT_TRUE(index.table().find("org.example.New"));
-
-    tree.write("usr/applications/kde/konsole.desktop", entry("Konsole"));
-    EXPECT_TRUE(index.refresh(now + 3s)) << "a change in a subfolder";
-    EXPECT_TRUE(index.table().find("kde-konsole"));
-
-    std::filesystem::remove(tree.path("home/applications/org.example.Editor.desktop"));
-    EXPECT_TRUE(index.refresh(now + 4s));
-    EXPECT_EQ(index.table().find("org.example.Editor")->name, "Editor");
-}
-
-TEST_F(EntryIndexTest, LooksNoMoreOftenThanAsked)
+// Changes are seen at the first check after them, checks come no more often than asked, and
+// past the maximum age the folders are read again even when nothing changed.
+TEST_F(EntryIndexTest, RereadsWhenAFolderChangesAtTheTimesAsked)
 {
     EntryIndex index = makeIndex({5s, 60s});
-    const auto start = EntryIndex::Clock::now();
-    ASSERT_TRUE(index.refresh(start));
-    tree.write("home/applications/org.example.Late.desktop", entry("Late"));
-    EXPECT_FALSE(index.refresh(start + 4s));
-    EXPECT_FALSE(index.table().find("org.example.Late"));
-    EXPECT_TRUE(index.refresh(start + 5s));
-    EXPECT_TRUE(index.table().find("org.example.Late"));
-    // Past the maximum age the folders are read again even when nothing changed.
-    EXPECT_FALSE(index.refresh(start + 30s));
-    EXPECT_TRUE(index.refresh(start + 66s));
+    const auto now = EntryIndex::Clock::now();
+    ASSERT_TRUE(index.refresh(now));
+    EXPECT_FALSE(index.refresh(now + 5s)) << "nothing changed";
+    const std::pair<std::string, std::string> changes[] = {
+        {"missing/applications/org.example.New.desktop", "org.example.New"}, // a folder appears
+        {"usr/applications/kde/konsole.desktop", "kde-konsole"},               // in a subfolder
+    };
+    auto at = now + 5s;
+    for (const auto& [file, id] : changes) {
+        tree.write(file, entry("New"));
+        EXPECT_FALSE(index.refresh(at + 4s)) << "too soon";
+        EXPECT_TRUE(index.refresh(at += 5s)) << id;
+        EXPECT_TRUE(index.table().find(id)) << id;
+    }
+    std::filesystem::remove(tree.path("home/applications/org.example.Editor.desktop"));
+    EXPECT_TRUE(index.refresh(at += 5s));
+    EXPECT_EQ(index.table().find("org.example.Editor")->name, "Editor");
+    EXPECT_FALSE(index.refresh(now + 55s));
+    EXPECT_TRUE(index.refresh(now + 80s)) << "past the maximum age";
 }
 
 TEST(EntryIndexEdges, UnreadableAndLoopingFoldersAreAbsorbed)
