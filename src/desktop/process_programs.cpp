@@ -35,10 +35,8 @@ bool ProcessPrograms::refresh(const std::vector<std::int32_t>& known, bool listA
         look(pid);
     if (!listAll)
         return true;
-    if (!proc_.listPids(pids_)) {
-        programs_.clear();
-        return false;
-    }
+    if (!proc_.listPids(pids_))
+        return false; // keep what we know; the next listing sorts it out
     for (const std::int32_t pid : pids_)
         look(pid);
     std::erase_if(programs_, [&](const auto& entry) { return entry.second.seenAt != cycle_; });
