@@ -63,8 +63,12 @@ void ProcessPrograms::read(std::int32_t pid, Program& program)
     *end = '\0';
     program.path.clear();
     program.readAt = cycle_;
+    // A process first seen between fork and exec still shows its parent's program (and maybe
+    // its uid): it is read again at the next look.
+    const bool young = cycle_ == program.firstSeen;
     // Spread by pid, so that the processes of one start are not all read again together.
-    program.readAgainAt = cycle_ + readAgainEvery + static_cast<std::uint64_t>(pid) % readAgainEvery;
+    program.readAgainAt = young ? cycle_ + 1
+                                : cycle_ + readAgainEvery + static_cast<std::uint64_t>(pid) % readAgainEvery;
     struct stat st{};
     if (::fstatat(rootFd_.get(), name, &st, 0) != 0 || st.st_uid != uid_)
         return;

@@ -12,9 +12,10 @@
 namespace corvel {
 
 // The program (/proc/PID/exe) of every process of one user, kept from cycle to cycle: a
-// process's program changes only when it execs, so a known process is read again only in its
-// first cycles while it runs a wrapper or an interpreter (which often exec the real program at
-// once) and otherwise every five to ten minutes, spread over the cycles. Other users' processes are left out; so are
+// process's program changes only when it execs, so a process is read when it is new, once more
+// at the next look (it may have been between fork and exec), in its first cycles while it runs
+// a wrapper or an interpreter (which often exec the real program at once), and otherwise every
+// five to ten minutes, spread over the cycles. Other users' processes are left out; so are
 // kernel threads and processes whose program cannot be read.
 class ProcessPrograms
 {

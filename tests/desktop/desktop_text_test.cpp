@@ -8,6 +8,7 @@
 #include "window_props.h"
 
 #include <map>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -67,24 +68,21 @@ TEST(SmallFile, WholeFilesOnly)
 
 TEST(WindowProps, WmClassAndPid)
 {
-    const auto both = decodeWmClass(std::string_view("navigator\0Firefox\0", 18));
-    EXPECT_EQ(both.instance, "navigator");
-    EXPECT_EQ(both.cls, "Firefox");
-    const auto unterminated = decodeWmClass(std::string_view("xterm\0XTerm", 11));
-    EXPECT_EQ(unterminated.cls, "XTerm");
-    const auto single = decodeWmClass("lonely");
-    EXPECT_EQ(single.instance, "lonely");
-    EXPECT_EQ(single.cls, "");
-    EXPECT_EQ(decodeWmClass(std::string_view("a\0\xff\0", 4)).cls, "\xEF\xBF\xBD");
-    EXPECT_EQ(decodeWmClass("").instance, "");
-
-    const std::uint32_t pid[] = {4242, 7};
+    const std::tuple<std::string_view, const char*, const char*> classes[] = {
+        {std::string_view("navigator\0Firefox\0", 18), "navigator", "Firefox"},
+        {std::string_view("xterm\0XTerm", 11), "xterm", "XTerm"}, // unterminated
+        {"lonely", "lonely", ""},
+        {std::string_view("a\0\xff\0", 4), "a", "\xEF\xBF\xBD"},
+        {"", "", ""},
+    };
+    for (const auto& [bytes, instance, cls] : classes) {
+        const WmClass decoded = decodeWmClass(bytes);
+        EXPECT_EQ(decoded.instance, instance);
+        EXPECT_EQ(decoded.cls, cls);
+    }
+    const std::uint32_t pid[] = {4242, 7}, zero[] = {0}, huge[] = {0x80000000u};
     EXPECT_EQ(decodeWmPid(pid), 4242);
-    const std::uint32_t zero[] = {0};
-    const std::uint32_t huge[] = {0x80000000u};
-    EXPECT_FALSE(decodeWmPid(zero));
-    EXPECT_FALSE(decodeWmPid(huge));
-    EXPECT_FALSE(decodeWmPid({}));
+    EXPECT_FALSE(decodeWmPid(zero) || decodeWmPid(huge) || decodeWmPid({}));
 }
 
 TEST(WindowProps, RoleFromTypeAndState)

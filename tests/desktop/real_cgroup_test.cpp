@@ -79,22 +79,23 @@ protected:
         add("org.example.Shell", "sh"); // an interpreter: claims nothing
     }
 
+    // Everything the test started dies with its cgroups; as subreaper, we reap it all.
     void TearDown() override
     {
         for (const std::string& group : made_)
-            writeText(group + "/cgroup.kill", "1");
-        for (const std::string& group : made_)
             for (const auto pid : parseCgroupProcs(readText(group + "/cgroup.procs")))
                 ::kill(pid, SIGKILL);
-        while (::waitpid(-1, nullptr, WNOHANG) > 0 || errno == EINTR) {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+            if (errno == ECHILD)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         for (auto it = made_.rbegin(); it != made_.rend(); ++it)
             for (int attempt = 0; attempt < 200 && ::rmdir(it->c_str()) != 0 && errno == EBUSY;
-                 ++attempt) {
-                while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-                }
+                 ++attempt)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
     }
 
     bool makeCgroup(const std::string& relative)
