@@ -45,7 +45,7 @@ public:
             records_.push_back(std::move(app));
         }
     }
-    std::vector<RunningAppRef> list() override { return records_; }
+    RunningApps list() override { return {records_, {}, {}}; }
 
 private:
     std::vector<RunningAppRef> records_;

@@ -1,11 +1,14 @@
 // Per-cycle cost of the desktop layer: listing the running applications of a desktop with
-// 300 application units holding 5000 processes, named by 500 desktop entries. The trees live
+// 300 application units holding 5000 processes, named by 500 desktop entries, with a process
+// folder in which every process names its program (most an application's, some a shell, some
+// a helper no entry names). The trees live
 // in a scratch folder (tmpfs when /dev/shm is there, as cgroupfs is memory too); one variant
 // reads 300 units made in the real cgroup2 hierarchy when that is permitted.
 
 #include "app_records.h"
 #include "cgroup_apps.h"
 #include "desktop_applications.h"
+#include "process_programs.h"
 
 #include <benchmark/benchmark.h>
 
@@ -66,8 +69,16 @@ struct Fixture
             const fs::path unit = service / "app.slice" / unitName(u);
             const int here = processCount / unitCount + (u < processCount % unitCount ? 1 : 0);
             std::string top, nested;
-            for (int p = 0; p < here; ++p)
+            for (int p = 0; p < here; ++p) {
+                const fs::path folder = fs::path(root) / "proc" / std::to_string(pid);
+                fs::create_directories(folder);
+                [[maybe_unused]] const int owned = ::chown(folder.c_str(), benchUid, benchUid);
+                const std::string program = p % 50 == 1   ? "/usr/bin/bash"
+                                            : p % 10 == 3 ? "/usr/lib/app/helper"
+                                                          : "/usr/bin/app" + std::to_string(u);
+                fs::create_symlink(program, folder / "exe");
                 (p % 3 == 2 ? nested : top) += std::to_string(pid++) + "\n";
+            }
             writeFile(unit / "cgroup.procs", top);
             if (!nested.empty())
                 writeFile(unit / "renderer/cgroup.procs", nested);
@@ -107,10 +118,13 @@ void BM_ListSteady(benchmark::State& state)
 {
     Fixture fixture;
     DesktopApplications apps(fixture.sources());
-    std::size_t records = apps.list().size();
+    // The first two cycles read every process's program (BM_ReadAllPrograms); later ones only
+    // new processes.
+    apps.list();
+    std::size_t records = apps.list().byUnit.size();
     for (auto _ : state)
-        benchmark::DoNotOptimize(records = apps.list().size());
-    state.counters["records"] = static_cast<double>(records);
+        benchmark::DoNotOptimize(records = apps.list().byUnit.size());
+    state.counters["processes"] = static_cast<double>(records);
 }
 BENCHMARK(BM_ListSteady)->Unit(benchmark::kMillisecond);
 
@@ -121,8 +135,10 @@ void BM_ListCheckingEntriesEveryCycle(benchmark::State& state)
     DesktopSources sources = fixture.sources();
     sources.indexTiming.checkEvery = {};
     DesktopApplications apps(std::move(sources));
+    apps.list();
+    apps.list();
     for (auto _ : state)
-        benchmark::DoNotOptimize(apps.list().size());
+        benchmark::DoNotOptimize(apps.list().byUnit.size());
 }
 BENCHMARK(BM_ListCheckingEntriesEveryCycle)->Unit(benchmark::kMillisecond);
 
@@ -136,7 +152,7 @@ void BM_ScanUnits(benchmark::State& state)
 }
 BENCHMARK(BM_ScanUnits)->Unit(benchmark::kMillisecond);
 
-// Making the records alone, with and without last cycle's records to reuse.
+// Making the applications and their process maps alone.
 void BM_MakeRecords(benchmark::State& state)
 {
     Fixture fixture;
@@ -147,15 +163,35 @@ void BM_MakeRecords(benchmark::State& state)
     AppSightings seen;
     seen.units = cgroups.scan(CgroupApps::Clock::now());
     seen.applications = &index.table();
-    RecordReuse reuse;
-    const bool reusing = state.range(0) != 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(runningApps(seen).byUnit.size());
+}
+BENCHMARK(BM_MakeRecords)->Unit(benchmark::kMillisecond);
+
+// Reading every process's program, as the first cycle does (later cycles read only new ones).
+void BM_ReadAllPrograms(benchmark::State& state)
+{
+    Fixture fixture;
     for (auto _ : state) {
-        if (!reusing)
-            reuse = RecordReuse{};
-        benchmark::DoNotOptimize(runningAppRecords(seen, reuse).size());
+        ProcessPrograms programs(fixture.root + "/proc", benchUid);
+        programs.refresh({}, true);
+        benchmark::DoNotOptimize(programs.programs().size());
     }
 }
-BENCHMARK(BM_MakeRecords)->Arg(0)->Arg(1)->ArgNames({"reuse"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadAllPrograms)->Unit(benchmark::kMillisecond);
+
+// The programs again in a cycle that lists every process: new or due processes are read.
+void BM_RefreshPrograms(benchmark::State& state)
+{
+    Fixture fixture;
+    ProcessPrograms programs(fixture.root + "/proc", benchUid);
+    programs.refresh({}, true);
+    for (auto _ : state) {
+        programs.refresh({}, true);
+        benchmark::DoNotOptimize(programs.programs().size());
+    }
+}
+BENCHMARK(BM_RefreshPrograms)->Unit(benchmark::kMillisecond);
 
 // A full read of 500 desktop entries: what a folder change (or the one-minute refresh) costs.
 void BM_RebuildEntryIndex(benchmark::State& state)

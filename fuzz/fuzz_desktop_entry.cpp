@@ -2,6 +2,7 @@
 // value that comes out is valid UTF-8 and non-empty, and Exec's program has no folder part.
 
 #include "desktop_entry.h"
+#include "program_index.h"
 #include "text_rules.h"
 
 #include <cstdint>
@@ -32,15 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(entry->icon);
         if (entry->startupWMClass && !corvel::isValidUtf8(*entry->startupWMClass))
             std::abort();
-        if (entry->executable && (entry->executable->empty() ||
-                                  entry->executable->find('/') != std::string::npos))
+        if (entry->program && (entry->program->empty() || entry->program->back() == '/'))
             std::abort();
     }
     for (const std::string& key : corvel::localeKeys(locale))
         if (key.empty())
             std::abort();
-    if (const auto program = corvel::execProgram(text))
-        if (program->empty() || program->find('/') != std::string::npos)
+    if (const auto exec = corvel::execProgram(text)) {
+        if (exec->program.empty() || exec->program.back() == '/')
             std::abort();
+        static_cast<void>(corvel::isWrapperProgram(corvel::baseName(exec->program)));
+    }
     return 0;
 }

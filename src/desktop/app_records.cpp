@@ -1,171 +1,202 @@
 #include "app_records.h"
 
-#include <unordered_set>
+#include <memory>
+#include <string>
+#include <unordered_map>
 
 namespace corvel {
 namespace {
 
-// What the windows of one process say.
-struct PidWindows
+// What the windows of one process, or of one application, say.
+struct Windows
 {
     bool taskbar = false;
     bool skipsTaskbar = false;
+    bool shell = false;
+    bool mixed = false; // windows of more than one WM_CLASS (a browser with a web app's window)
     const WindowInfo* first = nullptr; // the first window that is not part of the shell
-    const WindowInfo* any = nullptr;
+
+    void add(const Windows& other)
+    {
+        taskbar |= other.taskbar;
+        skipsTaskbar |= other.skipsTaskbar;
+        shell |= other.shell;
+        if (!first)
+            first = other.first;
+    }
 };
 
-using WindowsByPid = std::unordered_map<std::int32_t, PidWindows>;
-
-WindowsByPid windowsByPid(const std::vector<WindowInfo>& windows, std::vector<std::int32_t>& order)
+// One application while the cycle's sightings are gathered.
+struct Draft
 {
-    WindowsByPid byPid;
+    std::shared_ptr<RunningApp> record;
+    const DesktopEntry* entry = nullptr;
+    bool autostart = false;
+    bool launcher = false;
+    bool windowOnly = true; // known by its windows alone
+    Windows windows;
+};
+
+class Drafts
+{
+public:
+    Drafts(const EntryTable& applications, const EntryTable& autostart)
+        : applications_(applications), autostart_(autostart)
+    {
+    }
+
+    Draft& forId(const std::string& id, AppUnit::Kind kind = AppUnit::Kind::application)
+    {
+        const auto [it, added] = byKey_.try_emplace(id, drafts_.size());
+        if (!added)
+            return drafts_[it->second];
+        Draft& draft = drafts_.emplace_back();
+        draft.record = std::make_shared<RunningApp>();
+        draft.record->bundleIdentifier = id;
+        draft.autostart = kind == AppUnit::Kind::autostart;
+        draft.launcher = kind == AppUnit::Kind::launcher;
+        if (draft.autostart)
+            draft.entry = autostart_.find(id);
+        if (!draft.entry)
+            draft.entry = applications_.find(id);
+        return draft;
+    }
+
+    // An application no entry names, known by its process.
+    Draft& forPid(std::int32_t pid)
+    {
+        const auto [it, added] = byKey_.try_emplace(std::string("\0pid", 4) + std::to_string(pid), drafts_.size());
+        if (!added)
+            return drafts_[it->second];
+        Draft& draft = drafts_.emplace_back();
+        draft.record = std::make_shared<RunningApp>();
+        draft.record->processIdentifier = pid;
+        return draft;
+    }
+
+    std::vector<Draft>& all() { return drafts_; }
+
+private:
+    const EntryTable& applications_;
+    const EntryTable& autostart_;
+    std::vector<Draft> drafts_; // stable order: the order of first sighting
+    std::unordered_map<std::string, std::size_t> byKey_;
+};
+
+std::unordered_map<std::int32_t, Windows> windowsByPid(const std::vector<WindowInfo>& windows,
+                                                      std::vector<std::int32_t>& order)
+{
+    std::unordered_map<std::int32_t, Windows> byPid;
     for (const WindowInfo& window : windows) {
         auto [it, added] = byPid.try_emplace(window.pid);
         if (added)
             order.push_back(window.pid);
-        PidWindows& seen = it->second;
-        if (!seen.any)
-            seen.any = &window;
-        if (window.role == WindowRole::shell)
+        Windows& seen = it->second;
+        if (window.role == WindowRole::shell) {
+            seen.shell = true;
             continue;
+        }
         if (!seen.first)
             seen.first = &window;
+        else if (window.wmClass != seen.first->wmClass || window.wmInstance != seen.first->wmInstance)
+            seen.mixed = true;
         (window.role == WindowRole::taskbar ? seen.taskbar : seen.skipsTaskbar) = true;
     }
     return byPid;
 }
 
-IconHandle iconOf(const DesktopEntry* entry)
+ActivationPolicy policyOf(const Draft& draft)
 {
-    if (!entry || !entry->icon)
-        return nullptr;
-    return std::make_shared<const IconRef>(IconRef{*entry->icon});
-}
-
-bool sameIcon(const IconHandle& a, const IconHandle& b)
-{
-    if (!a || !b)
-        return !a && !b;
-    return a->nameOrPath == b->nameOrPath;
-}
-
-bool sameRecord(const RunningApp& a, const RunningApp& b)
-{
-    return a.processIdentifier == b.processIdentifier && a.bundlePath == b.bundlePath &&
-           a.activationPolicy == b.activationPolicy && a.bundleIdentifier == b.bundleIdentifier &&
-           a.localizedName == b.localizedName && sameIcon(a.icon, b.icon);
-}
-
-std::optional<std::string> nameOf(const DesktopEntry* entry, const WindowInfo* window)
-{
-    if (entry && entry->name)
-        return entry->name;
-    if (window && !window->wmClass.empty())
-        return window->wmClass;
-    return std::nullopt;
-}
-
-// The policy from windows first, then from the entry.
-ActivationPolicy policyOf(bool taskbar, bool skipsTaskbar, const DesktopEntry* entry,
-                          bool autostart)
-{
-    if (taskbar)
-        return ActivationPolicy::regular;
-    if (skipsTaskbar)
-        return ActivationPolicy::accessory;
-    if (!entry)
+    if (draft.launcher)
         return ActivationPolicy::prohibited;
-    return entry->noDisplay || autostart ? ActivationPolicy::accessory : ActivationPolicy::regular;
+    if (draft.windows.taskbar)
+        return ActivationPolicy::regular;
+    if (draft.windows.skipsTaskbar)
+        return ActivationPolicy::accessory;
+    if (!draft.entry || draft.windowOnly)
+        return ActivationPolicy::prohibited;
+    return draft.entry->noDisplay || draft.autostart ? ActivationPolicy::accessory
+                                                     : ActivationPolicy::regular;
 }
 
 } // namespace
 
-RunningAppRef RecordReuse::make(const RunningApp& wanted)
-{
-    const auto it = previous_.find(wanted.processIdentifier);
-    RunningAppRef record = it != previous_.end() && sameRecord(*it->second, wanted)
-                               ? it->second
-                               : std::make_shared<const RunningApp>(wanted);
-    current_.insert_or_assign(wanted.processIdentifier, record);
-    return record;
-}
-
-void RecordReuse::finishCycle()
-{
-    previous_.swap(current_);
-    current_.clear();
-}
-
-std::vector<RunningAppRef> runningAppRecords(const AppSightings& seen, RecordReuse& reuse)
+RunningApps runningApps(const AppSightings& seen)
 {
     static const EntryTable noEntries;
     const EntryTable& applications = seen.applications ? *seen.applications : noEntries;
-    const EntryTable& autostart = seen.autostart ? *seen.autostart : noEntries;
-    std::vector<std::int32_t> windowOrder;
-    const WindowsByPid windows = windowsByPid(seen.windows, windowOrder);
+    Drafts drafts(applications, seen.autostart ? *seen.autostart : noEntries);
+    RunningApps result;
 
-    std::vector<RunningAppRef> records;
-    std::unordered_set<std::int32_t> covered;
-    for (const UnitProcesses& unit : seen.units) {
-        PidWindows unitWindows;
-        for (const std::int32_t pid : unit.pids) {
-            const auto it = windows.find(pid);
-            if (it == windows.end())
-                continue;
-            unitWindows.taskbar |= it->second.taskbar;
-            unitWindows.skipsTaskbar |= it->second.skipsTaskbar;
-            if (!unitWindows.first)
-                unitWindows.first = it->second.first;
-        }
-        const bool isAutostart = unit.unit.kind == AppUnit::Kind::autostart;
-        const DesktopEntry* entry = isAutostart ? autostart.find(unit.unit.id) : nullptr;
-        if (!entry)
-            entry = applications.find(unit.unit.id);
-        if (!entry && unitWindows.first)
-            if (const auto match = applications.matchWindow(unitWindows.first->wmClass,
-                                                             unitWindows.first->wmInstance, {}))
-                entry = match->entry;
-
-        RunningApp app;
-        app.bundleIdentifier = unit.unit.id;
-        app.localizedName = nameOf(entry, unitWindows.first);
-        app.icon = iconOf(entry);
-        app.activationPolicy =
-            unit.unit.kind == AppUnit::Kind::launcher
-                ? ActivationPolicy::prohibited
-                : policyOf(unitWindows.taskbar, unitWindows.skipsTaskbar, entry, isAutostart);
-        for (const std::int32_t pid : unit.pids) {
-            if (!covered.insert(pid).second)
-                continue; // listed twice (moved between units mid-read): first unit wins
-            app.processIdentifier = pid;
-            records.push_back(reuse.make(app));
-        }
+    std::size_t memberCount = 0;
+    for (const UnitProcesses& unit : seen.units)
+        memberCount += unit.pids.size();
+    result.byUnit.reserve(memberCount);
+    for (std::uint32_t index = 0; index < seen.units.size(); ++index) {
+        const UnitProcesses& unit = seen.units[index];
+        Draft& draft = drafts.forId(unit.unit.id, unit.unit.kind);
+        draft.windowOnly = false;
+        for (const std::int32_t pid : unit.pids)
+            result.byUnit.try_emplace(pid, UnitMember{draft.record, index});
     }
+    const auto unitIdOf = [&](std::int32_t pid) -> const std::string* {
+        const auto it = result.byUnit.find(pid);
+        return it == result.byUnit.end() ? nullptr : &*it->second.app->bundleIdentifier;
+    };
 
-    for (const std::int32_t pid : windowOrder) {
-        if (covered.count(pid))
+    // A program claims its process only away from its own application's unit.
+    for (const auto& [pid, id] : seen.programs) {
+        const std::string* unitId = unitIdOf(pid);
+        if (unitId && *unitId == id)
             continue;
-        const PidWindows& found = windows.at(pid);
-        const auto executable = seen.executableOf ? seen.executableOf(pid) : std::nullopt;
-        if (!executable)
-            continue; // gone, a kernel thread, or a pid from another pid namespace
-        const WindowInfo& window = found.first ? *found.first : *found.any;
-        const auto match = applications.matchWindow(window.wmClass, window.wmInstance, *executable);
-
-        RunningApp app;
-        app.processIdentifier = pid;
-        if (match && match->entry)
-            app.bundleIdentifier = match->id;
-        const DesktopEntry* entry = match ? match->entry : nullptr;
-        app.localizedName = nameOf(entry, found.first);
-        app.icon = iconOf(entry);
-        app.activationPolicy = found.taskbar        ? ActivationPolicy::regular
-                               : found.skipsTaskbar ? ActivationPolicy::accessory
-                                                    : ActivationPolicy::prohibited;
-        records.push_back(reuse.make(app));
+        Draft& draft = drafts.forId(std::string(id));
+        draft.windowOnly = false;
+        result.byPID.try_emplace(pid, draft.record);
     }
-    reuse.finishCycle();
-    return records;
+
+    std::vector<std::int32_t> windowOrder;
+    const auto windows = windowsByPid(seen.windows, windowOrder);
+    for (const std::int32_t pid : windowOrder) {
+        const Windows& found = windows.at(pid);
+        if (const auto own = result.byPID.find(pid); own != result.byPID.end()) {
+            for (Draft& draft : drafts.all())
+                if (draft.record == own->second)
+                    draft.windows.add(found);
+            continue;
+        }
+        const auto match = found.first ? applications.matchWindow(found.first->wmClass,
+                                                                  found.first->wmInstance)
+                                       : std::nullopt;
+        const bool named = match && match->entry;
+        // Inside a unit, a process is another application only when all its windows say so.
+        const std::string* unitId = unitIdOf(pid);
+        if (unitId && (!named || match->id == *unitId || found.mixed)) {
+            Draft& unitDraft = drafts.forId(*unitId);
+            unitDraft.windows.add(found);
+            continue;
+        }
+        Draft& draft = named ? drafts.forId(match->id) : drafts.forPid(pid);
+        draft.windows.add(found);
+        result.byPID.try_emplace(pid, draft.record);
+    }
+
+    result.apps.reserve(drafts.all().size());
+    for (Draft& draft : drafts.all()) {
+        RunningApp& app = *draft.record;
+        if (!draft.entry && draft.windows.first)
+            if (const auto match = applications.matchWindow(draft.windows.first->wmClass,
+                                                            draft.windows.first->wmInstance))
+                draft.entry = match->entry;
+        if (draft.entry && draft.entry->name)
+            app.localizedName = draft.entry->name;
+        else if (draft.windows.first && !draft.windows.first->wmClass.empty())
+            app.localizedName = draft.windows.first->wmClass;
+        if (draft.entry && draft.entry->icon)
+            app.icon = std::make_shared<const IconRef>(IconRef{*draft.entry->icon});
+        app.activationPolicy = policyOf(draft);
+        result.apps.push_back(draft.record);
+    }
+    return result;
 }
 
 } // namespace corvel

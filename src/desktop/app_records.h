@@ -6,10 +6,8 @@
 #include "window_props.h"
 
 #include <cstdint>
-#include <functional>
-#include <optional>
-#include <string>
-#include <unordered_map>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvel {
@@ -21,30 +19,21 @@ struct AppSightings
     std::vector<WindowInfo> windows;
     const EntryTable* applications = nullptr;
     const EntryTable* autostart = nullptr;
-    // The file name of the program a process runs; nothing for kernel threads and processes
-    // that are gone. Asked only for window pids that no unit covers.
-    std::function<std::optional<std::string>(std::int32_t pid)> executableOf;
+    // Processes whose program is an application's, with that application's desktop id.
+    std::vector<std::pair<std::int32_t, std::string_view>> programs;
 };
 
-// Keeps last cycle's records and hands back the same record while nothing in it changed, so
-// a steady desktop costs no allocation per process.
-class RecordReuse
-{
-public:
-    RunningAppRef make(const RunningApp& wanted);
-    void finishCycle();
-
-private:
-    std::unordered_map<std::int32_t, RunningAppRef> previous_;
-    std::unordered_map<std::int32_t, RunningAppRef> current_;
-};
-
-// The running-application records: one per process of each application unit, all of a unit
-// carrying the unit's id, then one per window pid that no unit covers. Policy: a taskbar
-// window makes an application regular; only windows kept out of the taskbar make it
-// accessory; without windows, a visible entry makes it regular and an autostart or NoDisplay
-// entry accessory; launcher units, units with no entry and no window, and pids whose only
-// windows are docks or desktops are prohibited.
-std::vector<RunningAppRef> runningAppRecords(const AppSightings& seen, RecordReuse& reuse);
+// The running applications, each once, and whose processes are theirs:
+// - every process of an application unit runs in that unit (the first unit wins for a pid
+//   listed twice);
+// - a process whose program, or else whose window, names another application than its unit
+//   (or that runs in no unit) is that application's own process;
+// - a window no unit or program accounts for makes an application of its own, known by its
+//   process id when no entry matches it.
+// Policy: a taskbar window makes an application regular; only windows kept out of the taskbar
+// make it accessory; without windows, a visible entry makes it regular and an autostart or
+// NoDisplay entry accessory; launcher units, applications with no entry and no window, and
+// processes whose only windows are docks or desktops are prohibited.
+RunningApps runningApps(const AppSightings& seen);
 
 } // namespace corvel

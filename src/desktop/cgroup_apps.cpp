@@ -1,5 +1,6 @@
 #include "cgroup_apps.h"
 
+#include "small_file.h"
 #include "text_rules.h"
 
 #include <deque>
@@ -40,24 +41,16 @@ std::vector<std::string> subfolders(const std::string& folder)
     return names;
 }
 
-// The whole of a small kernel file, relative to a folder, or empty when it cannot be read.
+constexpr std::size_t maxProcsBytes = 4u << 20; // a million pids
+
 std::string readFileAt(int folderFd, const char* name)
 {
-    std::string text;
-    const int fd = ::openat(folderFd, name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return text;
-    char buffer[8192];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    return text;
+    return readSmallFile(folderFd, name, maxProcsBytes).value_or("");
 }
 
 std::string readFile(const std::string& path)
 {
-    return readFileAt(AT_FDCWD, path.c_str());
+    return readSmallFile(path, maxProcsBytes).value_or("");
 }
 
 // The processes of a cgroup and of all its sub-cgroups. Syscalls are most of the cost of a

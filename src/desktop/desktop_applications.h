@@ -4,6 +4,8 @@
 #include "cgroup_apps.h"
 #include "desktop_environment.h"
 #include "entry_index.h"
+#include "process_programs.h"
+#include "program_index.h"
 #include "sources.h"
 #include "window_source.h"
 
@@ -29,24 +31,25 @@ struct DesktopSources
     static DesktopSources forThisSession();
 };
 
-// The running applications of the user's desktop session, from the application units of the
-// user's service manager, then the X windows no unit covers, named by their desktop entries.
-// Used by one thread at a time; each list() reads the units and windows afresh and the
-// desktop entries only when their folders changed.
+// The running applications of the user's desktop session: the application units of the
+// user's service manager, the user's processes whose program is an application's, and the X
+// windows, named by their desktop entries. Used by one thread at a time; each list() reads the
+// units, windows and process list afresh, a process's program when it is new (see
+// ProcessPrograms), and the desktop entries only when their folders changed.
 class DesktopApplications final : public RunningApplications
 {
 public:
     explicit DesktopApplications(DesktopSources sources);
-    std::vector<RunningAppRef> list() override;
+    RunningApps list() override;
 
 private:
-    std::optional<std::string> executableOf(std::int32_t pid) const;
-
     DesktopSources sources_;
     std::optional<CgroupApps> cgroups_;
     EntryIndex applications_;
     EntryIndex autostart_;
-    RecordReuse reuse_;
+    ProgramIndex programIndex_;
+    ProcessPrograms programs_;
+    unsigned cycle_ = 0;
 };
 
 // The running applications of the current user's desktop session.

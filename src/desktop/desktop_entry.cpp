@@ -44,12 +44,6 @@ bool isTrue(std::string_view value)
     return value == "true" || value == "1";
 }
 
-std::string_view baseName(std::string_view path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // Splits off the next word of an Exec value; quoted words may hold spaces and escapes.
 std::optional<std::string> nextWord(std::string_view& rest)
 {
@@ -76,6 +70,12 @@ std::optional<std::string> nextWord(std::string_view& rest)
 }
 
 } // namespace
+
+std::string_view baseName(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
 
 std::vector<std::string> localeKeys(std::string_view locale)
 {
@@ -108,21 +108,27 @@ std::vector<std::string> localeKeys(std::string_view locale)
     return keys;
 }
 
-std::optional<std::string> execProgram(std::string_view exec)
+std::optional<ExecProgram> execProgram(std::string_view exec)
 {
     std::string_view rest = exec;
     auto word = nextWord(rest);
     if (word && baseName(*word) == "env") {
-        do
+        bool takesValue = false; // -u NAME, -C FOLDER
+        do {
+            const bool value = takesValue;
             word = nextWord(rest);
-        while (word && (word->find('=') != std::string::npos || word->starts_with("-")));
+            takesValue = word && (*word == "-u" || *word == "-C");
+            if (!word || (!value && word->find('=') == std::string::npos && !word->starts_with("-")))
+                break;
+        } while (true);
     }
-    if (!word || word->empty())
+    if (!word || word->empty() || word->back() == '/')
         return std::nullopt;
-    const std::string_view name = baseName(*word);
-    if (name.empty())
-        return std::nullopt;
-    return std::string(name);
+    ExecProgram found{std::move(*word), true};
+    while (const auto argument = nextWord(rest))
+        if (argument->size() != 2 || argument->front() != '%')
+            found.plain = false;
+    return found;
 }
 
 std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string_view locale)
@@ -132,7 +138,6 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
     bool inGroup = false;
     bool found = false;
     std::size_t nameRank = std::numeric_limits<std::size_t>::max(); // lower is better
-    std::optional<std::string> tryExec;
 
     while (!text.empty()) {
         const std::size_t newline = text.find('\n');
@@ -189,15 +194,18 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
             entry.hidden = isTrue(value);
         else if (key == "StartupWMClass" && !entry.startupWMClass)
             entry.startupWMClass = unescapeValue(value);
-        else if (key == "Exec" && !entry.executable)
-            entry.executable = execProgram(unescapeValue(value));
-        else if (key == "TryExec" && !tryExec)
-            tryExec = execProgram(unescapeValue(value));
+        else if (key == "Terminal")
+            entry.terminal = isTrue(value);
+        else if (key == "Exec" && !entry.program) {
+            if (auto exec = execProgram(unescapeValue(value))) {
+                entry.program = std::move(exec->program);
+                entry.plainExec = exec->plain;
+            }
+        } else if (key == "TryExec" && !entry.tryExec && !value.empty())
+            entry.tryExec = unescapeValue(value);
     }
     if (!found)
         return std::nullopt;
-    if (!entry.executable)
-        entry.executable = std::move(tryExec);
     return entry;
 }
 

@@ -13,8 +13,11 @@ struct DesktopEntry
     std::optional<std::string> name; // Name for the locale given to the parser, else plain Name
     std::optional<std::string> icon; // theme name or absolute path
     std::optional<std::string> startupWMClass;
-    std::optional<std::string> executable; // file name of the program Exec runs (no folder)
-    bool application = true;               // Type=Application (or no Type)
+    std::optional<std::string> program; // what Exec runs, as written: absolute path or name
+    std::optional<std::string> tryExec; // TryExec's program, as written
+    bool plainExec = false;             // Exec runs the program alone (field codes aside)
+    bool application = true;            // Type=Application (or no Type)
+    bool terminal = false;              // runs in a terminal: the terminal is the application
     bool noDisplay = false;
     bool hidden = false; // the entry is deleted: treat as absent
 };
@@ -28,8 +31,17 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
 // lang_COUNTRY, lang@MODIFIER, lang. Empty for "C", "POSIX" and an empty locale.
 std::vector<std::string> localeKeys(std::string_view locale);
 
-// The file name of the program an Exec value runs: the first word (quotes honoured), past an
-// "env VAR=value" prefix. Nothing for an empty or unterminated value.
-std::optional<std::string> execProgram(std::string_view exec);
+// The program an Exec value runs, as written: the first word (quotes honoured), past an
+// "env VAR=value" prefix; `plain` when nothing but field codes (%U…) follows it. Nothing for
+// an empty or unterminated value or a path that ends in "/".
+struct ExecProgram
+{
+    std::string program;
+    bool plain = false;
+};
+std::optional<ExecProgram> execProgram(std::string_view exec);
+
+// The file name of a path.
+std::string_view baseName(std::string_view path);
 
 } // namespace corvel

@@ -56,6 +56,9 @@ DesktopEnvironment desktopEnvironmentFrom(const EnvironmentLookup& lookup)
     for (const std::string& folder : absoluteFolders(configDirs.value_or("/etc/xdg")))
         env.autostartFolders.push_back(folder + "/autostart");
 
+    env.programFolders =
+        absoluteFolders(nonEmpty(lookup, "PATH").value_or("/usr/local/bin:/usr/bin:/bin"));
+
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
         if (auto value = nonEmpty(lookup, name)) {
             env.locale = std::move(*value);

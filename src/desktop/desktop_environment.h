@@ -14,6 +14,7 @@ struct DesktopEnvironment
 {
     std::vector<std::string> applicationFolders; // $XDG_DATA_HOME first, then $XDG_DATA_DIRS
     std::vector<std::string> autostartFolders;   // $XDG_CONFIG_HOME first, then $XDG_CONFIG_DIRS
+    std::vector<std::string> programFolders;     // $PATH, where Exec's program names are found
     std::string locale;  // LC_ALL, else LC_MESSAGES, else LANG
     std::string display; // DISPLAY; empty: no X server
 };

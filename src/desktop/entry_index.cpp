@@ -1,5 +1,7 @@
 #include "entry_index.h"
 
+#include "small_file.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,28 +12,6 @@ namespace {
 
 constexpr std::size_t maxEntryBytes = 256 * 1024;
 constexpr int maxDepth = 8; // guards against symlinked folder loops
-
-// The file's text, or nothing when it cannot be read or is implausibly large.
-std::optional<std::string> readSmallFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    std::string text;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 || text.size() + static_cast<std::size_t>(n) > maxEntryBytes) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return text;
-}
 
 bool isDirectory(const std::string& path, unsigned char type)
 {
@@ -112,7 +92,7 @@ void EntryIndex::scanFolder(const std::string& folder, const std::string& idPref
     for (const auto& [name, type] : names) {
         const std::string path = folder + "/" + name;
         if (name.size() > 8 && name.ends_with(".desktop") && !isDirectory(path, type)) {
-            const auto text = readSmallFile(path);
+            const auto text = readSmallFile(path, maxEntryBytes); // nothing when implausibly large
             if (!text)
                 continue;
             if (auto entry = parseDesktopEntry(*text, locale_))

@@ -23,8 +23,6 @@ void EntryTable::add(std::string id, DesktopEntry entry)
     if (added.startupWMClass)
         byWMClass_.try_emplace(*added.startupWMClass, id);
     byLowerId_.try_emplace(asciiLower(id), id);
-    if (added.executable)
-        byExecutable_.try_emplace(*added.executable, id);
 }
 
 const DesktopEntry* EntryTable::usable(const std::string& id) const
@@ -53,8 +51,7 @@ EntryTable::matchFrom(const std::unordered_map<std::string, std::string>& map,
 }
 
 std::optional<EntryTable::Match> EntryTable::matchWindow(std::string_view wmClass,
-                                                         std::string_view wmInstance,
-                                                         std::string_view executable) const
+                                                         std::string_view wmInstance) const
 {
     const std::string cls(wmClass);
     const std::string instance(wmInstance);
@@ -64,9 +61,7 @@ std::optional<EntryTable::Match> EntryTable::matchWindow(std::string_view wmClas
         return m;
     if (auto m = matchFrom(byLowerId_, asciiLower(cls)))
         return m;
-    if (auto m = matchFrom(byLowerId_, asciiLower(instance)))
-        return m;
-    return matchFrom(byExecutable_, std::string(executable));
+    return matchFrom(byLowerId_, asciiLower(instance));
 }
 
 } // namespace corvel

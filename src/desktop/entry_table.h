@@ -29,12 +29,12 @@ public:
     const DesktopEntry* find(std::string_view id) const;
 
     // The entry of a window: StartupWMClass equal to the WM_CLASS class, then to the instance;
-    // then a desktop id equal to the class, then to the instance, ignoring case; then an entry
-    // whose Exec runs `executable`.
-    std::optional<Match> matchWindow(std::string_view wmClass, std::string_view wmInstance,
-                                     std::string_view executable) const;
+    // then a desktop id equal to the class, then to the instance, ignoring case.
+    std::optional<Match> matchWindow(std::string_view wmClass, std::string_view wmInstance) const;
 
     std::size_t size() const { return order_.size(); }
+    // Every id added, best folder first (find() says which are usable).
+    const std::vector<std::string>& ids() const { return order_; }
 
 private:
     const DesktopEntry* usable(const std::string& id) const;
@@ -46,7 +46,6 @@ private:
     // Keys to the first usable id, in folder priority order.
     std::unordered_map<std::string, std::string> byWMClass_;
     std::unordered_map<std::string, std::string> byLowerId_;
-    std::unordered_map<std::string, std::string> byExecutable_;
 };
 
 std::string asciiLower(std::string_view text);

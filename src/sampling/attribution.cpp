@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 namespace corvel {
@@ -19,9 +20,15 @@ const RunningApp* findIn(const AppsByPID& byPID, std::int32_t pid)
     return it == byPID.end() ? nullptr : it->second.get();
 }
 
+const UnitMember* unitOf(const UnitsByPID& byUnit, std::int32_t pid)
+{
+    const auto it = byUnit.find(pid);
+    return it == byUnit.end() ? nullptr : &it->second;
+}
+
 // The running application that owns one process, or none.
 const RunningApp* owner(const PSRow& row, const AppsByPID& byPID, const AppsByPath& byBundlePath,
-                        const ParentMap& parents)
+                        const UnitsByPID& byUnit, const ParentMap& parents)
 {
     if (const RunningApp* own = findIn(byPID, row.pid))
         return own;
@@ -36,16 +43,38 @@ const RunningApp* owner(const PSRow& row, const AppsByPID& byPID, const AppsByPa
         }
     }
 
+    // Inside a unit, only an ancestor in the same unit can claim a process: an application
+    // started from a terminal's tab keeps its helpers, while one that the desktop started
+    // into a unit of its own is not taken by the program that asked for it. Leaving the unit
+    // ends the walk, and the unit owns the process. A walk from outside any unit that reaches
+    // one goes on by the same rule.
+    const UnitMember* unit = unitOf(byUnit, row.pid);
     std::int32_t ancestor = row.ppid;
     for (int n = 0; ancestor >= lowestAncestorPid && n < maxAncestors; ++n) {
+        const UnitMember* there = unitOf(byUnit, ancestor);
+        if (unit && (!there || there->unit != unit->unit))
+            break;
         if (const RunningApp* app = findIn(byPID, ancestor))
             return app;
+        if (!unit)
+            unit = there;
         const auto parent = parents.find(ancestor);
         if (parent == parents.end())
             break;
         ancestor = parent->second;
     }
-    return nullptr;
+    return unit ? unit->app.get() : nullptr;
+}
+
+// Sums of a snapshot's figures stay at the limit rather than wrap: rows from the
+// process-status tool may carry any value.
+std::int64_t addSaturating(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return sum;
 }
 
 std::string keyOf(const RunningApp& app)
@@ -71,7 +100,7 @@ bool shownBefore(const AppUsage& a, const AppUsage& b)
 } // namespace
 
 Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
-               const AppsByPath& byBundlePath)
+               const AppsByPath& byBundlePath, const UnitsByPID& byUnit)
 {
     ParentMap parents;
     parents.reserve(rows.size());
@@ -86,7 +115,7 @@ Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
     std::size_t systemEntry = SIZE_MAX;
 
     for (const PSRow& row : rows) {
-        const RunningApp* app = owner(row, byPID, byBundlePath, parents);
+        const RunningApp* app = owner(row, byPID, byBundlePath, byUnit, parents);
         std::size_t index = 0;
         if (!app) {
             if (systemEntry == SIZE_MAX) {
@@ -110,8 +139,8 @@ Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
         }
         AppUsage& entry = result.apps[index];
         entry.cpu += row.cpu;
-        entry.memoryKB += row.rssKB;
-        entry.processCount += 1;
+        entry.memoryKB = addSaturating(entry.memoryKB, row.rssKB);
+        entry.processCount = addSaturating(entry.processCount, 1);
         result.total += row.cpu;
     }
 
@@ -119,17 +148,26 @@ Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
     return result;
 }
 
-AppLookups buildLookups(const std::vector<RunningAppRef>& running)
+AppLookups buildLookups(RunningApps running)
 {
+    const auto shown = [](const RunningAppRef& app) {
+        return app && app->activationPolicy != ActivationPolicy::prohibited;
+    };
     AppLookups lookups;
-    lookups.byPID.reserve(running.size());
-    for (const RunningAppRef& app : running) {
-        if (!app || app->activationPolicy == ActivationPolicy::prohibited)
+    lookups.byPID.reserve(running.apps.size() + running.byPID.size());
+    for (const RunningAppRef& app : running.apps) {
+        if (!shown(app))
             continue;
-        lookups.byPID[app->processIdentifier] = app;
+        if (app->processIdentifier > 0) // 0: an application known by its unit or program
+            lookups.byPID[app->processIdentifier] = app;
         if (app->bundlePath)
             lookups.byBundlePath[*app->bundlePath] = app;
     }
+    for (auto& [pid, app] : running.byPID)
+        if (shown(app))
+            lookups.byPID[pid] = std::move(app);
+    lookups.byUnit = std::move(running.byUnit);
+    std::erase_if(lookups.byUnit, [&](const auto& member) { return !shown(member.second.app); });
     return lookups;
 }
 

@@ -24,7 +24,7 @@ using IconHandle = std::shared_ptr<const IconRef>;
 // What the desktop reports for one running application.
 struct RunningApp
 {
-    std::int32_t processIdentifier = 0;
+    std::int32_t processIdentifier = 0; // its own process; 0 when known by unit or program only
     std::optional<std::string> bundlePath; // no trailing slash
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
     std::optional<std::string> bundleIdentifier;
@@ -49,6 +49,24 @@ struct AppUsage
 using AppsByPID = std::unordered_map<std::int32_t, RunningAppRef>;
 using AppsByPath = std::unordered_map<std::string, RunningAppRef>;
 
+// A process in an application's unit (a cgroup the desktop made for it). `unit` tells two
+// units apart, also two of the same application.
+struct UnitMember
+{
+    RunningAppRef app;
+    std::uint32_t unit = 0;
+};
+using UnitsByPID = std::unordered_map<std::int32_t, UnitMember>;
+
+// What the desktop reports in one cycle: each running application once, in the order it lists
+// them, and which processes it knows to belong to one.
+struct RunningApps
+{
+    std::vector<RunningAppRef> apps; // each is also the own process of its processIdentifier
+    AppsByPID byPID;                 // further processes that are an application themselves
+    UnitsByPID byUnit;               // processes that run in an application's unit
+};
+
 struct Grouping
 {
     std::vector<AppUsage> apps; // cpu descending, then memory descending
@@ -58,18 +76,21 @@ struct Grouping
 inline constexpr const char* systemEntryId = "__system";
 inline constexpr const char* systemEntryName = "System & Background";
 
-// Attributes every row to the application that owns it (own process, bundle path in the
-// command line, or one of its nearest twelve ancestors) and sums per application.
+// Attributes every row to the application that owns it and sums per application, saturating
+// the integer sums. In order: its own process; the bundle path in its command line; the
+// nearest of its twelve ancestors that is an application's own process, looking only inside
+// the row's unit when it has one; its unit.
 Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
-               const AppsByPath& byBundlePath);
+               const AppsByPath& byBundlePath, const UnitsByPID& byUnit = {});
 
-// The lookup maps of one cycle: prohibited records left out, later records replacing
-// earlier ones under the same key.
+// The lookup maps of one cycle: prohibited applications left out, later records replacing
+// earlier ones under the same key, the desktop's own-process map last.
 struct AppLookups
 {
     AppsByPID byPID;
     AppsByPath byBundlePath;
+    UnitsByPID byUnit;
 };
-AppLookups buildLookups(const std::vector<RunningAppRef>& running);
+AppLookups buildLookups(RunningApps running);
 
 } // namespace corvel

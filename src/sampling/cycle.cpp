@@ -7,7 +7,7 @@ namespace corvel {
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running)
 {
     const AppLookups lookups = buildLookups(running.list());
-    return group(snapshot.take(), lookups.byPID, lookups.byBundlePath);
+    return group(snapshot.take(), lookups.byPID, lookups.byBundlePath, lookups.byUnit);
 }
 
 double scaleTotal(double total, double cores)

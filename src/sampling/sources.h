@@ -20,12 +20,13 @@ public:
     virtual std::vector<PSRow> take() = 0;
 };
 
-// The desktop's running applications, in the order the desktop lists them.
+// The desktop's running applications, in the order the desktop lists them, and the processes
+// it knows to be theirs.
 class RunningApplications
 {
 public:
     virtual ~RunningApplications() = default;
-    virtual std::vector<RunningAppRef> list() = 0;
+    virtual RunningApps list() = 0;
 };
 
 // Runs the process-status tool every time.
@@ -39,7 +40,7 @@ public:
 class NoRunningApplications final : public RunningApplications
 {
 public:
-    std::vector<RunningAppRef> list() override { return {}; }
+    RunningApps list() override { return {}; }
 };
 
 } // namespace corvel

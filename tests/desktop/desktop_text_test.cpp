@@ -1,9 +1,16 @@
-// The small decoders of outside text: /proc and cgroup files, X properties, the environment.
+// The small decoders of outside text: /proc and cgroup files, X properties, the environment,
+// desktop entries.
 #include "cgroup_apps.h"
+#include "desktop_entry.h"
 #include "desktop_environment.h"
+#include "small_file.h"
+#include "temp_tree.h"
 #include "window_props.h"
 
 #include <map>
+#include <tuple>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -46,26 +53,36 @@ TEST(CgroupText, ProcsAndMountInfo)
     EXPECT_FALSE(cgroup2MountPoint("garbage - cgroup2 x\n"));
 }
 
+// Files that are too large, gone, or not files at all give nothing, and never block.
+TEST(SmallFile, WholeFilesOnly)
+{
+    test::TempTree tree;
+    const std::string file = tree.write("f", std::string(10000, 'x'));
+    EXPECT_EQ(readSmallFile(file, 10000)->size(), 10000u);
+    EXPECT_FALSE(readSmallFile(file, 9999));
+    EXPECT_FALSE(readSmallFile(tree.path("gone"), 10));
+    ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(readSmallFile(tree.path("fifo"), 10), "");
+    EXPECT_FALSE(readSmallFile(tree.root(), 10)) << "a folder";
+}
+
 TEST(WindowProps, WmClassAndPid)
 {
-    const auto both = decodeWmClass(std::string_view("navigator\0Firefox\0", 18));
-    EXPECT_EQ(both.instance, "navigator");
-    EXPECT_EQ(both.cls, "Firefox");
-    const auto unterminated = decodeWmClass(std::string_view("xterm\0XTerm", 11));
-    EXPECT_EQ(unterminated.cls, "XTerm");
-    const auto single = decodeWmClass("lonely");
-    EXPECT_EQ(single.instance, "lonely");
-    EXPECT_EQ(single.cls, "");
-    EXPECT_EQ(decodeWmClass(std::string_view("a\0\xff\0", 4)).cls, "\xEF\xBF\xBD");
-    EXPECT_EQ(decodeWmClass("").instance, "");
-
-    const std::uint32_t pid[] = {4242, 7};
+    const std::tuple<std::string_view, const char*, const char*> classes[] = {
+        {std::string_view("navigator\0Firefox\0", 18), "navigator", "Firefox"},
+        {std::string_view("xterm\0XTerm", 11), "xterm", "XTerm"}, // unterminated
+        {"lonely", "lonely", ""},
+        {std::string_view("a\0\xff\0", 4), "a", "\xEF\xBF\xBD"},
+        {"", "", ""},
+    };
+    for (const auto& [bytes, instance, cls] : classes) {
+        const WmClass decoded = decodeWmClass(bytes);
+        EXPECT_EQ(decoded.instance, instance);
+        EXPECT_EQ(decoded.cls, cls);
+    }
+    const std::uint32_t pid[] = {4242, 7}, zero[] = {0}, huge[] = {0x80000000u};
     EXPECT_EQ(decodeWmPid(pid), 4242);
-    const std::uint32_t zero[] = {0};
-    const std::uint32_t huge[] = {0x80000000u};
-    EXPECT_FALSE(decodeWmPid(zero));
-    EXPECT_FALSE(decodeWmPid(huge));
-    EXPECT_FALSE(decodeWmPid({}));
+    EXPECT_FALSE(decodeWmPid(zero) || decodeWmPid(huge) || decodeWmPid({}));
 }
 
 TEST(WindowProps, RoleFromTypeAndState)
@@ -109,6 +126,7 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
         {"LC_MESSAGES", "sr_RS.UTF-8@latin"},
         {"LANG", "en_US.UTF-8"},
         {"DISPLAY", ":1"},
+        {"PATH", "/usr/bin:bin:/opt/x/"},
         {"XDG_CONFIG_HOME", ""},
     };
     const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
@@ -124,6 +142,7 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
               (std::vector<std::string>{"/home/me/.config/autostart", "/etc/xdg/autostart"}));
     EXPECT_EQ(env.locale, "sr_RS.UTF-8@latin");
     EXPECT_EQ(env.display, ":1");
+    EXPECT_EQ(env.programFolders, (std::vector<std::string>{"/usr/bin", "/opt/x"}));
 
     vars = {{"XDG_DATA_HOME", "/data"}, {"LC_ALL", "de_DE"}, {"LC_MESSAGES", "fr_FR"}};
     const DesktopEnvironment bare = desktopEnvironmentFrom(lookup);
@@ -133,6 +152,128 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
     EXPECT_EQ(bare.autostartFolders, (std::vector<std::string>{"/etc/xdg/autostart"}));
     EXPECT_EQ(bare.locale, "de_DE");
     EXPECT_EQ(bare.display, "");
+    EXPECT_EQ(bare.programFolders, (std::vector<std::string>{"/usr/local/bin", "/usr/bin", "/bin"}));
+}
+
+
+constexpr const char* editorEntry = R"([Desktop Entry]
+# a comment
+Type=Application
+Name=Text Editor
+Name[de]=Texteditor
+Name[sr]=Уређивач текста
+Name[sr@latin]=Uređivač teksta
+Name[pt_BR]=Editor de texto
+GenericName=Editor
+Icon=org.example.Editor
+Exec=/usr/bin/example-editor %U
+StartupWMClass=Example-editor
+NoDisplay=false
+
+[Desktop Action new-window]
+Name=New Window
+Icon=other
+Exec=example-editor --new-window
+)";
+
+TEST(DesktopEntry, ReadsTheKeysThatNameAnApplication)
+{
+    const auto entry = parseDesktopEntry(editorEntry, "C");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "Text Editor");
+    EXPECT_EQ(entry->icon, "org.example.Editor");
+    EXPECT_EQ(entry->program, "/usr/bin/example-editor");
+    EXPECT_TRUE(entry->plainExec);
+    EXPECT_EQ(entry->startupWMClass, "Example-editor");
+    EXPECT_TRUE(entry->application);
+    EXPECT_FALSE(entry->noDisplay);
+    EXPECT_FALSE(entry->hidden);
+}
+
+TEST(DesktopEntry, PicksTheNameOfTheClosestLocale)
+{
+    struct
+    {
+        const char* locale;
+        const char* name;
+    } cases[] = {
+        {"sr_RS.UTF-8@latin", "Uređivač teksta"}, // lang@MODIFIER beats lang
+        {"sr_RS@latin", "Uređivač teksta"},
+        {"sr_RS.UTF-8", "Уређивач текста"},
+        {"de_AT.UTF-8", "Texteditor"},
+        {"pt_BR.UTF-8", "Editor de texto"},
+        {"pt_PT.UTF-8", "Text Editor"}, // no "pt": the plain Name
+        {"fr_FR.UTF-8", "Text Editor"},
+        {"C.UTF-8", "Text Editor"},
+        {"POSIX", "Text Editor"},
+        {"", "Text Editor"},
+    };
+    for (const auto& c : cases) {
+        const auto entry = parseDesktopEntry(editorEntry, c.locale);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->name, c.name) << c.locale;
+    }
+}
+
+TEST(DesktopEntry, FlagsTypesAndAbsentPieces)
+{
+    const auto flags = parseDesktopEntry("[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\n"
+                                         "Terminal=true\nType=Link\nTryExec=probe\n", "C");
+    ASSERT_TRUE(flags);
+    EXPECT_TRUE(flags->noDisplay && flags->hidden && flags->terminal);
+    EXPECT_FALSE(flags->application);
+    EXPECT_EQ(flags->name, "x");
+    EXPECT_EQ(flags->tryExec, "probe");
+    EXPECT_FALSE(flags->program);
+    const auto empty = parseDesktopEntry("[Desktop Entry]\nType=Application\nIcon=\n", "C");
+    ASSERT_TRUE(empty);
+    EXPECT_FALSE(empty->name || empty->icon || empty->program || empty->tryExec ||
+                 empty->startupWMClass || empty->terminal);
+}
+
+TEST(DesktopEntry, OddTextIsAbsorbed)
+{
+    EXPECT_FALSE(parseDesktopEntry("", "C"));
+    EXPECT_FALSE(parseDesktopEntry("Name=orphan\n", "C"));
+    EXPECT_FALSE(parseDesktopEntry("[Desktop Action x]\nName=y\n", "C"));
+    EXPECT_FALSE(parseDesktopEntry(std::string_view("\0\0\0", 3), "C"));
+
+    // Keys outside the group, lines without "=", broken locale brackets, CRLF, escapes and
+    // bytes that are not UTF-8.
+    const auto entry = parseDesktopEntry("Name=outside\r\n[Desktop Entry]\r\nno equals sign\r\n"
+                                         "Name[de=broken\r\nName=Tab\\tbed\\sname\xff\r\n"
+                                         "Icon=/opt/App Icons/app.png\r\n",
+                                         "de_DE");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "Tab\tbed name\xEF\xBF\xBD");
+    EXPECT_EQ(entry->icon, "/opt/App Icons/app.png");
+}
+
+TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
+{
+    const struct
+    {
+        const char* exec;
+        const char* program; // nullptr: none
+        bool plain;
+    } cases[] = {
+        {"/usr/bin/gedit %U", "/usr/bin/gedit", true},
+        {"\"/opt/My App/bin/my app\" --flag", "/opt/My App/bin/my app", false},
+        {"env GDK_BACKEND=x11 code --new-window", "code", false},
+        {"/usr/bin/env -u X A=1 tool %f %i", "tool", true},
+        {"  tool", "tool", true},
+        {"sh -c \"foo\"", "sh", false},
+        {"", nullptr, false}, {"\"unterminated", nullptr, false}, {"env A=1", nullptr, false},
+        {"/usr/bin/", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        const auto found = execProgram(c.exec);
+        ASSERT_EQ(found.has_value(), c.program != nullptr) << c.exec;
+        if (found) {
+            EXPECT_EQ(found->program, c.program) << c.exec;
+            EXPECT_EQ(found->plain, c.plain) << c.exec;
+        }
+    }
 }
 
 } // namespace

@@ -242,12 +242,10 @@ protected:
         return DesktopApplications(std::move(sources));
     }
 
-    static const RunningApp* recordOf(const std::vector<RunningAppRef>& list, pid_t pid)
+    static const RunningApp* recordOf(const RunningApps& running, pid_t pid)
     {
-        for (const auto& record : list)
-            if (record->processIdentifier == pid)
-                return record.get();
-        return nullptr;
+        const auto it = running.byPID.find(pid);
+        return it == running.byPID.end() ? nullptr : it->second.get();
     }
 
     test::TempTree tree_;
@@ -268,7 +266,7 @@ TEST_F(X11Test, WindowsBecomeApplicationsWithTheirHelpers)
     ASSERT_GT(trayHelper, 0);
 
     DesktopApplications apps = applications();
-    std::vector<RunningAppRef> list;
+    RunningApps list;
     ASSERT_TRUE(waitFor([&] {
         list = apps.list();
         return recordOf(list, probe) && recordOf(list, tray);
@@ -313,7 +311,7 @@ TEST_F(X11Test, NoWindowManagerOrNoServerListsNothing)
 
     ::kill(server_, SIGKILL);
     ::waitpid(server_, nullptr, 0);
-    EXPECT_TRUE(apps.list().empty()) << "a lost server is absorbed";
+    EXPECT_TRUE(apps.list().byPID.empty()) << "a lost server is absorbed";
     EXPECT_TRUE(makeX11Windows(display_)->windows().empty());
     EXPECT_TRUE(makeX11Windows("")->windows().empty());
     EXPECT_TRUE(makeX11Windows("not a display")->windows().empty());

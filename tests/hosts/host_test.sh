@@ -285,18 +285,8 @@ check_host_log() {
 # Checks that fail today for reasons outside the harness: hosts, checks (comma-separated), reason.
 # Empty it as the fixes land; a listed check that passes is reported so that its line goes.
 known_failures="
-xfce,sway_waybar,sway_waybar_xwayland menu     the host sends only dbusmenu EventGroup, not exported
-lxqt stderr                                     Qt skips EventGroup: types registered late
-sway_swaybar,sway_waybar,gnome anchored         the panel is an ordinary toplevel the compositor places
-sway_swaybar,sway_waybar,gnome unlisted         the panel is a toplevel: in sway's tree, waybar's taskbar, GNOME's top bar
-sway_waybar_xwayland anchored                   placed from waybar's widget-relative point: top-left corner
-sway_waybar_xwayland,gnome,gnome_xwayland outside  a click on another surface does not close the panel
 sway_swaybar,sway_waybar host_log               at quit the bar may read properties of an item object already gone
 tint2 host_log                                  tint2 logs X error 9 when the docked icon goes away at quit
-gnome,gnome_xwayland item                       the extension drops the item in a registration race
-gnome open,escape,second_click,menu,ctrl_q      nothing to click when the race above drops the item
-gnome,gnome_xwayland host_log                   the extension reads IconAccessibleDesc, which the item lacks
-gnome_xwayland escape,ctrl_q                    GNOME gives no keyboard focus to an override-redirect window
 "
 
 run_check() { # run_check <name>: one check, reported against the known failures

@@ -31,10 +31,10 @@ class FeedApplications final : public RunningApplications
 {
 public:
     explicit FeedApplications(std::shared_ptr<FakeFeed::State> state) : s_(std::move(state)) {}
-    std::vector<RunningAppRef> list() override
+    RunningApps list() override
     {
         const std::lock_guard lock(s_->mutex);
-        return s_->running;
+        return {s_->running, {}, {}};
     }
 
 private:

@@ -107,30 +107,4 @@ UniqueFd ProcDir::open(std::int32_t pid, const char* name)
     return UniqueFd(fd);
 }
 
-ssize_t readFromStart(int fd, char* buffer, std::size_t size)
-{
-    ssize_t n = -1;
-    do {
-        n = ::pread(fd, buffer, size, 0);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-bool readAll(int fd, std::string& out, std::size_t limit)
-{
-    out.clear();
-    char buffer[4096];
-    while (out.size() < limit) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - out.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 } // namespace corvel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "small_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,12 +50,5 @@ private:
     std::string root_;
     UniqueFd rootFd_;
 };
-
-// One read from offset 0, retried only when interrupted: the whole of a /proc text file that
-// fits `size`. -1 with errno set on failure.
-ssize_t readFromStart(int fd, char* buffer, std::size_t size);
-
-// Reads `fd` to its end, at most `limit` bytes, into `out`. False when a read failed.
-bool readAll(int fd, std::string& out, std::size_t limit);
 
 } // namespace corvel
