@@ -5,11 +5,9 @@
 #   no_display_test.sh <corvel executable>
 set -u
 corvel=$1
-work=$(mktemp -d /tmp/corvel-nodisplay-XXXXXX)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
-source "$(dirname "$0")/../../support/x_session.sh"
-use_private_home
+source "$(dirname "$0")/../../hosts/host_test.sh" # work, pids, until_true; ends what it started
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM XAUTHORITY
 
 # An X server that admits only holders of its cookie.
