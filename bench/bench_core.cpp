@@ -4,7 +4,6 @@
 #include "snapshot.h"
 
 #include <benchmark/benchmark.h>
-
 #include <random>
 #include <string>
 
@@ -17,17 +16,16 @@ std::string generatedOutput(int lines)
 {
     std::mt19937 random(42);
     std::string out;
-    const char* commands[] = {"/usr/lib/firefox/firefox -contentproc -childID 12 -isForBrowser",
-                              "/usr/bin/gnome-shell", "[kworker/u8:2-events_unbound]",
-                              "/usr/libexec/gvfsd-metadata",
-                              "/opt/app/bin/app --type=renderer --lang=en-US --num-raster-threads=4"};
+    const char* commands[] = {
+        "/usr/lib/firefox/firefox -contentproc -childID 12 -isForBrowser", "/usr/bin/gnome-shell",
+        "[kworker/u8:2-events_unbound]", "/usr/libexec/gvfsd-metadata",
+        "/opt/app/bin/app --type=renderer --lang=en-US --num-raster-threads=4"};
     for (int i = 0; i < lines; ++i) {
         char line[256];
         const int n = std::snprintf(line, sizeof line, "%7d %7d %4.1f %8d %s\n", 1000 + i,
                                     1 + static_cast<int>(random() % 1000),
                                     static_cast<double>(random() % 1000) / 10.0,
-                                    static_cast<int>(random() % 900000),
-                                    commands[random() % 5]);
+                                    static_cast<int>(random() % 900000), commands[random() % 5]);
         out.append(line, static_cast<std::size_t>(n));
     }
     return out;
@@ -70,8 +68,8 @@ Table generatedTable(int rows, int apps)
         const std::int32_t parent =
             system ? 1
                    : (random() % 2 ? 2000 + static_cast<std::int32_t>(random() % apps)
-                                   : t.rows[t.rows.size() - 1 - random() % std::min<std::size_t>(
-                                                                     t.rows.size(), 20)]
+                                   : t.rows[t.rows.size() - 1 -
+                                            random() % std::min<std::size_t>(t.rows.size(), 20)]
                                          .pid);
         t.rows.push_back(PSRow{next++, parent, 0.1, 1000, "/usr/lib/helper --type=x"});
     }
@@ -80,8 +78,8 @@ Table generatedTable(int rows, int apps)
 
 void BM_Group(benchmark::State& state)
 {
-    const Table t = generatedTable(static_cast<int>(state.range(0)),
-                                   static_cast<int>(state.range(1)));
+    const Table t =
+        generatedTable(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const AppsByPath noBundles;
     for (auto _ : state)
         benchmark::DoNotOptimize(group(t.rows, t.byPID, noBundles));

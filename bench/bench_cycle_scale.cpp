@@ -10,7 +10,6 @@
 #include "support/idle_children.h"
 
 #include <benchmark/benchmark.h>
-
 #include <csignal>
 #include <string>
 #include <sys/prctl.h>
@@ -67,9 +66,9 @@ void BM_Cycle(benchmark::State& state)
     }
     state.SetComplexityN(static_cast<benchmark::IterationCount>(rows));
     state.counters["processes"] = static_cast<double>(rows);
-    state.counters["per_process"] = benchmark::Counter(
-        static_cast<double>(rows) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_process"] =
+        benchmark::Counter(static_cast<double>(rows) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Cycle)
     ->DenseRange(0, 5000, 1000)

@@ -11,13 +11,11 @@
 #include "process_programs.h"
 
 #include <benchmark/benchmark.h>
-
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <string>
-
-#include <fcntl.h>
 #include <stdlib.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,8 +31,9 @@ constexpr std::uint32_t benchUid = 1000;
 
 std::string scratchFolder()
 {
-    std::string pattern = (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-                          "/corvel-bench-XXXXXX";
+    std::string pattern =
+        (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
+        "/corvel-bench-XXXXXX";
     return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
@@ -63,7 +62,8 @@ struct Fixture
 
     Fixture()
     {
-        const fs::path service = fs::path(root) / "cgroup/user.slice/user-1000.slice/user@1000.service";
+        const fs::path service =
+            fs::path(root) / "cgroup/user.slice/user-1000.slice/user@1000.service";
         int pid = 10000;
         for (int u = 0; u < unitCount; ++u) {
             const fs::path unit = service / "app.slice" / unitName(u);
@@ -83,13 +83,14 @@ struct Fixture
             if (!nested.empty())
                 writeFile(unit / "renderer/cgroup.procs", nested);
         }
-        for (const char* other : {"session.slice/org.gnome.Shell@x11.service",
-                                  "session.slice/pipewire.service", "background.slice/tracker.service",
-                                  "init.scope"})
+        for (const char* other :
+             {"session.slice/org.gnome.Shell@x11.service", "session.slice/pipewire.service",
+              "background.slice/tracker.service", "init.scope"})
             writeFile(service / other / "cgroup.procs", "1\n");
         for (int e = 0; e < entryCount; ++e) {
             const std::string id = "org.example.App" + std::to_string(e);
-            writeFile(fs::path(root) / (e % 5 == 0 ? "home" : "usr") / "applications" / (id + ".desktop"),
+            writeFile(fs::path(root) / (e % 5 == 0 ? "home" : "usr") / "applications" /
+                          (id + ".desktop"),
                       "[Desktop Entry]\nType=Application\nName=App " + std::to_string(e) +
                           "\nName[de]=Anwendung\nIcon=" + id + "\nExec=/usr/bin/app" +
                           std::to_string(e) + " %U\nCategories=Utility;\n");
@@ -107,7 +108,8 @@ struct Fixture
         s.cgroupRoot = root + "/cgroup";
         s.procRoot = root + "/proc";
         s.uid = benchUid;
-        s.environment.applicationFolders = {root + "/home/applications", root + "/usr/applications"};
+        s.environment.applicationFolders = {root + "/home/applications",
+                                            root + "/usr/applications"};
         s.environment.locale = "de_DE.UTF-8";
         return s;
     }
@@ -157,8 +159,8 @@ void BM_MakeRecords(benchmark::State& state)
 {
     Fixture fixture;
     CgroupApps cgroups(fixture.root + "/cgroup", fixture.root + "/proc", benchUid);
-    EntryIndex index({fixture.root + "/home/applications", fixture.root + "/usr/applications"}, true,
-                     "C", {});
+    EntryIndex index({fixture.root + "/home/applications", fixture.root + "/usr/applications"},
+                     true, "C", {});
     index.refresh(EntryIndex::Clock::now());
     AppSightings seen;
     seen.units = cgroups.scan(CgroupApps::Clock::now());
@@ -212,7 +214,8 @@ void BM_ScanRealCgroupUnits(benchmark::State& state)
     std::string mount;
     {
         std::ifstream in("/proc/self/mountinfo");
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
         mount = cgroup2MountPoint(text).value_or("");
     }
     const std::uint32_t uid = 1'900'000'000u + static_cast<std::uint32_t>(::getpid());

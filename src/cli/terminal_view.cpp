@@ -2,9 +2,8 @@
 
 #include "formatting.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
+#include <nlohmann/json.hpp>
 
 namespace corvel {
 namespace {
@@ -38,8 +37,8 @@ std::string padLeft(const std::string& text, std::size_t width)
 
 std::string renderText(const std::vector<AppUsage>& apps, double totalCPU)
 {
-    std::string out = padRight("App", nameColumnWidth) + padLeft("CPU", 9) +
-                      padLeft("Memory", 10) + "\n";
+    std::string out =
+        padRight("App", nameColumnWidth) + padLeft("CPU", 9) + padLeft("Memory", 10) + "\n";
     for (const AppUsage& app : apps) {
         std::string name = app.name;
         if (app.processCount >= 2)

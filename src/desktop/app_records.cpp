@@ -42,8 +42,7 @@ class Drafts
 public:
     Drafts(const EntryTable& applications, const EntryTable& autostart)
         : applications_(applications), autostart_(autostart)
-    {
-    }
+    {}
 
     Draft& forId(const std::string& id, AppUnit::Kind kind = AppUnit::Kind::application)
     {
@@ -65,7 +64,8 @@ public:
     // An application no entry names, known by its process.
     Draft& forPid(std::int32_t pid)
     {
-        const auto [it, added] = byKey_.try_emplace(std::string("\0pid", 4) + std::to_string(pid), drafts_.size());
+        const auto [it, added] =
+            byKey_.try_emplace(std::string("\0pid", 4) + std::to_string(pid), drafts_.size());
         if (!added)
             return drafts_[it->second];
         Draft& draft = drafts_.emplace_back();
@@ -84,7 +84,7 @@ private:
 };
 
 std::unordered_map<std::int32_t, Windows> windowsByPid(const std::vector<WindowInfo>& windows,
-                                                      std::vector<std::int32_t>& order)
+                                                       std::vector<std::int32_t>& order)
 {
     std::unordered_map<std::int32_t, Windows> byPid;
     for (const WindowInfo& window : windows) {
@@ -98,7 +98,8 @@ std::unordered_map<std::int32_t, Windows> windowsByPid(const std::vector<WindowI
         }
         if (!seen.first)
             seen.first = &window;
-        else if (window.wmClass != seen.first->wmClass || window.wmInstance != seen.first->wmInstance)
+        else if (window.wmClass != seen.first->wmClass ||
+                 window.wmInstance != seen.first->wmInstance)
             seen.mixed = true;
         (window.role == WindowRole::taskbar ? seen.taskbar : seen.skipsTaskbar) = true;
     }
@@ -164,9 +165,9 @@ RunningApps runningApps(const AppSightings& seen)
                     draft.windows.add(found);
             continue;
         }
-        const auto match = found.first ? applications.matchWindow(found.first->wmClass,
-                                                                  found.first->wmInstance)
-                                       : std::nullopt;
+        const auto match =
+            found.first ? applications.matchWindow(found.first->wmClass, found.first->wmInstance)
+                        : std::nullopt;
         const bool named = match && match->entry;
         // Inside a unit, a process is another application only when all its windows say so.
         const std::string* unitId = unitIdOf(pid);

@@ -4,7 +4,6 @@
 #include "text_rules.h"
 
 #include <deque>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,12 +12,14 @@
 namespace corvel {
 namespace {
 
-constexpr int maxWalkDepth = 6;    // user@.service/app.slice/app-x.slice/… is three deep
-constexpr int maxSearchDepth = 5;  // user.slice/user-UID.slice/user@UID.service, nested roots
+constexpr int maxWalkDepth = 6;   // user@.service/app.slice/app-x.slice/… is three deep
+constexpr int maxSearchDepth = 5; // user.slice/user-UID.slice/user@UID.service, nested roots
 
 bool isFolder(const std::string& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -63,7 +64,9 @@ void collectPids(int parentFd, const char* name, int depth, std::vector<std::int
         return;
     for (std::int32_t pid : parseCgroupProcs(readFileAt(fd, "cgroup.procs")))
         pids.push_back(pid);
-    struct stat st{};
+    struct stat st
+    {
+    };
     const bool leaf = ::fstat(fd, &st) == 0 && st.st_nlink == 2;
     if (leaf || depth >= maxWalkDepth) {
         ::close(fd);
@@ -97,9 +100,9 @@ std::string unescapeMountField(std::string_view field)
 {
     std::string out;
     for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() &&
-            field[i + 1] >= '0' && field[i + 1] <= '3' && field[i + 2] >= '0' &&
-            field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
+            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
+            field[i + 3] >= '0' && field[i + 3] <= '7') {
             out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
                                      (field[i + 3] - '0'));
             i += 3;
@@ -179,8 +182,7 @@ CgroupApps::CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32
                        Clock::duration relocateEvery)
     : cgroupRoot_(std::move(cgroupRoot)), procRoot_(std::move(procRoot)), uid_(uid),
       relocateEvery_(relocateEvery)
-{
-}
+{}
 
 void CgroupApps::locate()
 {
@@ -230,8 +232,7 @@ std::vector<UnitProcesses> CgroupApps::scan(Clock::time_point now)
     return units;
 }
 
-void CgroupApps::walk(const std::string& folder, int depth,
-                      std::vector<UnitProcesses>& out) const
+void CgroupApps::walk(const std::string& folder, int depth, std::vector<UnitProcesses>& out) const
 {
     const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0)

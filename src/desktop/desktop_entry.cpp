@@ -26,11 +26,21 @@ std::string unescapeValue(std::string_view value)
             continue;
         }
         switch (value[++i]) {
-        case 's': out += ' '; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '\\': out += '\\'; break;
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         default: // keep unknown escapes (e.g. "\;" of lists) as written
             out += '\\';
             out += value[i];
@@ -118,7 +128,8 @@ std::optional<ExecProgram> execProgram(std::string_view exec)
             const bool value = takesValue;
             word = nextWord(rest);
             takesValue = word && (*word == "-u" || *word == "-C");
-            if (!word || (!value && word->find('=') == std::string::npos && !word->starts_with("-")))
+            if (!word ||
+                (!value && word->find('=') == std::string::npos && !word->starts_with("-")))
                 break;
         } while (true);
     }

@@ -47,7 +47,8 @@ DesktopEnvironment desktopEnvironmentFrom(const EnvironmentLookup& lookup)
     if (auto dataHome = homeFolder(lookup, "XDG_DATA_HOME", ".local/share"))
         env.applicationFolders.push_back(*dataHome + "/applications");
     const auto dataDirs = nonEmpty(lookup, "XDG_DATA_DIRS");
-    for (const std::string& folder : absoluteFolders(dataDirs.value_or("/usr/local/share:/usr/share")))
+    for (const std::string& folder :
+         absoluteFolders(dataDirs.value_or("/usr/local/share:/usr/share")))
         env.applicationFolders.push_back(folder + "/applications");
 
     if (auto configHome = homeFolder(lookup, "XDG_CONFIG_HOME", ".config"))

@@ -15,8 +15,8 @@ struct DesktopEnvironment
     std::vector<std::string> applicationFolders; // $XDG_DATA_HOME first, then $XDG_DATA_DIRS
     std::vector<std::string> autostartFolders;   // $XDG_CONFIG_HOME first, then $XDG_CONFIG_DIRS
     std::vector<std::string> programFolders;     // $PATH, where Exec's program names are found
-    std::string locale;  // LC_ALL, else LC_MESSAGES, else LANG
-    std::string display; // DISPLAY; empty: no X server
+    std::string locale;                          // LC_ALL, else LC_MESSAGES, else LANG
+    std::string display;                         // DISPLAY; empty: no X server
 };
 
 using EnvironmentLookup = std::function<std::optional<std::string>(std::string_view name)>;

@@ -19,7 +19,9 @@ bool isDirectory(const std::string& path, unsigned char type)
         return true;
     if (type != DT_LNK && type != DT_UNKNOWN)
         return false;
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -28,8 +30,7 @@ bool isDirectory(const std::string& path, unsigned char type)
 EntryIndex::EntryIndex(std::vector<std::string> folders, bool nested, std::string locale,
                        Timing timing)
     : folders_(std::move(folders)), nested_(nested), locale_(std::move(locale)), timing_(timing)
-{
-}
+{}
 
 bool EntryIndex::refresh(Clock::time_point now)
 {
@@ -46,7 +47,9 @@ bool EntryIndex::refresh(Clock::time_point now)
 
 EntryIndex::Stamp EntryIndex::stampOf(const std::string& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return Stamp{path};
     return Stamp{path, static_cast<long long>(st.st_mtim.tv_sec),

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -23,8 +22,7 @@ constexpr std::uint64_t wrapperWatch = 3;
 ProcessPrograms::ProcessPrograms(std::string procRoot, std::uint32_t uid)
     : proc_(procRoot), rootFd_(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
       uid_(uid)
-{
-}
+{}
 
 bool ProcessPrograms::refresh(const std::vector<std::int32_t>& known, bool listAll)
 {
@@ -67,9 +65,12 @@ void ProcessPrograms::read(std::int32_t pid, Program& program)
     // its uid): it is read again at the next look.
     const bool young = cycle_ == program.firstSeen;
     // Spread by pid, so that the processes of one start are not all read again together.
-    program.readAgainAt = young ? cycle_ + 1
-                                : cycle_ + readAgainEvery + static_cast<std::uint64_t>(pid) % readAgainEvery;
-    struct stat st{};
+    program.readAgainAt =
+        young ? cycle_ + 1
+              : cycle_ + readAgainEvery + static_cast<std::uint64_t>(pid) % readAgainEvery;
+    struct stat st
+    {
+    };
     if (::fstatat(rootFd_.get(), name, &st, 0) != 0 || st.st_uid != uid_)
         return;
     std::copy_n("/exe", 5, end);

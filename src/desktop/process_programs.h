@@ -29,8 +29,8 @@ public:
 
     struct Program
     {
-        std::string path; // empty: not the user's, or unreadable
-        std::uint64_t readAt = 0; // the cycle that read `path`
+        std::string path;                    // empty: not the user's, or unreadable
+        std::uint64_t readAt = 0;            // the cycle that read `path`
         std::optional<std::string_view> app; // kept here for the caller, who matches `path`
         std::uint64_t readAgainAt = 0;
         std::uint64_t seenAt = 0;

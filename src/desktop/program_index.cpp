@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdlib>
 #include <set>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,34 +12,107 @@ namespace corvel {
 namespace {
 
 constexpr std::array exactWrappers = std::to_array<std::string_view>({
-    "app2unit", "ash", "bash", "busybox", "bwrap", "chrt", "csh", "dash", "dbus-launch",
-    "dbus-run-session", "doas", "env", "exo-open", "firejail", "fish", "flatpak", "flatpak-spawn",
-    "gamemoderun", "gdb", "gio", "gjs-console", "gtk-launch", "gtk4-launch", "ionice", "kde-open",
-    "kde-open5", "kioclient", "kioclient5", "kstart", "kstart5", "ksh", "ld.so", "ltrace", "mksh",
-    "nice", "nohup", "pkexec", "prime-run", "runuser", "script", "setsid", "sh", "snap", "stdbuf",
-    "strace", "su", "sudo", "systemd-run", "taskset", "tcsh", "timeout", "unbuffer", "uwsm",
-    "valgrind", "wine-preloader", "wine64-preloader", "xargs", "xdg-open", "yash", "zsh",
+    "app2unit",
+    "ash",
+    "bash",
+    "busybox",
+    "bwrap",
+    "chrt",
+    "csh",
+    "dash",
+    "dbus-launch",
+    "dbus-run-session",
+    "doas",
+    "env",
+    "exo-open",
+    "firejail",
+    "fish",
+    "flatpak",
+    "flatpak-spawn",
+    "gamemoderun",
+    "gdb",
+    "gio",
+    "gjs-console",
+    "gtk-launch",
+    "gtk4-launch",
+    "ionice",
+    "kde-open",
+    "kde-open5",
+    "kioclient",
+    "kioclient5",
+    "kstart",
+    "kstart5",
+    "ksh",
+    "ld.so",
+    "ltrace",
+    "mksh",
+    "nice",
+    "nohup",
+    "pkexec",
+    "prime-run",
+    "runuser",
+    "script",
+    "setsid",
+    "sh",
+    "snap",
+    "stdbuf",
+    "strace",
+    "su",
+    "sudo",
+    "systemd-run",
+    "taskset",
+    "tcsh",
+    "timeout",
+    "unbuffer",
+    "uwsm",
+    "valgrind",
+    "wine-preloader",
+    "wine64-preloader",
+    "xargs",
+    "xdg-open",
+    "yash",
+    "zsh",
 });
 
 // Followed by nothing but a version: python3.11, perl5.36.0, node, lua5.4, wine64.
 constexpr std::array versionedWrappers = std::to_array<std::string_view>({
-    "electron", "gjs", "guile", "java", "lua", "luajit", "mono", "node", "nodejs", "perl", "php",
-    "pypy", "python", "ruby", "tclsh", "wine", "wish",
+    "electron",
+    "gjs",
+    "guile",
+    "java",
+    "lua",
+    "luajit",
+    "mono",
+    "node",
+    "nodejs",
+    "perl",
+    "php",
+    "pypy",
+    "python",
+    "ruby",
+    "tclsh",
+    "wine",
+    "wish",
 });
 
 bool isVersion(std::string_view text)
 {
-    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
 }
 
 bool isExecutableFile(const std::string& path)
 {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    struct stat st
+    {
+    };
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 // The program's path as a process's executable link would show it, if it can be found.
-std::optional<std::string> resolve(const std::string& program, const std::vector<std::string>& folders)
+std::optional<std::string> resolve(const std::string& program,
+                                   const std::vector<std::string>& folders)
 {
     std::string path;
     if (program.find('/') != std::string::npos) {
@@ -91,7 +163,8 @@ bool isWrapperProgram(std::string_view name)
     });
 }
 
-ProgramIndex::ProgramIndex(const EntryTable& entries, const std::vector<std::string>& programFolders)
+ProgramIndex::ProgramIndex(const EntryTable& entries,
+                           const std::vector<std::string>& programFolders)
 {
     std::unordered_map<std::string, Candidates> byPath;
     std::unordered_map<std::string, Candidates> byName;

@@ -33,9 +33,8 @@ bool isApplicationId(std::string_view id)
 
 bool isLauncherName(std::string_view name)
 {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return isAlnum(c) || c == '.' || c == '_';
-    });
+    return !name.empty() && std::all_of(name.begin(), name.end(),
+                                        [](char c) { return isAlnum(c) || c == '.' || c == '_'; });
 }
 
 bool isRandom(std::string_view text)
@@ -79,13 +78,26 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 bool isLauncherId(std::string_view id)
 {
     static constexpr std::array<std::string_view, 20> launchers = {
-        "org.gnome.Shell",   "gnome-shell",     "org.gnome.Shell.Overview",
-        "cinnamon",          "org.cinnamon",    "cinnamon-launcher",
-        "rofi",              "dmenu",           "wofi",
-        "fuzzel",            "plasmashell",     "org.kde.plasmashell",
-        "krunner",           "org.kde.krunner", "xfce4-panel",
-        "xfce4-appfinder",   "mate-panel",      "budgie-panel",
-        "lxqt-panel",        "gnome-panel",
+        "org.gnome.Shell",
+        "gnome-shell",
+        "org.gnome.Shell.Overview",
+        "cinnamon",
+        "org.cinnamon",
+        "cinnamon-launcher",
+        "rofi",
+        "dmenu",
+        "wofi",
+        "fuzzel",
+        "plasmashell",
+        "org.kde.plasmashell",
+        "krunner",
+        "org.kde.krunner",
+        "xfce4-panel",
+        "xfce4-appfinder",
+        "mate-panel",
+        "budgie-panel",
+        "lxqt-panel",
+        "gnome-panel",
     };
     return std::any_of(launchers.begin(), launchers.end(),
                        [&](std::string_view l) { return equalsIgnoringCase(l, id); });
@@ -170,7 +182,8 @@ std::optional<AppUnit> parseSnapScope(std::string_view stem)
     const std::size_t dot = rest.find('.');
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == rest.size())
         return std::nullopt;
-    const std::string id = std::string(rest.substr(0, dot)) + "_" + std::string(rest.substr(dot + 1));
+    const std::string id =
+        std::string(rest.substr(0, dot)) + "_" + std::string(rest.substr(dot + 1));
     if (id.find('.') != std::string::npos)
         return std::nullopt;
     return makeUnit(id, AppUnit::Kind::application);

@@ -30,7 +30,9 @@ std::optional<std::int32_t> decodeWmPid(std::span<const std::uint32_t> values)
 WindowRole classifyWindow(std::span<const std::uint32_t> types,
                           std::span<const std::uint32_t> states, const WindowAtoms& atoms)
 {
-    const auto is = [](std::uint32_t value, std::uint32_t atom) { return atom != 0 && value == atom; };
+    const auto is = [](std::uint32_t value, std::uint32_t atom) {
+        return atom != 0 && value == atom;
+    };
     for (const std::uint32_t type : types) {
         if (is(type, atoms.typeDock) || is(type, atoms.typeDesktop))
             return WindowRole::shell;

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
-
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -81,8 +80,8 @@ private:
         }
         std::memset(&ewmh_, 0, sizeof ewmh_);
         xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
-        if (!cookies || !xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr) ||
-            screen_ < 0 || screen_ >= ewmh_.nb_screens) {
+        if (!cookies || !xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr) || screen_ < 0 ||
+            screen_ >= ewmh_.nb_screens) {
             disconnect();
             return false;
         }
@@ -91,16 +90,12 @@ private:
         atoms_.typeDialog = ewmh_._NET_WM_WINDOW_TYPE_DIALOG;
         atoms_.typeDock = ewmh_._NET_WM_WINDOW_TYPE_DOCK;
         atoms_.typeDesktop = ewmh_._NET_WM_WINDOW_TYPE_DESKTOP;
-        atoms_.otherTypes = {ewmh_._NET_WM_WINDOW_TYPE_UTILITY,
-                             ewmh_._NET_WM_WINDOW_TYPE_TOOLBAR,
-                             ewmh_._NET_WM_WINDOW_TYPE_MENU,
-                             ewmh_._NET_WM_WINDOW_TYPE_SPLASH,
-                             ewmh_._NET_WM_WINDOW_TYPE_DROPDOWN_MENU,
-                             ewmh_._NET_WM_WINDOW_TYPE_POPUP_MENU,
-                             ewmh_._NET_WM_WINDOW_TYPE_TOOLTIP,
-                             ewmh_._NET_WM_WINDOW_TYPE_NOTIFICATION,
-                             ewmh_._NET_WM_WINDOW_TYPE_COMBO,
-                             ewmh_._NET_WM_WINDOW_TYPE_DND};
+        atoms_.otherTypes = {
+            ewmh_._NET_WM_WINDOW_TYPE_UTILITY,       ewmh_._NET_WM_WINDOW_TYPE_TOOLBAR,
+            ewmh_._NET_WM_WINDOW_TYPE_MENU,          ewmh_._NET_WM_WINDOW_TYPE_SPLASH,
+            ewmh_._NET_WM_WINDOW_TYPE_DROPDOWN_MENU, ewmh_._NET_WM_WINDOW_TYPE_POPUP_MENU,
+            ewmh_._NET_WM_WINDOW_TYPE_TOOLTIP,       ewmh_._NET_WM_WINDOW_TYPE_NOTIFICATION,
+            ewmh_._NET_WM_WINDOW_TYPE_COMBO,         ewmh_._NET_WM_WINDOW_TYPE_DND};
         atoms_.stateSkipTaskbar = ewmh_._NET_WM_STATE_SKIP_TASKBAR;
         return true;
     }

@@ -132,7 +132,8 @@ Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
             const auto [it, added] = entryById.emplace(key, result.apps.size());
             if (added) {
                 std::string name = app->localizedName ? *app->localizedName : key;
-                result.apps.push_back(AppUsage{std::move(key), std::move(name), app->icon, 0, 0, 0});
+                result.apps.push_back(
+                    AppUsage{std::move(key), std::move(name), app->icon, 0, 0, 0});
             }
             index = it->second;
             entryByOwner.emplace(app, index);

@@ -24,7 +24,7 @@ using IconHandle = std::shared_ptr<const IconRef>;
 // What the desktop reports for one running application.
 struct RunningApp
 {
-    std::int32_t processIdentifier = 0; // its own process; 0 when known by unit or program only
+    std::int32_t processIdentifier = 0;    // its own process; 0 when known by unit or program only
     std::optional<std::string> bundlePath; // no trailing slash
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
     std::optional<std::string> bundleIdentifier;
@@ -39,7 +39,7 @@ struct AppUsage
     std::string id; // bundle identifier, else "pid<N>", else "__system"; unique within a list
     std::string name;
     IconHandle icon;
-    double cpu = 0;              // summed percent of one processor; may exceed 100
+    double cpu = 0; // summed percent of one processor; may exceed 100
     std::int64_t memoryKB = 0;
     std::int64_t processCount = 0;
 };

@@ -30,8 +30,8 @@ std::vector<PSRow> runPS();
 // Bounds on one run of the tool. The child is always reaped, whichever bound ends the run.
 struct ToolLimits
 {
-    std::chrono::milliseconds timeout{10'000};   // then the tool is killed
-    std::size_t maxOutputBytes{64u << 20};        // past this, reading stops and the tool is killed
+    std::chrono::milliseconds timeout{10'000}; // then the tool is killed
+    std::size_t maxOutputBytes{64u << 20};     // past this, reading stops and the tool is killed
 };
 
 // runPS() with another tool path and bounds, so tests can stand in scripts of their own.

@@ -4,12 +4,10 @@
 #include "desktop_applications.h"
 #include "temp_tree.h"
 
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
-
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 namespace corvel {
 namespace {
@@ -19,8 +17,8 @@ using test::TempTree;
 
 // Our own uid, so that the fixture's process folders are the user's processes.
 const std::uint32_t uid = ::getuid();
-const std::string userService = "user.slice/user-" + std::to_string(uid) + ".slice/user@" +
-                                std::to_string(uid) + ".service";
+const std::string userService =
+    "user.slice/user-" + std::to_string(uid) + ".slice/user@" + std::to_string(uid) + ".service";
 
 class FixedWindows final : public WindowSource
 {
@@ -56,10 +54,12 @@ protected:
         const std::string app = "cgroup/" + userService + "/app.slice/";
         tree.write(app + "app-gnome-org.example.Editor-4242.scope/cgroup.procs", "101\n102\n");
         // nested sub-cgroups belong to the unit too
-        tree.write(app + "app-gnome-org.example.Editor-4242.scope/renderer/gpu/cgroup.procs", "103\n");
+        tree.write(app + "app-gnome-org.example.Editor-4242.scope/renderer/gpu/cgroup.procs",
+                   "103\n");
         // a terminal: its server, and a tab where programs of all kinds were started
         tree.write(app + "app-org.example.Terminal.slice/app-org.example.Terminal-9.scope/"
-                         "cgroup.procs", "202\n");
+                         "cgroup.procs",
+                   "202\n");
         tree.write(app + "app-org.example.Terminal.slice/vte-spawn-1.scope/cgroup.procs",
                    "201\n203\n204\n205\n206\n207\n208\n209\n210\n211\n212\n213\n");
         tree.write(app + "app-flatpak-org.example.Viewer-77.scope/cgroup.procs", "301\n");
@@ -70,12 +70,14 @@ protected:
         tree.write(app + "app-gnome-org.example.Empty-8.scope/cgroup.procs", "");
         tree.write(app + "app-gnome-org.example.Junk-9.scope/cgroup.procs", "x\n-5\n0\n\n");
         tree.write(app + "not-an-app.service/cgroup.procs", "801\n");
-        tree.write("cgroup/" + userService + "/background.slice/"
-                                             "app-org.example.Sync@autostart.service/cgroup.procs",
+        tree.write("cgroup/" + userService +
+                       "/background.slice/"
+                       "app-org.example.Sync@autostart.service/cgroup.procs",
                    "902\n");
         // another user's session is not ours
         tree.write("cgroup/user.slice/user-1001.slice/user@1001.service/app.slice/"
-                   "app-gnome-org.example.Editor-1.scope/cgroup.procs", "1001\n");
+                   "app-gnome-org.example.Editor-1.scope/cgroup.procs",
+                   "1001\n");
         tree.write("proc/self/cgroup", "0::/" + userService + "/app.slice/corvel.scope\n");
 
         // Programs: `paint` on $PATH is a link to the real binary.
@@ -84,19 +86,31 @@ protected:
         std::filesystem::permissions(opt + "/paint-real", std::filesystem::perms::owner_all);
         tree.makeFolder("bin");
         std::filesystem::create_symlink(opt + "/paint-real", bin + "/paint");
-        const std::pair<std::int32_t, std::string> programs[] = {
-            {101, "/usr/bin/editor"}, {201, "/bin/bash"}, {202, "/usr/libexec/term-server"},
-            {203, opt + "/writer"}, {204, "/usr/bin/python3.11"}, {205, opt + "/paint-real"},
-            {206, "/elsewhere/probe-bin"}, {207, "/opt/envtool (deleted)"},
-            {208, "/usr/lib/suite/suite"}, {209, "/opt/twin"}, {210, "/usr/libexec/hidden-tool"},
-            {211, "/usr/bin/topish"}, {212, "/usr/bin/flatpak"}, {213, "/usr/bin/viewer"},
-            {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"}};
+        const std::pair<std::int32_t, std::string> programs[] = {{101, "/usr/bin/editor"},
+                                                                 {201, "/bin/bash"},
+                                                                 {202, "/usr/libexec/term-server"},
+                                                                 {203, opt + "/writer"},
+                                                                 {204, "/usr/bin/python3.11"},
+                                                                 {205, opt + "/paint-real"},
+                                                                 {206, "/elsewhere/probe-bin"},
+                                                                 {207, "/opt/envtool (deleted)"},
+                                                                 {208, "/usr/lib/suite/suite"},
+                                                                 {209, "/opt/twin"},
+                                                                 {210, "/usr/libexec/hidden-tool"},
+                                                                 {211, "/usr/bin/topish"},
+                                                                 {212, "/usr/bin/flatpak"},
+                                                                 {213, "/usr/bin/viewer"},
+                                                                 {950, "/usr/bin/xterm"},
+                                                                 {1101, opt + "/writer"},
+                                                                 {1102, "/usr/bin/dash"}};
         for (const auto& [pid, program] : programs) {
             tree.makeFolder("proc/" + std::to_string(pid));
-            std::filesystem::create_symlink(program, tree.path("proc/" + std::to_string(pid) + "/exe"));
+            std::filesystem::create_symlink(program,
+                                            tree.path("proc/" + std::to_string(pid) + "/exe"));
         }
 
-        const auto add = [&](const std::string& id, const std::string& name, const std::string& extra) {
+        const auto add = [&](const std::string& id, const std::string& name,
+                             const std::string& extra) {
             tree.write("data/applications/" + id + ".desktop", entry(name, extra));
         };
         add("org.example.Editor", "Editor", "Name[sr@latin]=Uređivač\nIcon=/opt/editor/icon.png\n");
@@ -105,7 +119,7 @@ protected:
         add("org.example.Helper", "Helper", "NoDisplay=true\nExec=/usr/libexec/hidden-tool\n");
         add("xterm", "XTerm", "Exec=xterm\n");
         add("org.example.Writer", "Writer", "Exec=" + opt + "/writer %F\n"); // absolute
-        add("org.example.Paint", "Paint", "Exec=paint %U\n");                   // on $PATH
+        add("org.example.Paint", "Paint", "Exec=paint %U\n");                // on $PATH
         add("org.example.Probe", "Probe", "Exec=sh -c probe-launch\nTryExec=probe-bin\n");
         add("org.example.Script", "Script", "Exec=/usr/bin/python3.11 /opt/s.py\n");
         add("org.example.Env", "Env", "Exec=env A=1 envtool %U\n");
@@ -173,10 +187,10 @@ TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
     EXPECT_EQ(editor.processIdentifier, 0);
     EXPECT_EQ(records.at(401)->localizedName, "Tray") << "autostart entries name autostart units";
     const std::pair<std::int32_t, ActivationPolicy> policies[] = {
-        {101, ActivationPolicy::regular},   {401, ActivationPolicy::accessory},
-        {902, ActivationPolicy::accessory}, {501, ActivationPolicy::accessory}, // NoDisplay
-        {601, ActivationPolicy::prohibited}, // no entry
-        {701, ActivationPolicy::prohibited}, // the shell
+        {101, ActivationPolicy::regular},    {401, ActivationPolicy::accessory},
+        {902, ActivationPolicy::accessory},  {501, ActivationPolicy::accessory}, // NoDisplay
+        {601, ActivationPolicy::prohibited},                                     // no entry
+        {701, ActivationPolicy::prohibited},                                     // the shell
     };
     for (const auto& [pid, policy] : policies)
         EXPECT_EQ(records.at(pid)->activationPolicy, policy) << pid;
@@ -221,14 +235,14 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
 {
     DesktopApplications apps(sources({
-        {950, "xterm", "XTerm", WindowRole::taskbar},     // no unit: its program claims it
+        {950, "xterm", "XTerm", WindowRole::taskbar}, // no unit: its program claims it
         {960, "tray-thing", "Tray-thing", WindowRole::skipsTaskbar},
         {970, "panel", "Panel", WindowRole::shell},
         {601, "noentry", "NoEntry", WindowRole::taskbar}, // unit without entry, with window
         {501, "helper", "Helper", WindowRole::taskbar},   // NoDisplay app showing a window
         {204, "script", "org.example.Script", WindowRole::taskbar}, // in the tab, by its window
         {202, "term", "org.example.Terminal", WindowRole::taskbar},
-        {206, "tool", "org.example.Script", WindowRole::taskbar}, // windows of two classes:
+        {206, "tool", "org.example.Script", WindowRole::taskbar},   // windows of two classes:
         {206, "writer", "org.example.Writer", WindowRole::taskbar}, // its program decides
         {209, "twin", "org.example.Script", WindowRole::taskbar},
         {209, "writer", "org.example.Writer", WindowRole::taskbar}, // no program: the unit
@@ -269,9 +283,9 @@ TEST_F(DesktopTreeTest, TheCycleMakesOneEntryPerApplicationWithItsHelpers)
     for (const AppUsage& usage : result.apps)
         counts[usage.id] = usage.processCount;
     EXPECT_EQ(counts, (std::map<std::string, std::int64_t>{{"org.example.Writer", 2},
-                                                            {"org.example.Editor", 4},
-                                                            {"org.example.Terminal", 2},
-                                                            {systemEntryId, 1}}));
+                                                           {"org.example.Editor", 4},
+                                                           {"org.example.Terminal", 2},
+                                                           {systemEntryId, 1}}));
     EXPECT_EQ(result.apps[0].name, "Writer");
 }
 
@@ -296,7 +310,8 @@ TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
     TempTree tree;
     // The user service somewhere else (a container's nested tree), found by searching.
     tree.write("cgroup/machine.slice/box.slice/user@1000.service/app.slice/"
-               "app-org.example.A-1.scope/cgroup.procs", "11\n");
+               "app-org.example.A-1.scope/cgroup.procs",
+               "11\n");
     DesktopSources s;
     s.cgroupRoot = tree.path("cgroup");
     s.procRoot = tree.path("no-proc");

@@ -7,12 +7,10 @@
 #include "temp_tree.h"
 #include "window_props.h"
 
-#include <map>
-#include <tuple>
-
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
+#include <tuple>
 
 namespace corvel {
 namespace {
@@ -107,8 +105,8 @@ TEST(WindowProps, RoleFromTypeAndState)
         {{12}, {}, WindowRole::shell},
         {{13}, {20}, WindowRole::shell},
         {{14}, {}, WindowRole::skipsTaskbar},
-        {{99, 12}, {}, WindowRole::shell},    // unknown types are passed over
-        {{10, 12}, {}, WindowRole::taskbar},  // the first known type decides
+        {{99, 12}, {}, WindowRole::shell},   // unknown types are passed over
+        {{10, 12}, {}, WindowRole::taskbar}, // the first known type decides
         {{99}, {}, WindowRole::taskbar},
         {{0}, {0}, WindowRole::taskbar},
     };
@@ -134,10 +132,10 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
         return it == vars.end() ? std::nullopt : std::optional<std::string>(it->second);
     };
     const DesktopEnvironment env = desktopEnvironmentFrom(lookup);
-    EXPECT_EQ(env.applicationFolders,
-              (std::vector<std::string>{"/home/me/.local/share/applications",
-                                        "/usr/share/applications",
-                                        "/var/lib/flatpak/exports/share/applications"}));
+    EXPECT_EQ(
+        env.applicationFolders,
+        (std::vector<std::string>{"/home/me/.local/share/applications", "/usr/share/applications",
+                                  "/var/lib/flatpak/exports/share/applications"}));
     EXPECT_EQ(env.autostartFolders,
               (std::vector<std::string>{"/home/me/.config/autostart", "/etc/xdg/autostart"}));
     EXPECT_EQ(env.locale, "sr_RS.UTF-8@latin");
@@ -152,9 +150,9 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
     EXPECT_EQ(bare.autostartFolders, (std::vector<std::string>{"/etc/xdg/autostart"}));
     EXPECT_EQ(bare.locale, "de_DE");
     EXPECT_EQ(bare.display, "");
-    EXPECT_EQ(bare.programFolders, (std::vector<std::string>{"/usr/local/bin", "/usr/bin", "/bin"}));
+    EXPECT_EQ(bare.programFolders,
+              (std::vector<std::string>{"/usr/local/bin", "/usr/bin", "/bin"}));
 }
-
 
 constexpr const char* editorEntry = R"([Desktop Entry]
 # a comment
@@ -218,7 +216,8 @@ TEST(DesktopEntry, PicksTheNameOfTheClosestLocale)
 TEST(DesktopEntry, FlagsTypesAndAbsentPieces)
 {
     const auto flags = parseDesktopEntry("[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\n"
-                                         "Terminal=true\nType=Link\nTryExec=probe\n", "C");
+                                         "Terminal=true\nType=Link\nTryExec=probe\n",
+                                         "C");
     ASSERT_TRUE(flags);
     EXPECT_TRUE(flags->noDisplay && flags->hidden && flags->terminal);
     EXPECT_FALSE(flags->application);
@@ -263,7 +262,9 @@ TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
         {"/usr/bin/env -u X A=1 tool %f %i", "tool", true},
         {"  tool", "tool", true},
         {"sh -c \"foo\"", "sh", false},
-        {"", nullptr, false}, {"\"unterminated", nullptr, false}, {"env A=1", nullptr, false},
+        {"", nullptr, false},
+        {"\"unterminated", nullptr, false},
+        {"env A=1", nullptr, false},
         {"/usr/bin/", nullptr, false},
     };
     for (const auto& c : cases) {

@@ -91,10 +91,10 @@ TEST_F(EntryIndexTest, WindowsMatchByStartupClassThenId)
         {"Org.Example.Editor", "x", "org.example.Editor"}, // id = class, any case
         {"Nope", "org.example.terminal", "org.example.Terminal"},
         {"Nope", "kde-Dolphin", "kde-dolphin"},
-        {"gimp-2.10", "gimp-2.10", nullptr},               // StartupWMClass is exact
+        {"gimp-2.10", "gimp-2.10", nullptr}, // StartupWMClass is exact
         {"Nope", "nope", nullptr},
         {"", "", nullptr},
-        {"org.example.Gone", "", nullptr},                 // hidden entries match nothing
+        {"org.example.Gone", "", nullptr}, // hidden entries match nothing
     };
     for (const auto& c : cases) {
         const auto match = table.matchWindow(c.cls, c.instance);
@@ -118,7 +118,7 @@ TEST_F(EntryIndexTest, RereadsWhenAFolderChangesAtTheTimesAsked)
     EXPECT_FALSE(index.refresh(now + 5s)) << "nothing changed";
     const std::pair<std::string, std::string> changes[] = {
         {"missing/applications/org.example.New.desktop", "org.example.New"}, // a folder appears
-        {"usr/applications/kde/konsole.desktop", "kde-konsole"},               // in a subfolder
+        {"usr/applications/kde/konsole.desktop", "kde-konsole"},             // in a subfolder
     };
     auto at = now + 5s;
     for (const auto& [file, id] : changes) {
@@ -139,7 +139,8 @@ TEST(EntryIndexEdges, UnreadableAndLoopingFoldersAreAbsorbed)
     TempTree tree;
     tree.write("apps/a.desktop", entry("A"));
     std::filesystem::create_directory_symlink(tree.path("apps"), tree.path("apps/loop"));
-    std::filesystem::create_symlink(tree.path("nowhere.desktop"), tree.path("apps/dangling.desktop"));
+    std::filesystem::create_symlink(tree.path("nowhere.desktop"),
+                                    tree.path("apps/dangling.desktop"));
     tree.makeFolder("apps/folder.desktop");
     EntryIndex index({tree.path("apps"), "relative/ignored", ""}, true, "C", {});
     index.refresh(EntryIndex::Clock::now());

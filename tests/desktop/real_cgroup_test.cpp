@@ -14,16 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
-#include <thread>
-
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 namespace corvel {
 namespace {
@@ -60,13 +58,14 @@ protected:
         const std::string slice = "user.slice/user-" + u + ".slice";
         const std::string terminal =
             slice + "/user@" + u + ".service/app.slice/app-org.example.Term.slice";
-        for (const std::string& group : {terminal + "/app-org.example.Term-1.scope",
-                                         terminal + "/vte-spawn-1.scope", slice + "/session-1.scope"})
+        for (const std::string& group :
+             {terminal + "/app-org.example.Term-1.scope", terminal + "/vte-spawn-1.scope",
+              slice + "/session-1.scope"})
             if (!makeCgroup(group))
                 GTEST_SKIP() << "cannot make " << group << ": " << std::strerror(errno);
         ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-        fs::permissions(tree_.root(), fs::perms::owner_all | fs::perms::others_read |
-                                          fs::perms::others_exec);
+        fs::permissions(tree_.root(),
+                        fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
         tree_.makeFolder("opt");
         for (const char* name : {"writer", "term-server", "launcher"}) // copies of a shell
             fs::copy_file("/bin/sh", tree_.path(std::string("opt/") + name));

@@ -1,18 +1,18 @@
 #include "temp_tree.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
-
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace corvel::test {
 
 TempTree::TempTree()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvel-desktop-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "corvel-desktop-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!::mkdtemp(buffer.data()))

@@ -16,7 +16,10 @@ public:
     TempTree& operator=(const TempTree&) = delete;
 
     const std::string& root() const { return root_; }
-    std::string path(std::string_view relative) const { return root_ + "/" + std::string(relative); }
+    std::string path(std::string_view relative) const
+    {
+        return root_ + "/" + std::string(relative);
+    }
 
     // Writes a file, making its folders; returns its path.
     std::string write(std::string_view relative, std::string_view text) const;

@@ -67,24 +67,24 @@ const UnitCase unitCases[] = {
     {"org.gnome.Shell@wayland.service", nullptr},
     {"init.scope", nullptr},
     {"vte-spawn-6f9d7a4e-1c2b-4d3e-9f8a-7b6c5d4e3f2a.scope", nullptr},
-    {"app-gnome-org.gnome.Nautilus-4242", nullptr},      // no suffix
+    {"app-gnome-org.gnome.Nautilus-4242", nullptr}, // no suffix
     {"app-gnome-org.gnome.Nautilus-4242.mount", nullptr},
     {"app-.scope", nullptr},
-    {"app--4242.scope", nullptr},                         // empty id
-    {"app-org.example.App.scope", nullptr},               // scope without random part
-    {"app-a-b-c-4242.scope", nullptr},                    // unescaped dash in the id
-    {"app-gnome-org.x.App@.service", nullptr},            // empty instance
+    {"app--4242.scope", nullptr},              // empty id
+    {"app-org.example.App.scope", nullptr},    // scope without random part
+    {"app-a-b-c-4242.scope", nullptr},         // unescaped dash in the id
+    {"app-gnome-org.x.App@.service", nullptr}, // empty instance
     {"app-gnome-org.x.App@a-b.service", nullptr},
-    {"app-gno/me-org.x.App-1.scope", nullptr},            // launcher with a slash
+    {"app-gno/me-org.x.App-1.scope", nullptr}, // launcher with a slash
     // malformed escapes
     {"app-gnome-foo\\x2-12.scope", nullptr},
     {"app-gnome-foo\\xZZ-12.scope", nullptr},
     {"app-gnome-foo\\x00bar-12.scope", nullptr},
     {"app-gnome-foo\\y2dbar-12.scope", nullptr},
     {"app-gnome-foo\\-12.scope", nullptr},
-    {"app-gnome-foo\\x2fbar-12.scope", nullptr},          // escaped "/" is no id character
-    {"app-gnome-foo\\x20bar-12.scope", nullptr},          // nor is a space
-    {"snap.firefox-1234.scope", nullptr},                 // no app part
+    {"app-gnome-foo\\x2fbar-12.scope", nullptr}, // escaped "/" is no id character
+    {"app-gnome-foo\\x20bar-12.scope", nullptr}, // nor is a space
+    {"snap.firefox-1234.scope", nullptr},        // no app part
     {"snap..x-1234.scope", nullptr},
     {"snap.scope", nullptr},
     {"dbus-1.2-org.x.App@0.service", nullptr},

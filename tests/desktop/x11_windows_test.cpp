@@ -9,18 +9,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <functional>
-#include <thread>
-
 #include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <xcb/xcb.h>
-
-#include <gtest/gtest.h>
 
 namespace corvel {
 namespace {
@@ -172,7 +170,8 @@ protected:
                 std::free(reply);
                 return named;
             };
-            const xcb_window_t check = checkOf(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root);
+            const xcb_window_t check =
+                checkOf(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root);
             found = check != 0 && checkOf(check) == check;
         }
         xcb_disconnect(c);
@@ -260,8 +259,10 @@ TEST_F(X11Test, WindowsBecomeApplicationsWithTheirHelpers)
     tree_.write("data/applications/org.example.Probe.desktop",
                 "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe/probe.svg\n"
                 "StartupWMClass=CorvelProbe\nExec=probe\n");
-    const auto [probe, probeHelper] = openWindow(std::string_view("probe\0CorvelProbe\0", 18), false);
-    const auto [tray, trayHelper] = openWindow(std::string_view("traything\0Traything\0", 20), true);
+    const auto [probe, probeHelper] =
+        openWindow(std::string_view("probe\0CorvelProbe\0", 18), false);
+    const auto [tray, trayHelper] =
+        openWindow(std::string_view("traything\0Traything\0", 20), true);
     ASSERT_GT(probeHelper, 0);
     ASSERT_GT(trayHelper, 0);
 

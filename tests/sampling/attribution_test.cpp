@@ -1,8 +1,7 @@
 #include "attribution.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 using namespace corvel;
@@ -37,13 +36,26 @@ struct World
     AppsByPath byPath{{"/Apps/A.app", a}};
     UnitsByPID byUnit{{300, {term, 1}}, {301, {term, 1}}, {302, {term, 1}}, {303, {term, 1}},
                       {304, {term, 1}}, {400, {meld, 2}}, {401, {meld, 2}}};
-    std::vector<PSRow> rows{row(100, 1), row(101, 100), row(102, 101),
+    std::vector<PSRow> rows{row(100, 1),
+                            row(101, 100),
+                            row(102, 101),
                             row(110, 1, 1, 1, "/Apps/A.app/Contents/helper --x"),
-                            row(111, 1, 1, 1, "/Apps/B.app/x"), row(112, 1, 1, 1, "/Apps/A.app"),
-                            row(113, 1, 1, 1, "/Apps/A.APP/x"), row(114, 1, 1, 1, "/bin/y /Apps/A.app/z"),
-                            row(200, 1, 1, 1, "/Apps/A.app/own"), row(600, 601), row(601, 600),
-                            row(700, 250), row(300, 1), row(301, 300), row(302, 301), row(303, 302),
-                            row(304, 301), row(400, 200), row(401, 400), row(402, 303),
+                            row(111, 1, 1, 1, "/Apps/B.app/x"),
+                            row(112, 1, 1, 1, "/Apps/A.app"),
+                            row(113, 1, 1, 1, "/Apps/A.APP/x"),
+                            row(114, 1, 1, 1, "/bin/y /Apps/A.app/z"),
+                            row(200, 1, 1, 1, "/Apps/A.app/own"),
+                            row(600, 601),
+                            row(601, 600),
+                            row(700, 250),
+                            row(300, 1),
+                            row(301, 300),
+                            row(302, 301),
+                            row(303, 302),
+                            row(304, 301),
+                            row(400, 200),
+                            row(401, 400),
+                            row(402, 303),
                             row(403, 301)};
     World()
     {
@@ -67,16 +79,17 @@ TEST(Owner, EachRuleInItsOrder)
 {
     const World w;
     const std::pair<std::int32_t, const char*> cases[] = {
-        {100, "a"}, {101, "a"}, {102, "a"}, // own process, parent, grandparent
-        {110, "a"}, {111, "__system"}, {112, "__system"}, {113, "__system"}, {114, "__system"},
-        {200, "b"},                         // own process before the bundle in its command
-        {511, "a"}, {512, "__system"},      // the twelfth ancestor counts, the thirteenth not
-        {600, "__system"},                  // a parent cycle ends
-        {700, "b"},                         // a parent outside the snapshot is still looked up
-        {300, "term"}, {301, "term"}, {304, "term"}, // the terminal keeps its shell and commands
-        {302, "editor"}, {303, "editor"},   // an application started in a tab keeps its helpers
-        {400, "meld"}, {401, "meld"},       // a unit is not taken by the program that asked for it
-        {402, "editor"}, {403, "term"},     // from outside any unit, the walk goes on inside
+        {100, "a"},        {101, "a"},        {102, "a"}, // own process, parent, grandparent
+        {110, "a"},        {111, "__system"}, {112, "__system"}, {113, "__system"},
+        {114, "__system"}, {200, "b"},        // own process before the bundle in its command
+        {511, "a"},        {512, "__system"}, // the twelfth ancestor counts, the thirteenth not
+        {600, "__system"},                    // a parent cycle ends
+        {700, "b"},                           // a parent outside the snapshot is still looked up
+        {300, "term"},     {301, "term"},     {304, "term"}, // the terminal keeps its shell and
+                                                             // commands
+        {302, "editor"},   {303, "editor"}, // an application started in a tab keeps its helpers
+        {400, "meld"},     {401, "meld"},   // a unit is not taken by the program that asked for it
+        {402, "editor"},   {403, "term"},   // from outside any unit, the walk goes on inside
     };
     for (const auto& [pid, id] : cases)
         EXPECT_EQ(ownerOf(w, pid), id) << "pid " << pid;
@@ -123,8 +136,11 @@ TEST(Group, IntegerSumsSaturate)
 TEST(Group, SortsByCpuThenMemoryAndNotANumberLast)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const AppsByPID byPID{{10, app(10, "a")}, {20, app(20, "b")}, {30, app(30, "c")},
-                          {40, app(40, "n")}, {50, app(50, "m")}};
+    const AppsByPID byPID{{10, app(10, "a")},
+                          {20, app(20, "b")},
+                          {30, app(30, "c")},
+                          {40, app(40, "n")},
+                          {50, app(50, "m")}};
     const Grouping g = group({row(10, 1, 5, 1), row(20, 1, 0, 900), row(30, 1, 0, 1000),
                               row(99, 1, 250, 1), row(40, 1, nan, 1), row(50, 1, nan, 9)},
                              byPID, {});
@@ -143,10 +159,10 @@ TEST(Lookups, PolicyLaterRecordsAndTheDesktopsMaps)
     const auto sameBundle = app(13, "r2", {}, "/A.app");
     const auto samePid = app(10, "later");
     const auto byUnitOnly = app(0, "u");
-    const AppLookups l = buildLookups(
-        {{regular, accessory, prohibited, sameBundle, samePid, byUnitOnly, nullptr},
-         {{13, regular}, {14, prohibited}},
-         {{20, {byUnitOnly, 1}}, {21, {prohibited, 2}}}});
+    const AppLookups l =
+        buildLookups({{regular, accessory, prohibited, sameBundle, samePid, byUnitOnly, nullptr},
+                      {{13, regular}, {14, prohibited}},
+                      {{20, {byUnitOnly, 1}}, {21, {prohibited, 2}}}});
     EXPECT_EQ(l.byPID.count(12) + l.byPID.count(14) + l.byPID.count(0), 0u);
     EXPECT_EQ(l.byPID.at(11), accessory);
     EXPECT_EQ(l.byPID.at(10), samePid);

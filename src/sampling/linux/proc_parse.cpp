@@ -48,8 +48,7 @@ bool isInteger(std::string_view field)
 {
     if (!field.empty() && field.front() == '-')
         field.remove_prefix(1);
-    return !field.empty() &&
-           field.find_first_not_of("0123456789") == std::string_view::npos;
+    return !field.empty() && field.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 } // namespace

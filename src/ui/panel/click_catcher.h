@@ -12,16 +12,16 @@ class ClickCatcher : public QWidget
 {
     Q_OBJECT
 
-  public:
+public:
     ClickCatcher();
 
     // Covers `area` (global coordinates), beneath windows shown after it.
     void cover(const QRect& area);
 
-  signals:
+signals:
     void pressed();
 
-  protected:
+protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 

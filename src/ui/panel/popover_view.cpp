@@ -71,8 +71,8 @@ QString qtext(const std::string& text)
 } // namespace
 
 PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
-    : QWidget(parent, panelFlags()), monitor_(monitor),
-      model_(new UsageModel(this)), delegate_(new RowDelegate(this))
+    : QWidget(parent, panelFlags()), monitor_(monitor), model_(new UsageModel(this)),
+      delegate_(new RowDelegate(this))
 {
     setObjectName(QStringLiteral("popover"));
     setFocusPolicy(Qt::StrongFocus);

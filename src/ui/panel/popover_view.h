@@ -4,7 +4,6 @@
 #include <QRect>
 #include <QWidget>
 
-
 class QHBoxLayout;
 class QLabel;
 class QListView;

@@ -3,8 +3,8 @@
 #include "desktop_applications.h"
 #include "formatting.h"
 #include "layer_panel.h"
-#include "session_probe.h"
 #include "popover_view.h"
+#include "session_probe.h"
 #include "status_notifier_item.h"
 #include "xembed_tray_item.h"
 
@@ -116,8 +116,8 @@ void CorvelApp::tellNoArea()
         notice_(QStringLiteral("waiting for a status area to show the item in (no "
                                "StatusNotifierWatcher on the session bus and no system tray)"));
     }
-    const bool gnome =
-        qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
+    const bool gnome = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+                           .contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
     const QString body =
         gnome ? tr("GNOME shows status icons only with the extension \"AppIndicator and "
                    "KStatusNotifierItem Support\" (Debian and Ubuntu package "

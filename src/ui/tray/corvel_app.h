@@ -29,7 +29,7 @@ class CorvelApp final : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     enum class Area { waiting, statusNotifier, xembed };
     // Receives the one-line notes meant for the user's terminal.
     using Notice = std::function<void(const QString&)>;
@@ -48,10 +48,10 @@ class CorvelApp final : public QObject
     // Shows the panel next to `anchor`, or hides it when it is showing.
     void togglePanel(const QRect& anchor);
 
-  signals:
+signals:
     void areaChanged(corvel::CorvelApp::Area area);
 
-  private:
+private:
     void updateLabel();
     void chooseArea();
     void setArea(Area area);
@@ -65,7 +65,7 @@ class CorvelApp final : public QObject
     std::unique_ptr<XEmbedTrayItem> xembed_;
     std::unique_ptr<PopoverView> panel_;
     std::unique_ptr<LayerPanel> layerPanel_; // on compositors with the layer shell
-    QTimer trayPoll_;     // while waiting: has a system tray appeared?
+    QTimer trayPoll_;                        // while waiting: has a system tray appeared?
     QTimer watcherGrace_; // after a watcher leaves: give a restarting one time to return
     QTimer noticeDelay_;  // while waiting: a desktop still starting gets time to show a panel
     QDBusConnection bus_;

@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <unistd.h>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
-
 #include <wayland-client.h>
 #include <xcb/xcb.h>
 

@@ -16,8 +16,7 @@
 
 namespace corvel {
 
-enum class IconStyle
-{
+enum class IconStyle {
     badge, // the label drawn in the icon
     glyph, // a plain glyph; the host shows the label beside it
 };
@@ -35,7 +34,7 @@ IconPixmapList itemIconPixmaps(IconStyle style, const QString& label);
 // slot of any size gets sharp text instead of a scaled picture.
 class LabelIconEngine final : public QIconEngine
 {
-  public:
+public:
     explicit LabelIconEngine(QString label) : label_(std::move(label)) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
@@ -45,7 +44,7 @@ class LabelIconEngine final : public QIconEngine
     QIconEngine* clone() const override { return new LabelIconEngine(label_); }
     QString key() const override { return QStringLiteral("corvel-label"); }
 
-  private:
+private:
     QString label_;
 };
 

@@ -37,7 +37,7 @@ class StatusNotifierAdaptor final : public QDBusAbstractAdaptor
     Q_PROPERTY(QString XAyatanaLabel READ label)
     Q_PROPERTY(QString XAyatanaLabelGuide READ labelGuide)
 
-  public:
+public:
     explicit StatusNotifierAdaptor(StatusNotifierItem& item);
 
     QString category() const { return QStringLiteral("ApplicationStatus"); }
@@ -57,14 +57,14 @@ class StatusNotifierAdaptor final : public QDBusAbstractAdaptor
     // What a screen reader says for the icon.
     QString accessibleDescription() const;
 
-  public slots:
+public slots:
     void Activate(int x, int y);
     void SecondaryActivate(int x, int y);
     void ContextMenu(int x, int y);
     void Scroll(int delta, const QString& orientation);
     void ProvideXdgActivationToken(const QString& token);
 
-  signals:
+signals:
     void NewTitle();
     void NewIcon();
     void NewAttentionIcon();
@@ -73,7 +73,7 @@ class StatusNotifierAdaptor final : public QDBusAbstractAdaptor
     void NewStatus(const QString& status);
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
-  private:
+private:
     StatusNotifierItem& item_;
 };
 

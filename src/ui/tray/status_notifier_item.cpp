@@ -194,11 +194,9 @@ void StatusNotifierItem::onWatcherOwnerChanged(const QString& newOwner)
 
 void StatusNotifierItem::chooseIconStyle()
 {
-    const QDBusReply<uint> pid =
-        bus_.interface()->servicePid(QString::fromLatin1(watcherService));
-    const IconStyle style = pid.isValid() && drawsLabel(processName(pid.value()))
-                                ? IconStyle::glyph
-                                : IconStyle::badge;
+    const QDBusReply<uint> pid = bus_.interface()->servicePid(QString::fromLatin1(watcherService));
+    const IconStyle style =
+        pid.isValid() && drawsLabel(processName(pid.value())) ? IconStyle::glyph : IconStyle::badge;
     if (style == iconStyle_)
         return;
     iconStyle_ = style;

@@ -27,7 +27,7 @@ class StatusNotifierItem final : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     static constexpr const char* watcherService = "org.kde.StatusNotifierWatcher";
     static constexpr const char* itemPath = "/StatusNotifierItem";
     static constexpr const char* menuPath = "/MenuBar";
@@ -61,7 +61,7 @@ class StatusNotifierItem final : public QObject
     // From the adaptor: a click, a menu choice, or an activation through the host.
     void requestActivation(QPoint at);
 
-  signals:
+signals:
     // Open or close the panel next to this global point.
     void activationRequested(QPoint at);
     void watcherAppeared();
@@ -69,10 +69,10 @@ class StatusNotifierItem final : public QObject
     // The watcher lists the item (after each registration that it confirms).
     void registered();
 
-  private slots:
+private slots:
     void checkListed();
 
-  private:
+private:
     // The first check soon after registering, since hosts drop items within a second or two;
     // then ever further apart, to one check a minute.
     static constexpr std::chrono::milliseconds firstCheck{1000};

@@ -18,7 +18,7 @@ class StatusNotifierMenu final : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     static constexpr int rootId = 0;
     static constexpr int openId = 1;
 
@@ -29,7 +29,7 @@ class StatusNotifierMenu final : public QObject
     // Returns false for an id that is not in the menu.
     bool handleEvent(int id, const QString& eventId);
 
-  signals:
+signals:
     void openRequested();
 };
 
@@ -42,7 +42,7 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor
     Q_PROPERTY(QString Status READ status)
     Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
 
-  public:
+public:
     explicit DBusMenuAdaptor(StatusNotifierMenu& menu);
 
     uint version() const { return 3; }
@@ -50,7 +50,7 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor
     QString status() const { return QStringLiteral("normal"); }
     QStringList iconThemePath() const { return {}; }
 
-  public slots:
+public slots:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    corvel::MenuLayoutItem& layout);
     corvel::MenuItemPropertiesList GetGroupProperties(const QList<int>& ids,
@@ -61,11 +61,11 @@ class DBusMenuAdaptor final : public QDBusAbstractAdaptor
     bool AboutToShow(int id);
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
-  signals:
+signals:
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 
-  private:
+private:
     StatusNotifierMenu& menu_;
 };
 

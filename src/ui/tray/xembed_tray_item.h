@@ -17,7 +17,7 @@ class XEmbedTrayItem final : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     explicit XEmbedTrayItem(QString label, QObject* parent = nullptr);
     ~XEmbedTrayItem() override;
 
@@ -29,11 +29,11 @@ class XEmbedTrayItem final : public QObject
     // Redraws the icon and the tooltip, only when the text changes.
     void setLabel(const QString& label);
 
-  signals:
+signals:
     // A plain click on the icon; `slot` is its area in global coordinates.
     void clicked(QRect slot);
 
-  private:
+private:
     void ensureIcon();
 
     QString label_;

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <wayland-client.h>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
 #include <QWidget>
-#include <wayland-client.h>
 
 namespace corvel {
 namespace {
@@ -105,8 +105,8 @@ void LayerPanel::close()
 void LayerPanel::makeSurface(Surface& s, uint32_t layer, const char* role)
 {
     s.surface = wl_compositor_create_surface(connection_->compositor());
-    s.layer = zwlr_layer_shell_v1_get_layer_surface(connection_->layerShell(), s.surface,
-                                                    nullptr, layer, role);
+    s.layer = zwlr_layer_shell_v1_get_layer_surface(connection_->layerShell(), s.surface, nullptr,
+                                                    layer, role);
     zwlr_layer_surface_v1_add_listener(s.layer, &layerListener, this);
 }
 
@@ -196,8 +196,7 @@ void LayerPanel::panelConfigured(QSize size)
     std::optional<ScreenPoint> at;
     if (pointer_)
         at = ScreenPoint{pointer_->x(), pointer_->y()};
-    else if (click_ && isOutputPoint({click_->x(), click_->y()}, output_.width(),
-                                     output_.height()))
+    else if (click_ && isOutputPoint({click_->x(), click_->y()}, output_.width(), output_.height()))
         at = ScreenPoint{click_->x(), click_->y()};
     else if (lastAt_)
         at = ScreenPoint{lastAt_->x(), lastAt_->y()};
@@ -213,10 +212,10 @@ void LayerPanel::anchorPanel(std::optional<ScreenPoint> at)
     const int width = widget_->width();
     const int height = widget_->height();
     const EdgePlacement edge = placeOnEdge(at, width, output_.width(), output_.height());
-    const uint32_t vertical = edge.bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM
-                                          : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
-    const uint32_t side = edge.fromRight ? ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT
-                                         : ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
+    const uint32_t vertical =
+        edge.bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
+    const uint32_t side =
+        edge.fromRight ? ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT : ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
     zwlr_layer_surface_v1_set_anchor(panel_.layer, vertical | side);
     zwlr_layer_surface_v1_set_margin(panel_.layer, 0, 0, 0, edge.fromRight ? 0 : edge.left);
     zwlr_layer_surface_v1_set_size(panel_.layer, static_cast<uint32_t>(width),
@@ -224,8 +223,8 @@ void LayerPanel::anchorPanel(std::optional<ScreenPoint> at)
 
     // Where the panel stacks against the catcher in the same layer is the compositor's choice:
     // a hole in the catcher where the panel lies lets its input through either way.
-    const ScreenRect hole = edgePanelRect(edge, width, height, output_.width(), output_.height(),
-                                          usableHeight_);
+    const ScreenRect hole =
+        edgePanelRect(edge, width, height, output_.width(), output_.height(), usableHeight_);
     wl_region* region = wl_compositor_create_region(connection_->compositor());
     wl_region_add(region, 0, 0, output_.width(), output_.height());
     wl_region_subtract(region, hole.x, hole.y, hole.width, hole.height);
@@ -299,8 +298,7 @@ void LayerPanel::pointerMoved(wl_surface* surface, QPointF at)
             anchorPanel(ScreenPoint{pointer_->x(), pointer_->y()});
             wl_surface_commit(panel_.surface);
         }
-    }
-    else if (surface == panel_.surface && panel_.surface) {
+    } else if (surface == panel_.surface && panel_.surface) {
         input_.moved(at);
         scheduleRender();
     }

@@ -34,7 +34,7 @@ class LayerPanel final : public QObject, private InputSink
 {
     Q_OBJECT
 
-  public:
+public:
     // Null unless the session's compositor offers the layer shell. `panel` is kept off screen
     // from here on and must outlive this object.
     static std::unique_ptr<LayerPanel> create(QWidget& panel);
@@ -46,10 +46,10 @@ class LayerPanel final : public QObject, private InputSink
     // False once the compositor went away; the caller then shows the panel some other way.
     bool usable() const { return !connection_->broken(); }
 
-  protected:
+protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     struct Surface
     {
         wl_surface* surface = nullptr;
@@ -94,7 +94,7 @@ class LayerPanel final : public QObject, private InputSink
     std::optional<QPoint> pointer_; // on the catcher, in output coordinates
     std::optional<QPoint> lastAt_;  // where the item was found at an earlier opening
     wl_surface* pointerOn_ = nullptr;
-    int usableHeight_ = 0;          // of the output, once the bars have taken theirs
+    int usableHeight_ = 0; // of the output, once the bars have taken theirs
     bool anchoredToPointer_ = false;
     int scale_ = 1;
     QElapsedTimer lastChange_; // since the panel last opened or closed

@@ -2,7 +2,6 @@
 
 #include <linux/input-event-codes.h>
 #include <unistd.h>
-
 #include <wayland-client.h>
 
 namespace corvel {
@@ -35,10 +34,14 @@ void letGo(wl_keyboard* keyboard)
 Qt::MouseButton qtButton(uint32_t button)
 {
     switch (button) {
-    case BTN_LEFT: return Qt::LeftButton;
-    case BTN_RIGHT: return Qt::RightButton;
-    case BTN_MIDDLE: return Qt::MiddleButton;
-    default: return Qt::NoButton;
+    case BTN_LEFT:
+        return Qt::LeftButton;
+    case BTN_RIGHT:
+        return Qt::RightButton;
+    case BTN_MIDDLE:
+        return Qt::MiddleButton;
+    default:
+        return Qt::NoButton;
     }
 }
 
@@ -90,8 +93,7 @@ struct SeatInput::Listeners
         if (self(data).pointerSurface_)
             self(data).sink_.pointerMoved(self(data).pointerSurface_, point(x, y));
     }
-    static void button(void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button,
-                       uint32_t state)
+    static void button(void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint32_t state)
     {
         if (const Qt::MouseButton b = qtButton(button); b != Qt::NoButton)
             self(data).sink_.pointerButton(b, state == WL_POINTER_BUTTON_STATE_PRESSED);
@@ -137,8 +139,8 @@ struct SeatInput::Listeners
         if (typed.key != 0)
             self(data).sink_.keyPressed(typed, state == WL_KEYBOARD_KEY_STATE_PRESSED);
     }
-    static void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed,
-                          uint32_t latched, uint32_t locked, uint32_t group)
+    static void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched,
+                          uint32_t locked, uint32_t group)
     {
         self(data).keymap_.setModifiers(depressed, latched, locked, group);
     }

@@ -20,7 +20,7 @@ namespace corvel {
 
 class InputSink
 {
-  public:
+public:
     virtual ~InputSink() = default;
     // `at` in the surface's coordinates. Enter and motion come with the surface they are on.
     virtual void pointerMoved(wl_surface* surface, QPointF at) = 0;
@@ -33,13 +33,13 @@ class InputSink
 
 class SeatInput
 {
-  public:
+public:
     SeatInput(wl_seat* seat, InputSink& sink);
     ~SeatInput();
     SeatInput(const SeatInput&) = delete;
     SeatInput& operator=(const SeatInput&) = delete;
 
-  private:
+private:
     struct Listeners;
 
     InputSink& sink_;

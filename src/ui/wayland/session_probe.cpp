@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-
 #include <wayland-client.h>
 #include <xcb/xcb.h>
 

@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
-
 #include <wayland-client.h>
 
 namespace corvel {

@@ -15,7 +15,7 @@ namespace corvel {
 
 class ShmBuffer
 {
-  public:
+public:
     // `mapped` false: the pixels are never touched here (all transparent), so the memory is
     // only the compositor's. Null when the memory cannot be had.
     static std::unique_ptr<ShmBuffer> create(wl_shm* shm, QSize pixels, bool mapped = true);
@@ -32,7 +32,7 @@ class ShmBuffer
     bool busy() const { return busy_; }
     void setBusy() { busy_ = true; }
 
-  private:
+private:
     ShmBuffer() = default;
 
     wl_buffer* buffer_ = nullptr;

@@ -6,16 +6,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <wayland-client.h>
 
 #include <QSocketNotifier>
-#include <wayland-client.h>
 
 namespace corvel {
 namespace {
 
 template <typename Proxy>
-Proxy* bind(wl_registry* registry, uint32_t name, const wl_interface* interface,
-            uint32_t offered, uint32_t wanted)
+Proxy* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uint32_t offered,
+            uint32_t wanted)
 {
     return static_cast<Proxy*>(
         wl_registry_bind(registry, name, interface, std::min(offered, wanted)));
@@ -58,10 +58,9 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open()
     if (!self->layerShell_ || !self->compositor_ || !self->shm_ || !self->seat_)
         return nullptr;
 
-    self->readable_ = new QSocketNotifier(wl_display_get_fd(self->display_),
-                                          QSocketNotifier::Read, self.get());
-    connect(self->readable_, &QSocketNotifier::activated, self.get(),
-            &WaylandConnection::dispatch);
+    self->readable_ =
+        new QSocketNotifier(wl_display_get_fd(self->display_), QSocketNotifier::Read, self.get());
+    connect(self->readable_, &QSocketNotifier::activated, self.get(), &WaylandConnection::dispatch);
     return self;
 }
 

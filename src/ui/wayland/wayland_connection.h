@@ -25,7 +25,7 @@ class WaylandConnection final : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     // Null when WAYLAND_DISPLAY is unset or refuses, or the compositor lacks the layer shell,
     // shared memory or a seat.
     static std::unique_ptr<WaylandConnection> open();
@@ -44,11 +44,11 @@ class WaylandConnection final : public QObject
     // Runs `done` once the compositor has handled every request sent before this call.
     void afterRoundTrip(std::function<void()> done);
 
-  signals:
+signals:
     // The compositor went away or rejected a request: the connection is of no further use.
     void lost();
 
-  private:
+private:
     WaylandConnection() = default;
     void dispatch();
     void fail();

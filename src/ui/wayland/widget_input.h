@@ -13,7 +13,7 @@ namespace corvel {
 
 class WidgetInput
 {
-  public:
+public:
     explicit WidgetInput(QWidget& top) : top_(top) {}
 
     // `at` in `top`'s coordinates.
@@ -24,7 +24,7 @@ class WidgetInput
     // To the focus widget inside `top`, else to `top`; unhandled keys go up to its parents.
     void key(int key, Qt::KeyboardModifiers modifiers, const QString& text, bool pressed);
 
-  private:
+private:
     QWidget* target() const;
     void sendMouse(QEvent::Type type, Qt::MouseButton button);
 

@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
-
 #include <xkbcommon/xkbcommon.h>
 
 namespace corvel {
@@ -13,19 +12,32 @@ namespace {
 int qtKeyFor(xkb_keysym_t sym, char32_t character)
 {
     switch (sym) {
-    case XKB_KEY_Escape: return Qt::Key_Escape;
-    case XKB_KEY_Tab: return Qt::Key_Tab;
-    case XKB_KEY_ISO_Left_Tab: return Qt::Key_Backtab;
-    case XKB_KEY_Return: return Qt::Key_Return;
-    case XKB_KEY_KP_Enter: return Qt::Key_Enter;
-    case XKB_KEY_space: return Qt::Key_Space;
-    case XKB_KEY_Up: return Qt::Key_Up;
-    case XKB_KEY_Down: return Qt::Key_Down;
-    case XKB_KEY_Page_Up: return Qt::Key_PageUp;
-    case XKB_KEY_Page_Down: return Qt::Key_PageDown;
-    case XKB_KEY_Home: return Qt::Key_Home;
-    case XKB_KEY_End: return Qt::Key_End;
-    default: break;
+    case XKB_KEY_Escape:
+        return Qt::Key_Escape;
+    case XKB_KEY_Tab:
+        return Qt::Key_Tab;
+    case XKB_KEY_ISO_Left_Tab:
+        return Qt::Key_Backtab;
+    case XKB_KEY_Return:
+        return Qt::Key_Return;
+    case XKB_KEY_KP_Enter:
+        return Qt::Key_Enter;
+    case XKB_KEY_space:
+        return Qt::Key_Space;
+    case XKB_KEY_Up:
+        return Qt::Key_Up;
+    case XKB_KEY_Down:
+        return Qt::Key_Down;
+    case XKB_KEY_Page_Up:
+        return Qt::Key_PageUp;
+    case XKB_KEY_Page_Down:
+        return Qt::Key_PageDown;
+    case XKB_KEY_Home:
+        return Qt::Key_Home;
+    case XKB_KEY_End:
+        return Qt::Key_End;
+    default:
+        break;
     }
     // Qt names letter and digit keys by their upper-case character.
     if (character >= U'a' && character <= U'z')

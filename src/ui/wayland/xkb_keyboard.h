@@ -22,7 +22,7 @@ struct TypedKey
 
 class XkbKeyboard
 {
-  public:
+public:
     XkbKeyboard();
     ~XkbKeyboard();
     XkbKeyboard(const XkbKeyboard&) = delete;
@@ -34,7 +34,7 @@ class XkbKeyboard
     // `code` as the compositor sends it (evdev numbering).
     TypedKey translate(uint32_t code) const;
 
-  private:
+private:
     void drop();
 
     xkb_context* context_ = nullptr;

@@ -1,7 +1,6 @@
 #include "placement.h"
 
 #include <array>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -63,11 +62,11 @@ TEST(Placement, OnLayerShellTheClickPicksTheEdgeAndTheOffset)
 
 TEST(Placement, ClickPointsRelativeToTheItemAreNotOutputPoints)
 {
-    EXPECT_TRUE(isOutputPoint({1188, 12}, 1280, 800));   // a top bar's item
-    EXPECT_TRUE(isOutputPoint({12, 787}, 1280, 800));    // a bottom bar's left end
+    EXPECT_TRUE(isOutputPoint({1188, 12}, 1280, 800)); // a top bar's item
+    EXPECT_TRUE(isOutputPoint({12, 787}, 1280, 800));  // a bottom bar's left end
     EXPECT_TRUE(isOutputPoint({relativeClickLimit, 0}, 1280, 800));
-    EXPECT_FALSE(isOutputPoint({10, 12}, 1280, 800));    // inside the item's own widget
-    EXPECT_FALSE(isOutputPoint({1280, 12}, 1280, 800));  // past the right edge
+    EXPECT_FALSE(isOutputPoint({10, 12}, 1280, 800));   // inside the item's own widget
+    EXPECT_FALSE(isOutputPoint({1280, 12}, 1280, 800)); // past the right edge
     EXPECT_FALSE(isOutputPoint({100, -1}, 1280, 800));
 }
 

@@ -32,9 +32,9 @@ class Notifications final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-  public:
+public:
     QStringList bodies;
-  public slots:
+public slots:
     uint Notify(const QString&, uint, const QString&, const QString&, const QString& body,
                 const QStringList&, const QVariantMap&, int)
     {
@@ -48,7 +48,7 @@ class TestHost final : public QObject, protected QDBusContext
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER items)
-  public:
+public:
     explicit TestHost(bool watcher = true)
         : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
                                             QString::number(quintptr(this))))
@@ -92,7 +92,7 @@ class TestHost final : public QObject, protected QDBusContext
     int newLabels = 0;
     Notifications notifications;
 
-  public slots:
+public slots:
     void RegisterStatusNotifierItem(const QString& service)
     {
         EXPECT_EQ(service, message().service()) << "registers by its unique name";
@@ -102,27 +102,27 @@ class TestHost final : public QObject, protected QDBusContext
     void RegisterStatusNotifierHost(const QString&) {}
     void newLabel() { ++newLabels; }
 
-  signals:
+signals:
     void StatusNotifierItemUnregistered(const QString& service);
 };
 
 // One busy process whose share the test sets before each cycle.
 class CannedSnapshot final : public ProcessSnapshotter
 {
-  public:
+public:
     explicit CannedSnapshot(std::shared_ptr<std::atomic<double>> cpu) : cpu_(std::move(cpu)) {}
     std::vector<PSRow> take() override
     {
         return {PSRow{4242, 1, cpu_->load(), 2048, "/usr/bin/busy"}};
     }
 
-  private:
+private:
     std::shared_ptr<std::atomic<double>> cpu_;
 };
 
 class StatusItem : public ::testing::Test
 {
-  protected:
+protected:
     std::unique_ptr<CorvelApp> start(std::chrono::milliseconds noticeDelay = 1h)
     {
         Monitor::Sources sources{std::make_unique<CannedSnapshot>(cpu),
