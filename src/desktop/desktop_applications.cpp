@@ -40,8 +40,12 @@ RunningApps DesktopApplications::list()
     AppSightings seen;
     if (cgroups_)
         seen.units = cgroups_->scan(now);
-    if (sources_.windows)
+    if (sources_.windows) {
         seen.windows = sources_.windows->windows();
+        // Where the panel is a managed window (GNOME), it is still no application of its own.
+        std::erase_if(seen.windows,
+                      [self = ::getpid()](const WindowInfo& window) { return window.pid == self; });
+    }
     seen.applications = &applications_.table();
     seen.autostart = &autostart_.table();
     // The processes outside units (sessions without units, launchers' children) are listed
