@@ -79,6 +79,7 @@ bool CgroupActivity::update()
     if (!top_)
         top_ = std::make_unique<Node>();
     ++generation_;
+    complete_ = true;
     if (!visit(*top_, "", true)) {
         // Gone or never a cgroup tree: start afresh next time.
         forget(*top_);
@@ -92,7 +93,16 @@ bool CgroupActivity::update()
 bool CgroupActivity::idle(std::int32_t pid) const
 {
     const auto it = members_.find(pid);
-    return it != members_.end() && it->second->movedIn != generation_;
+    return it != members_.end() && it->second->movedIn != generation_ && it->second != top_.get();
+}
+
+void CgroupActivity::members(std::vector<std::int32_t>& pids) const
+{
+    pids.clear();
+    pids.reserve(members_.size());
+    for (const auto& [pid, node] : members_)
+        pids.push_back(pid);
+    std::sort(pids.begin(), pids.end());
 }
 
 bool CgroupActivity::visit(Node& node, const std::string& path, bool top)
@@ -112,8 +122,7 @@ bool CgroupActivity::visit(Node& node, const std::string& path, bool top)
     node.usage = usage.value_or(0);
     node.counted = usage.has_value();
     node.movedIn = generation_;
-    if (!top)
-        readMembers(node, path);
+    readMembers(node, path);
 
     std::vector<std::string> names;
     const UniqueFd dir = openAt(rootFd_.get(), path, O_DIRECTORY);
@@ -148,7 +157,9 @@ void CgroupActivity::readMembers(Node& node, const std::string& path)
 {
     pids_.clear();
     const UniqueFd fd = openAt(rootFd_.get(), join(path, "cgroup.procs"), 0);
-    if (fd.valid() && readAll(fd.get(), text_, 16u << 20)) {
+    const bool readable = fd.valid() && readAll(fd.get(), text_, 16u << 20);
+    complete_ = complete_ && readable;
+    if (readable) {
         const char* at = text_.data();
         const char* end = at + text_.size();
         while (at < end) {

@@ -30,6 +30,11 @@ public:
 
     // One walk. False when there is no tree or its top cannot be read.
     bool update();
+    // Whether the last walk read the members of every cgroup it went into; then, with the
+    // tree's own processes listed at the top, every process is in members().
+    bool membersComplete() const { return complete_; }
+    // Every process listed in the tree at the last read of its cgroup, ascending.
+    void members(std::vector<std::int32_t>& pids) const;
     // Listed, at the last read of its cgroup, in a cgroup other than the top whose count has
     // not moved since.
     bool idle(std::int32_t pid) const;
@@ -49,6 +54,7 @@ private:
     std::unordered_map<std::int32_t, const Node*> members_;
     std::uint64_t generation_ = 0;
     std::size_t cgroupsRead_ = 0;
+    bool complete_ = false;
     std::string text_;              // scratch
     std::vector<std::int32_t> pids_; // scratch
 };

@@ -1,6 +1,7 @@
 #include "kernel_text.h"
 
 #include <charconv>
+#include <utility>
 
 namespace corvel {
 namespace {
@@ -112,15 +113,15 @@ std::vector<MountEntry> parseMountInfo(std::string_view mountinfo)
             continue;
         std::string_view head = line.substr(0, separator);
         std::string_view tail = line.substr(separator + 3);
-        std::string_view point;
+        std::string_view root, point;
         for (int field = 0; field < 5; ++field)
-            point = nextWord(head);
+            root = std::exchange(point, nextWord(head));
         const std::string_view type = nextWord(tail);
         nextWord(tail); // source
         const std::string_view options = nextWord(tail);
         if (point.empty() || type.empty())
             continue;
-        mounts.push_back({unescape(point), std::string(type), std::string(options)});
+        mounts.push_back({unescape(root), unescape(point), std::string(type), std::string(options)});
     }
     return mounts;
 }

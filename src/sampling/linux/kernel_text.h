@@ -33,6 +33,7 @@ std::size_t pidNamespaceDepth(std::string_view status);
 // One line of mountinfo: where, what file system, and the options of its superblock.
 struct MountEntry
 {
+    std::string root;       // the folder of the file system mounted there
     std::string mountPoint; // octal escapes such as \040 undone
     std::string type;
     std::string options;

@@ -39,6 +39,17 @@ ProcReader::MountFacts ProcReader::readMounts(const ProcSamplerOptions& options)
     }
     facts.cgroupRoot = options.cgroupRoot ? *options.cgroupRoot
                                           : mountPointOf(mounts, "cgroup2").value_or("");
+    // The whole hierarchy, seen from the first cgroup namespace (its inode number is fixed):
+    // then every process is listed in some cgroup.procs.
+    char ns[64] = {};
+    const bool firstNamespace =
+        ::readlink((options.root + "/self/ns/cgroup").c_str(), ns, sizeof ns - 1) > 0 &&
+        std::string_view(ns) == "cgroup:[4026531835]";
+    for (const MountEntry& mount : mounts) {
+        if (mount.type == "cgroup2" && mount.mountPoint == facts.cgroupRoot)
+            facts.wholeTree = mount.root == "/" && firstNamespace;
+    }
+    facts.wholeTree = facts.wholeTree || options.cgroupRoot.has_value();
     return facts;
 }
 
@@ -97,8 +108,25 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     const bool pruning = activity_.update();
     readMachine();
     hidden_ = hiddenByMount_;
-    statsRead_ = 0;
-    dir_.listPids(pids_);
+    unread_ = 0;
+    // Listing /proc costs about as much per process as reading a small file. Where the tree
+    // holds every process its member lists stand in for it, together with the processes we
+    // knew (their stat tells an exit). A process that starts and dies between two walks is in
+    // no list while a zombie: the listing, every fifth time, catches it.
+    if (pruning && mounts_.wholeTree && activity_.membersComplete() && ++listedAgo_ < 5) {
+        activity_.members(known_);
+        pids_.clear();
+        for (const Entry& entry : entries_)
+            pids_.push_back(entry.pid);
+        const std::size_t middle = pids_.size();
+        pids_.insert(pids_.end(), known_.begin(), known_.end());
+        std::inplace_merge(pids_.begin(), pids_.begin() + static_cast<std::ptrdiff_t>(middle),
+                           pids_.end());
+        pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end());
+    } else {
+        dir_.listPids(pids_);
+        listedAgo_ = 0;
+    }
     out.clear();
     out.reserve(pids_.size());
     next_.clear();
@@ -121,6 +149,7 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
             // It did not run: the same counters, and now and then a fresh resident size.
             if (memoryDue(entry, at) && !readResident(entry, entry.rssPages, buffer, sizeof buffer))
                 continue;
+            ++unread_;
         } else {
             if (!readStat(entry, known, buffer, sizeof buffer))
                 continue;
@@ -136,7 +165,6 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
 
 bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t size)
 {
-    ++statsRead_;
     ssize_t length = -1;
     if (const UniqueFd fd = dir_.open(entry.pid, "stat"); fd.valid())
         length = readFromStart(fd.get(), buffer, size);
@@ -224,9 +252,9 @@ ProcSampler::ProcSampler(ProcSamplerOptions options)
 {
 }
 
-std::size_t ProcSampler::statsRead() const
+std::size_t ProcSampler::unread() const
 {
-    return static_cast<const ProcReader&>(reader()).statsRead();
+    return static_cast<const ProcReader&>(reader()).unread();
 }
 
 std::size_t ProcSampler::cgroupsRead() const

@@ -27,7 +27,7 @@ public:
     // proc mount hides them, we live in a nested PID namespace, or some were unreadable.
     std::optional<double> machineShare() const override;
 
-    std::size_t statsRead() const { return statsRead_; }
+    std::size_t unread() const { return unread_; }
     std::size_t cgroupsRead() const { return activity_.cgroupsRead(); }
 
 private:
@@ -61,6 +61,7 @@ private:
     {
         std::string cgroupRoot;
         bool procHides = false;
+        bool wholeTree = false; // every process of the machine is in the tree
     };
     static MountFacts readMounts(const ProcSamplerOptions& options);
 
@@ -73,8 +74,9 @@ private:
     bool hiddenByMount_; // or by a nested PID namespace
     bool hidden_ = false;        // this read
     std::optional<MachineTicks> machine_, previousMachine_;
-    std::size_t statsRead_ = 0;
-    std::vector<std::int32_t> pids_;
+    std::size_t unread_ = 0;
+    int listedAgo_ = 5; // reads since /proc was last listed; the first read lists it
+    std::vector<std::int32_t> pids_, known_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
     std::vector<Entry> next_;
     std::string text_; // scratch

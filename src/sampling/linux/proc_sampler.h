@@ -38,9 +38,9 @@ class ProcSampler final : public CounterSnapshotter
 {
 public:
     explicit ProcSampler(ProcSamplerOptions options = {});
-    // Processes whose stat the last take() read, and cgroups it looked at: for tests and
-    // benchmarks.
-    std::size_t statsRead() const;
+    // Processes the last take() kept without reading them (they did not run), and cgroups
+    // it looked at: for tests and benchmarks.
+    std::size_t unread() const;
     std::size_t cgroupsRead() const;
 };
 
