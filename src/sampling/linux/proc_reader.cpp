@@ -202,8 +202,12 @@ bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t si
     entry.memoryAt = at;
 
     // statm's count is exact where stat's lags by the kernel's per-CPU batches, and ps shows
-    // the exact one. It is read again only when the process ran or stat's count moved.
-    if (!entry.rssRead || ran || stat->rssPages != entry.statRss) {
+    // the exact one. It is read again only when the process ran or stat's count moved. Kernel
+    // threads (kthreadd and its children) have no memory of their own and run often.
+    if (entry.pid == 2 || stat->ppid == 2) {
+        entry.rssPages = 0;
+        entry.rssRead = true;
+    } else if (!entry.rssRead || ran || stat->rssPages != entry.statRss) {
         if (!readResident(entry, stat->rssPages, buffer, size))
             return false;
         entry.statRss = stat->rssPages;

@@ -18,10 +18,10 @@ struct ProcSamplerOptions
     std::optional<std::string> cgroupRoot;
     long pageSize = 0;       // bytes; 0: this system's
     long ticksPerSecond = 0; // the unit of stat's times; 0: this system's
-    // The resident size of a process that did not run is read again at least this often,
-    // spread over the cycles by pid: memory moves without running (reclaim, swap-in). With
-    // 2-second cycles, 8 s keeps every figure under 10 s old.
-    std::chrono::milliseconds memoryRefresh{8000};
+    // The resident size of a process that did not run is read again this often, spread over
+    // the cycles by pid: memory moves without running (reclaim, swap-in). With 2-second
+    // cycles a fifth of the idle processes are read each time, each one every 10 s.
+    std::chrono::milliseconds memoryRefresh{10000};
     // The first take() reads twice, this far apart, so that its figures already mean "now".
     std::chrono::milliseconds firstInterval{250};
     // Stand-ins for tests. Null: nanosleep, and CLOCK_BOOTTIME in seconds (the clock stat's
