@@ -77,8 +77,11 @@ btop_pid=""
 if command -v btop >/dev/null && command -v script >/dev/null; then
     mkdir -p "$XDG_CONFIG_HOME/btop"
     echo "update_ms = 2000" >"$XDG_CONFIG_HOME/btop/btop.conf"
-    sleep infinity | TERM=xterm-256color script -qfec "stty rows 50 cols 160; exec btop" /dev/null >/dev/null 2>&1 &
+    mkfifo "$work/keys" # never written: btop waits for keys that never come
+    TERM=xterm-256color script -qfec "stty rows 50 cols 160; exec btop" /dev/null \
+        <"$work/keys" >/dev/null 2>&1 &
     pids+=($!)
+    exec 8>"$work/keys"
     until_true 10 pgrep -x btop >/dev/null && btop_pid=$(pgrep -nx btop)
 fi
 sleep 5 # all past their start
