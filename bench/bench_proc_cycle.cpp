@@ -1,19 +1,22 @@
-// The CPU cost of one sampling cycle (snapshot + group) from the /proc reader, as configured
-// by default and keeping descriptors open between cycles, next to a bare reader that opens and
-// reads stat, statm and cmdline of every process each time (the floor for reading /proc), and
-// next to running ps. Paired: every round runs each contender once,
+// The CPU cost of one sampling cycle (snapshot + group) from the /proc reader, pruned by the
+// cgroup tree as configured by default and as a full scan, next to a bare reader that opens
+// and reads stat, statm and cmdline of every process each time (the floor for a full scan of
+// /proc), and next to running ps; then the same with every process in a cgroup that moves
+// (a busy machine), pruned against full. Paired: every round runs each contender once,
 // in turn, and the medians over the rounds are reported, as are the medians of the per-round
 // ratios. CPU time is user + system of this process and its reaped children (ps).
 //
 //   bench_proc_cycle [--rounds N] [--extra 0,1000,5000]
 //   bench_proc_cycle --loop     one cycle every 2 s until killed, as the status item will run
 //
-// For each "extra" count the benchmark first starts that many idle children of its own and
-// kills and reaps them afterwards.
+// For each "extra" count the benchmark first starts that many idle children of its own, in
+// cgroups of its own (as root, where cgroup2 is mounted), and kills and reaps them afterwards.
 
 #include "attribution.h"
+#include "proc_dir.h"
 #include "proc_sampler.h"
 #include "support/idle_children.h"
+#include "support/test_cgroup.h"
 #include "snapshot.h"
 
 #include <algorithm>
@@ -27,6 +30,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <malloc.h>
+#include <memory>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -120,91 +124,114 @@ std::size_t heapInUse()
     return info.uordblks + info.hblkhd;
 }
 
-long kernelUnreclaimableKB()
-{
-    FILE* f = std::fopen("/proc/meminfo", "r");
-    long value = -1;
-    char line[256];
-    while (f && std::fgets(line, sizeof line, f)) {
-        if (std::sscanf(line, "SUnreclaim: %ld kB", &value) == 1)
-            break;
-    }
-    if (f)
-        std::fclose(f);
-    return value;
-}
-
 struct LevelResult
 {
     std::size_t processes = 0;
-    double sampler = 0, samplerKeep = 0, bare = 0, ps = 0;
-    double ratioBare = 0, ratioKeepBare = 0, ratioPs = 0;
-    std::size_t samplerHeap = 0;
-    std::size_t keptFiles = 0;
-    long keptKernelKB = 0;
+    double pruned = 0, full = 0, bare = 0, ps = 0, busyPruned = 0, busyFull = 0;
+    double prunedToBare = 0, fullToBare = 0, prunedToPs = 0, busyRatio = 0;
+    std::size_t unread = 0, cgroupsRead = 0, prunedHeap = 0;
+    bool cgroups = false;
 };
 
-LevelResult runLevel(int extra, int rounds)
+// Runs the contenders in turn, `rounds` times; the medians of their cycles and of the ratios
+// of the first to each other one, per round.
+std::vector<double> contest(std::vector<Contender>& contenders, int rounds, std::vector<double>& ratios)
 {
-    corvel::testing::IdleChildren children(static_cast<std::size_t>(extra));
-    LevelResult result;
-    result.processes = processCount();
-
-    const std::size_t heapBefore = heapInUse();
-    ProcSampler sampler;
-    sampler.take();
-    sampler.take();
-    result.samplerHeap = heapInUse() - heapBefore;
-
-    ProcSamplerOptions keep;
-    keep.maxKeptFiles = SIZE_MAX; // a quarter of the descriptor limit
-    ProcSampler samplerKeep(keep);
-    samplerKeep.take();
-    result.keptFiles = samplerKeep.keptFiles();
-
-    // Descriptors held open (by the "keep" variant) pin kernel memory, a seq_file buffer
-    // each: compare with all of them closed, a few times, and keep the median.
-    {
-        std::vector<double> deltas;
-        for (int i = 0; i < 5; ++i) {
-            long open = 0;
-            {
-                ProcSampler probe(keep);
-                probe.take();
-                open = kernelUnreclaimableKB();
-            }
-            deltas.push_back(static_cast<double>(open - kernelUnreclaimableKB()));
-        }
-        result.keptKernelKB = static_cast<long>(median(deltas));
-    }
-
-    const AppsByPID noApps;
-    const AppsByPath noPaths;
-    std::vector<Contender> contenders;
-    contenders.push_back({"sampler", [&] { group(sampler.take(), noApps, noPaths); }});
-    contenders.push_back({"bare", [] { bareRead(); }});
-    contenders.push_back({"ps", [&] { group(runPS(), noApps, noPaths); }});
-    contenders.push_back({"sampler-keep", [&] { group(samplerKeep.take(), noApps, noPaths); }});
     for (Contender& c : contenders)
         calibrate(c);
     for (int round = 0; round < rounds; ++round) {
         for (Contender& c : contenders)
             measure(c);
     }
-
-    std::vector<double> toBare, keepToBare, toPs;
-    for (int i = 0; i < rounds; ++i) {
-        toBare.push_back(contenders[0].perCycle[i] / contenders[1].perCycle[i]);
-        toPs.push_back(contenders[0].perCycle[i] / contenders[2].perCycle[i]);
-        keepToBare.push_back(contenders[3].perCycle[i] / contenders[1].perCycle[i]);
+    std::vector<double> medians;
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
+        medians.push_back(median(contenders[i].perCycle));
+        std::vector<double> perRound;
+        for (int r = 0; r < rounds; ++r)
+            perRound.push_back(contenders[0].perCycle[r] / contenders[i].perCycle[r]);
+        ratios.push_back(median(perRound));
     }
-    result.sampler = median(contenders[0].perCycle);
-    result.bare = median(contenders[1].perCycle);
-    result.ps = median(contenders[2].perCycle);
-    result.samplerKeep = median(contenders[3].perCycle);
-    result.ratioBare = median(toBare);
-    result.ratioKeepBare = median(keepToBare);
-    result.ratioPs = median(toPs);
+    return medians;
+}
+
+ProcSamplerOptions fullScan()
+{
+    ProcSamplerOptions options;
+    options.cgroupRoot = "";
+    return options;
+}
+
+// The boot clock, run 2 s ahead at every cycle as the status item's cycles are spaced, so
+// that idle processes' resident sizes are re-read at their real pace.
+double paced = 0;
+ProcSamplerOptions statusItemPace()
+{
+    ProcSamplerOptions options;
+    options.secondsSinceBoot = [] {
+        timespec ts{};
+        ::clock_gettime(CLOCK_BOOTTIME, &ts);
+        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9 + paced;
+    };
+    return options;
+}
+
+LevelResult runLevel(int extra, int rounds)
+{
+    corvel::testing::IdleChildren children(static_cast<std::size_t>(extra));
+    LevelResult result;
+    result.processes = processCount();
+    const AppsByPID noApps;
+    const AppsByPath noPaths;
+
+    // Idle: the children spread over ten cgroups of their own, where nothing runs.
+    {
+        std::vector<std::unique_ptr<corvel::testing::TestCgroup>> groups;
+        for (int g = 0; g < 10; ++g)
+            groups.push_back(std::make_unique<corvel::testing::TestCgroup>("bench-idle-" + std::to_string(g)));
+        result.cgroups = !groups[0]->path().empty();
+        for (std::size_t i = 0; i < children.pids().size() && result.cgroups; ++i)
+            groups[i % groups.size()]->add(children.pids()[i]);
+
+        const std::size_t heapBefore = heapInUse();
+        ProcSampler pruned(statusItemPace()), full(fullScan());
+        pruned.take();
+        pruned.take();
+        result.prunedHeap = heapInUse() - heapBefore;
+        full.take();
+        std::vector<Contender> contenders;
+        contenders.push_back({"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
+        contenders.push_back({"full", [&] { group(full.take(), noApps, noPaths); }});
+        contenders.push_back({"bare", [] { bareRead(); }});
+        contenders.push_back({"ps", [&] { group(runPS(), noApps, noPaths); }});
+        std::vector<double> ratios;
+        const auto m = contest(contenders, rounds, ratios);
+        result.pruned = m[0], result.full = m[1], result.bare = m[2], result.ps = m[3];
+        result.prunedToBare = ratios[2], result.prunedToPs = ratios[3];
+        result.unread = pruned.unread();
+        result.cgroupsRead = pruned.cgroupsRead();
+        std::vector<double> fullRatios;
+        std::vector<Contender> fullAndBare{{"full", [&] { full.take(); }}, {"bare", [] { bareRead(); }}};
+        contest(fullAndBare, std::max(3, rounds / 3), fullRatios);
+        result.fullToBare = fullRatios[1];
+    }
+
+    // Busy: the children in the benchmark's own cgroup, which moves every cycle, so every
+    // process is read as a full scan would, plus the walk.
+    {
+        corvel::testing::TestCgroup busy("bench-busy");
+        busy.add(::getpid());
+        for (const pid_t pid : children.pids())
+            busy.add(pid);
+        ProcSampler pruned(statusItemPace()), full(fullScan());
+        pruned.take();
+        full.take();
+        std::vector<Contender> contenders;
+        contenders.push_back({"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
+        contenders.push_back({"full", [&] { group(full.take(), noApps, noPaths); }});
+        std::vector<double> ratios;
+        const auto m = contest(contenders, rounds, ratios);
+        result.busyPruned = m[0], result.busyFull = m[1], result.busyRatio = ratios[1];
+    }
     return result;
 }
 
@@ -236,45 +263,22 @@ int main(int argc, char** argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("rounds %d, CPU ms per cycle (median), ratios = median of per-round ratios\n",
+    std::printf("rounds %d, CPU ms per cycle (median); ratios are medians of per-round ratios\n"
+                "idle: extra processes in idle cgroups; busy: in the benchmark's own cgroup\n",
                 rounds);
-    std::printf("%6s %6s | %8s %8s %8s %8s | %8s %8s %8s | %9s %6s %9s\n", "extra", "procs",
-                "sampler", "keep", "bare", "ps", "smp/bare", "kp/bare", "smp/ps", "heap KB",
-                "kp fds", "kp kernKB");
-    std::vector<LevelResult> results;
+    std::printf("%6s %6s | %8s %8s %8s %8s | %8s %8s %8s | %7s %7s | %8s %8s %8s | %8s\n",
+                "extra", "procs", "pruned", "full", "bare", "ps", "prn/bare", "full/bare",
+                "prn/ps", "unread", "cgroups", "busy prn", "busy ful", "prn/full", "heap KB");
     for (const int extra : extras) {
         const LevelResult r = runLevel(extra, rounds);
-        results.push_back(r);
-        std::printf("%6d %6zu | %8.3f %8.3f %8.3f %8.3f | %8.2f %8.2f %8.3f | %9.1f %6zu %9ld\n",
-                    extra, r.processes, r.sampler * 1e3, r.samplerKeep * 1e3, r.bare * 1e3,
-                    r.ps * 1e3, r.ratioBare, r.ratioKeepBare, r.ratioPs,
-                    static_cast<double>(r.samplerHeap) / 1024.0, r.keptFiles, r.keptKernelKB);
+        std::printf("%6d %6zu | %8.3f %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %7zu %7zu | %8.3f "
+                    "%8.3f %8.3f | %8.1f%s\n",
+                    extra, r.processes, r.pruned * 1e3, r.full * 1e3, r.bare * 1e3, r.ps * 1e3,
+                    r.prunedToBare, r.fullToBare, r.prunedToPs, r.unread, r.cgroupsRead,
+                    r.busyPruned * 1e3, r.busyFull * 1e3, r.busyRatio,
+                    static_cast<double>(r.prunedHeap) / 1024.0,
+                    r.cgroups ? "" : "  (no cgroups: idle ones not placed)");
         std::fflush(stdout);
-    }
-
-    // Growth between the first two levels with extra processes: cost and memory per process.
-    const auto at = [&](int extra) -> const LevelResult* {
-        for (std::size_t i = 0; i < extras.size(); ++i)
-            if (extras[i] == extra)
-                return &results[i];
-        return nullptr;
-    };
-    const LevelResult* base = at(0);
-    const LevelResult* k1 = at(1000);
-    const LevelResult* k5 = at(5000);
-    if (k1 && k5) {
-        std::printf("linearity, cycle at +5000 / at +1000 (processes %.2fx): sampler %.2f, "
-                    "keep %.2f, bare %.2f, ps %.2f\n",
-                    static_cast<double>(k5->processes) / static_cast<double>(k1->processes),
-                    k5->sampler / k1->sampler, k5->samplerKeep / k1->samplerKeep,
-                    k5->bare / k1->bare, k5->ps / k1->ps);
-    }
-    if (base && k5) {
-        const double perThousand = 1000.0 / static_cast<double>(k5->processes - base->processes);
-        std::printf("sampler heap per 1000 processes: %.1f KB; kernel memory for kept "
-                    "descriptors (keep variant) per 1000 processes: %.1f KB\n",
-                    static_cast<double>(k5->samplerHeap - base->samplerHeap) / 1024.0 * perThousand,
-                    static_cast<double>(k5->keptKernelKB - base->keptKernelKB) * perThousand);
     }
     return 0;
 }

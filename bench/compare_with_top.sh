@@ -1,93 +1,106 @@
 #!/usr/bin/env bash
-# The CPU time of a Corvel process next to top's, both started at the same moment and run for
-# the same time, with extra idle processes in the table.
+# The running status item next to top and btop: all started at the same moment in a private X
+# session (Xvfb, openbox, tint2's tray), each refreshing every 2 seconds, with extra idle
+# processes in the table, their CPU time compared over the same period.
 #
-#   bench/compare_with_top.sh [--seconds N] [--idle N] [command [args...]]
+#   bench/compare_with_top.sh [--seconds N] [--idle N] [--own-cgroup] [corvel executable]
 #
-# The command defaults to the release build of corvel. A command that exits (corvel prints
-# once today) is started again every 2 seconds, as a refresh would; one that keeps running is
-# simply left to run. Its time is utime+stime from /proc/PID/stat of the whole process tree,
-# children reaped on the way included; top's the same way. Needs procps (top, pgrep).
-set -euo pipefail
-
-seconds=60
-idle=1000
+# Defaults: 60 s, 1000 idle processes, build/release/src/corvel. --own-cgroup puts the idle
+# processes in a cgroup of their own (root, cgroup2). CPU is utime+stime from
+# /proc/PID/stat of each program's own process. btop runs in a pseudo-terminal (script) when
+# installed, with update_ms 2000. Needs procps and the tools of the end-to-end test.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=60 idle=1000 own_cgroup=""
 while (($#)); do
     case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --idle) idle=$2; shift 2 ;;
-    --) shift; break ;;
+    --own-cgroup) own_cgroup=1; shift ;;
     *) break ;;
     esac
 done
-repo=$(cd "$(dirname "$0")/.." && pwd)
-if (($# == 0)); then
-    set -- "$repo/build/release/src/corvel"
-fi
-[[ -x "$1" ]] || command -v "$1" >/dev/null || { echo "cannot run $1" >&2; exit 2; }
+corvel=${1:-$root/build/release/src/corvel}
+tray=$root/tests/ui/tray
+for tool in Xvfb openbox tint2 xdotool xwininfo dbus-daemon top; do
+    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 1; }
+done
 
-scratch=$(mktemp -d)
-idle_pids=()
-measured=""
-top_pid=""
-descendants() {
-    local pid
-    for pid in $(pgrep -P "$1" || true); do
-        echo "$pid"
-        descendants "$pid"
-    done
-}
+work=$(mktemp -d /tmp/corvel-compare-XXXXXX)
+pids=() idle_pids=() group=""
 cleanup() {
-    local pid
-    exec 2>/dev/null # no job-killed notices
-    for pid in $measured $top_pid; do
-        # shellcheck disable=SC2046
-        kill -KILL "$pid" $(descendants "$pid") 2>/dev/null || true
-    done
-    ((${#idle_pids[@]})) && kill -KILL "${idle_pids[@]}" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$scratch"
+    exec 2>/dev/null
+    for pid in "${pids[@]}"; do kill "$pid"; done
+    ((${#idle_pids[@]})) && kill -KILL "${idle_pids[@]}"
+    sleep 0.5
+    for pid in "${pids[@]}"; do kill -9 "$pid"; done
+    wait
+    [[ -n $group ]] && rmdir "$group"
+    rm -rf "$work"
 }
 trap cleanup EXIT
-
-# utime+stime+cutime+cstime of one process, in clock ticks; the name may hold ") ".
-ticks_of() {
-    local stat
-    stat=$(<"/proc/$1/stat") 2>/dev/null || { echo 0; return; }
-    stat=${stat##*) }
-    # shellcheck disable=SC2086
-    set -- $stat
-    echo $((${12} + ${13} + ${14} + ${15}))
-}
-tree_ticks() {
-    local total pid
-    total=$(ticks_of "$1")
-    for pid in $(pgrep -P "$1" || true); do
-        total=$((total + $(tree_ticks "$pid")))
-    done
-    echo "$total"
-}
+trap "exit 1" INT TERM HUP PIPE
+source "$root/tests/support/x_session.sh"
+use_private_home
+unset WAYLAND_DISPLAY
 
 for ((i = 0; i < idle; i++)); do
     sleep infinity &
     idle_pids+=($!)
 done
-echo "$(ls /proc | grep -c '^[0-9]') processes; measuring for $seconds s: $*"
+if [[ -n $own_cgroup ]]; then
+    mount=$(awk '$9 == "cgroup2" { print $5; exit }' /proc/self/mountinfo)
+    group=$mount/corvel-compare-$$
+    mkdir "$group" || { echo "cannot make a cgroup in $mount" >&2; exit 1; }
+    for pid in "${idle_pids[@]}"; do echo "$pid" >"$group/cgroup.procs"; done
+fi
 
-# The loop waits on a FIFO nobody writes, so it forks nothing of its own between runs.
-mkfifo "$scratch/never"
-bash -c 'exec 9<>"$1"; shift; while :; do "$@" >/dev/null 2>&1 || true; read -r -t 2 -u 9 || true; done' \
-    corvel-loop "$scratch/never" "$@" &
-measured=$!
+start_xvfb || { echo "no X server" >&2; exit 1; }
+start_private_bus || { echo "no bus" >&2; exit 1; }
+openbox --config-file "$tray/openbox-rc.xml" >/dev/null 2>&1 &
+pids+=($!)
+tint2 -c "$tray/tint2rc" >"$work/tint2.log" 2>&1 &
+pids+=($!)
+until_true 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
+"$corvel" >/dev/null 2>"$work/corvel.err" &
+corvel_pid=$!
+pids+=($corvel_pid)
+until_true 60 sh -c 'xdotool search --onlyvisible --classname corvel >/dev/null' || {
+    echo "no tray icon" >&2
+    exit 1
+}
+
 top -b -d 2 >/dev/null &
 top_pid=$!
+pids+=($top_pid)
+btop_pid=""
+if command -v btop >/dev/null && command -v script >/dev/null; then
+    mkdir -p "$XDG_CONFIG_HOME/btop"
+    echo "update_ms = 2000" >"$XDG_CONFIG_HOME/btop/btop.conf"
+    mkfifo "$work/keys" # never written: btop waits for keys that never come
+    TERM=xterm-256color script -qfec "stty rows 50 cols 160; exec btop" /dev/null \
+        <"$work/keys" >/dev/null 2>&1 &
+    pids+=($!)
+    exec 8>"$work/keys"
+    until_true 10 pgrep -x btop >/dev/null && btop_pid=$(pgrep -nx btop)
+fi
+sleep 5 # all past their start
 
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+declare -A before
+for pid in $corvel_pid $top_pid $btop_pid; do before[$pid]=$(ticks "$pid"); done
+echo "$(find /proc -maxdepth 1 -name '[0-9]*' | wc -l) processes (${idle} idle extra${own_cgroup:+, in a cgroup of their own}); measuring for $seconds s"
 sleep "$seconds"
 hz=$(getconf CLK_TCK)
-ours=$(tree_ticks "$measured")
-theirs=$(tree_ticks "$top_pid")
-awk -v a="$ours" -v b="$theirs" -v hz="$hz" -v s="$seconds" 'BEGIN {
-    printf "command:      %7.2f s CPU (%5.2f%% of one processor)\n", a / hz, 100 * a / hz / s
-    printf "top -b -d 2:  %7.2f s CPU (%5.2f%% of one processor)\n", b / hz, 100 * b / hz / s
-    if (b > 0) printf "command / top: %.2f\n", a / b
-}'
+share() { awk -v t=$(($(ticks "$1") - before[$1])) -v hz="$hz" -v s="$seconds" 'BEGIN { printf "%.3f", 100 * t / hz / s }'; }
+corvel_share=$(share "$corvel_pid")
+top_share=$(share "$top_pid")
+printf "corvel (status item): %7s%% of one core\n" "$corvel_share"
+printf "top -b -d 2:          %7s%%   corvel/top  %s\n" "$top_share" \
+    "$(awk -v a="$corvel_share" -v b="$top_share" 'BEGIN { if (b > 0) printf "%.2f", a / b }')"
+if [[ -n $btop_pid ]]; then
+    btop_share=$(share "$btop_pid")
+    printf "btop (2000 ms):       %7s%%   corvel/btop %s\n" "$btop_share" \
+        "$(awk -v a="$corvel_share" -v b="$btop_share" 'BEGIN { if (b > 0) printf "%.2f", a / b }')"
+fi
+printf "corvel resident: %s KB\n" "$(awk '/^VmRSS:/ { print $2 }' "/proc/$corvel_pid/status")"

@@ -13,7 +13,7 @@ int printOnce(bool json, std::FILE* out)
     auto running = makeDesktopApplications();
     const double cores = onlineProcessorCount();
     const Grouping result = runCycle(*snapshot, *running);
-    const double total = scaleTotal(result.total, cores);
+    const double total = machineTotal(result.total, snapshot->machineShare(), cores);
     const std::string text =
         json ? renderJson(result.apps, total, cores) : renderText(result.apps, total);
     std::fwrite(text.data(), 1, text.size(), out);

@@ -16,4 +16,9 @@ double scaleTotal(double total, double cores)
     return std::fmin(total / cores, 100.0);
 }
 
+double machineTotal(double rowsTotal, std::optional<double> machineShare, double cores)
+{
+    return machineShare ? *machineShare : scaleTotal(rowsTotal, cores);
+}
+
 } // namespace corvel

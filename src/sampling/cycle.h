@@ -3,6 +3,8 @@
 #include "attribution.h"
 #include "sources.h"
 
+#include <optional>
+
 namespace corvel {
 
 // One sampling cycle without the threading: running applications, snapshot, attribution.
@@ -11,5 +13,9 @@ Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running);
 // The machine's share from the plain sum of per-process shares: min(total / cores, 100), a
 // quotient that is not a number counting as 100, no lower bound.
 double scaleTotal(double total, double cores);
+
+// The machine's share for the label: the snapshotter's own figure where it has one (the rows
+// miss processes hidden from us), else scaleTotal of the rows' sum.
+double machineTotal(double rowsTotal, std::optional<double> machineShare, double cores);
 
 } // namespace corvel

@@ -17,6 +17,7 @@ struct CycleJob
     std::unique_ptr<ProcessSnapshotter> snapshot;
     std::unique_ptr<RunningApplications> running;
     Grouping result;
+    std::optional<double> machineShare;
 };
 
 // Carries a finished cycle to the main thread. A posted event (rather than a queued functor)
@@ -68,6 +69,7 @@ bool Monitor::refresh()
     worker_->post([this, job] {
         try {
             job->result = runCycle(*job->snapshot, *job->running);
+            job->machineShare = job->snapshot->machineShare();
         } catch (const std::exception&) {
             job->result = {}; // a failed cycle publishes an empty list and 0
         }
@@ -86,17 +88,19 @@ bool Monitor::event(QEvent* event)
     if (event->type() != CycleDoneEvent::kind())
         return QObject::event(event);
     CycleJob& job = *static_cast<CycleDoneEvent*>(event)->job;
-    publish(std::move(job.result), std::move(job.snapshot), std::move(job.running));
+    publish(std::move(job.result), job.machineShare, std::move(job.snapshot),
+            std::move(job.running));
     return true;
 }
 
-void Monitor::publish(Grouping result, std::unique_ptr<ProcessSnapshotter> snapshot,
+void Monitor::publish(Grouping result, std::optional<double> machineShare,
+                      std::unique_ptr<ProcessSnapshotter> snapshot,
                       std::unique_ptr<RunningApplications> running)
 {
     snapshot_ = std::move(snapshot);
     running_ = std::move(running);
     apps_ = std::move(result.apps);
-    totalCPU_ = scaleTotal(result.total, cores_);
+    totalCPU_ = machineTotal(result.total, machineShare, cores_);
     emit appsChanged();
     emit totalCPUChanged();
 }

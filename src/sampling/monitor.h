@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QObject>
@@ -59,7 +60,8 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void publish(Grouping result, std::unique_ptr<ProcessSnapshotter> snapshot,
+    void publish(Grouping result, std::optional<double> machineShare,
+                 std::unique_ptr<ProcessSnapshotter> snapshot,
                  std::unique_ptr<RunningApplications> running);
 
     std::vector<AppUsage> apps_;

@@ -7,6 +7,7 @@
 #include "attribution.h"
 #include "snapshot.h"
 
+#include <optional>
 #include <vector>
 
 namespace corvel {
@@ -18,6 +19,9 @@ class ProcessSnapshotter
 public:
     virtual ~ProcessSnapshotter() = default;
     virtual std::vector<PSRow> take() = 0;
+    // The whole machine's busy share (0 to 100, all processors) over the last take(), given
+    // only when the rows may miss processes (hidden from us); otherwise none.
+    virtual std::optional<double> machineShare() const { return std::nullopt; }
 };
 
 // The desktop's running applications, in the order the desktop lists them, and the processes

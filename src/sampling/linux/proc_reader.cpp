@@ -1,0 +1,269 @@
+#include "proc_reader.h"
+
+#include "proc_parse.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace corvel {
+namespace {
+
+// As much of a command line as ps shows.
+constexpr std::size_t maxCmdlineBytes = 128 * 1024;
+// A command line read this soon after the start is read once more on the next pass: a
+// process that sets its own title does so right after it starts.
+constexpr double youngSeconds = 1.0;
+
+bool gone(int error)
+{
+    return error == ENOENT || error == ESRCH;
+}
+
+} // namespace
+
+ProcReader::MountFacts ProcReader::readMounts(const ProcSamplerOptions& options)
+{
+    std::string mountinfo;
+    const UniqueFd fd(::open((options.root + "/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.valid())
+        readAll(fd.get(), mountinfo, 1 << 20);
+    const auto mounts = parseMountInfo(mountinfo);
+    MountFacts facts;
+    for (const MountEntry& mount : mounts) {
+        if (mount.type == "proc" && mount.mountPoint == options.root)
+            facts.procHides = procOptionsHideProcesses(mount.options);
+    }
+    facts.cgroupRoot = options.cgroupRoot ? *options.cgroupRoot
+                                          : mountPointOf(mounts, "cgroup2").value_or("");
+    // The whole hierarchy, seen from the first cgroup namespace (its inode number is fixed):
+    // then every process is listed in some cgroup.procs.
+    char ns[64] = {};
+    const bool firstNamespace =
+        ::readlink((options.root + "/self/ns/cgroup").c_str(), ns, sizeof ns - 1) > 0 &&
+        std::string_view(ns) == "cgroup:[4026531835]";
+    for (const MountEntry& mount : mounts) {
+        if (mount.type == "cgroup2" && mount.mountPoint == facts.cgroupRoot)
+            facts.wholeTree = mount.root == "/" && firstNamespace;
+    }
+    facts.wholeTree = facts.wholeTree || options.cgroupRoot.has_value();
+    return facts;
+}
+
+ProcReader::ProcReader(ProcSamplerOptions options)
+    : options_(std::move(options)), dir_(options_.root), mounts_(readMounts(options_)),
+      activity_(mounts_.cgroupRoot), hiddenByMount_(mounts_.procHides)
+{
+    pageBytes_ = options_.pageSize > 0 ? options_.pageSize : ::sysconf(_SC_PAGESIZE);
+    const long hz = options_.ticksPerSecond > 0 ? options_.ticksPerSecond : ::sysconf(_SC_CLK_TCK);
+    ticksPerSecond_ = hz > 0 ? static_cast<double>(hz) : 100.0;
+    // In a nested PID namespace /proc shows only the processes of ours.
+    const UniqueFd status(::open((options_.root + "/self/status").c_str(), O_RDONLY | O_CLOEXEC));
+    if (status.valid() && readAll(status.get(), text_, 1 << 16))
+        hiddenByMount_ = hiddenByMount_ || pidNamespaceDepth(text_) > 1;
+}
+
+double ProcReader::now() const
+{
+    if (options_.secondsSinceBoot)
+        return options_.secondsSinceBoot();
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::optional<double> ProcReader::machineShare() const
+{
+    if (!hidden_ || !machine_ || !previousMachine_ ||
+        machine_->total <= previousMachine_->total || machine_->busy < previousMachine_->busy)
+        return std::nullopt;
+    const double busy = static_cast<double>(machine_->busy - previousMachine_->busy);
+    return std::min(100.0, busy * 100.0 /
+                               static_cast<double>(machine_->total - previousMachine_->total));
+}
+
+void ProcReader::readMachine()
+{
+    previousMachine_ = machine_;
+    machine_.reset();
+    const UniqueFd fd(::open((options_.root + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.valid() && readAll(fd.get(), text_, 1 << 20))
+        machine_ = parseMachineTicks(text_);
+}
+
+bool ProcReader::memoryDue(const Entry& entry, double at) const
+{
+    // Each pid has its own phase in the period, so the re-reads spread over the cycles.
+    const double period = std::max(0.001, static_cast<double>(options_.memoryRefresh.count()) / 1000);
+    const double phase = std::fmod(static_cast<double>(entry.pid) * 0.6180339887, 1.0) * period;
+    return std::floor((at + phase) / period) != std::floor((entry.memoryAt + phase) / period);
+}
+
+void ProcReader::read(std::vector<ProcessCounters>& out)
+{
+    const double cycleStart = now();
+    const bool pruning = activity_.update();
+    readMachine();
+    hidden_ = hiddenByMount_;
+    unread_ = 0;
+    // Listing /proc costs about as much per process as reading a small file. Where the tree
+    // holds every process its member lists stand in for it, together with the processes we
+    // knew (their stat tells an exit). A process that starts and dies between two walks is in
+    // no list while a zombie: the listing, every fifth time, catches it.
+    if (pruning && mounts_.wholeTree && activity_.membersComplete() && ++listedAgo_ < 5) {
+        activity_.members(known_);
+        pids_.clear();
+        for (const Entry& entry : entries_)
+            pids_.push_back(entry.pid);
+        const std::size_t middle = pids_.size();
+        pids_.insert(pids_.end(), known_.begin(), known_.end());
+        std::inplace_merge(pids_.begin(), pids_.begin() + static_cast<std::ptrdiff_t>(middle),
+                           pids_.end());
+        pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end());
+    } else {
+        dir_.listPids(pids_);
+        listedAgo_ = 0;
+    }
+    out.clear();
+    out.reserve(pids_.size());
+    next_.clear();
+    next_.reserve(pids_.size());
+
+    auto old = entries_.begin();
+    char buffer[4096];
+    for (const std::int32_t pid : pids_) {
+        while (old != entries_.end() && old->pid < pid)
+            ++old;
+        Entry entry;
+        const bool known = old != entries_.end() && old->pid == pid;
+        if (known)
+            entry = std::move(*old++);
+        else
+            entry.pid = pid;
+
+        double at = cycleStart;
+        if (known && pruning && activity_.idle(pid)) {
+            // It did not run: the same counters, and now and then a fresh resident size.
+            if (memoryDue(entry, at) && !readResident(entry, entry.rssPages, buffer, sizeof buffer))
+                continue;
+            ++unread_;
+        } else {
+            if (!readStat(entry, known, buffer, sizeof buffer))
+                continue;
+            at = now();
+        }
+        out.push_back(ProcessCounters{pid, entry.ppid, entry.startTime, entry.cpuTicks,
+                                      entry.rssPages * pageBytes_ / 1024, at, entry.command});
+        next_.push_back(std::move(entry));
+    }
+    entries_.swap(next_);
+    next_.clear();
+}
+
+bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t size)
+{
+    ssize_t length = -1;
+    if (const UniqueFd fd = dir_.open(entry.pid, "stat"); fd.valid())
+        length = readFromStart(fd.get(), buffer, size);
+    if (length <= 0) {
+        if (errno == EACCES || errno == EPERM)
+            hidden_ = true; // not ours to read: the rows miss it
+        return false;
+    }
+    const auto stat = parseProcStat(std::string_view(buffer, static_cast<std::size_t>(length)));
+    if (!stat || stat->pid != entry.pid)
+        return false;
+    const double at = now();
+    const std::uint64_t ticks = stat->utime + stat->stime;
+    const bool same = known && entry.startTime == stat->startTime;
+    if (!same) {
+        // New to us: born since the last pass, or a reused pid.
+        entry.commandRead = false;
+        entry.recheckCommand = false;
+        entry.rssRead = false;
+    }
+    // An exec keeps pid and start time, but renames the process or at least moves its
+    // stack; a zombie is shown as ps shows it.
+    const bool zombie = stat->state == 'Z';
+    if (entry.comm != stat->comm || entry.zombie != zombie ||
+        entry.startStack != stat->startStack) {
+        entry.comm.assign(stat->comm);
+        entry.startStack = stat->startStack;
+        entry.zombie = zombie;
+        entry.commandRead = false;
+    }
+    const bool ran = !same || ticks != entry.cpuTicks;
+    entry.ppid = stat->ppid;
+    entry.startTime = stat->startTime;
+    entry.cpuTicks = ticks;
+    entry.memoryAt = at;
+
+    // statm's count is exact where stat's lags by the kernel's per-CPU batches, and ps shows
+    // the exact one. It is read again only when the process ran or stat's count moved. Kernel
+    // threads (kthreadd and its children) have no memory of their own and run often.
+    if (entry.pid == 2 || stat->ppid == 2) {
+        entry.rssPages = 0;
+        entry.rssRead = true;
+    } else if (!entry.rssRead || ran || stat->rssPages != entry.statRss) {
+        if (!readResident(entry, stat->rssPages, buffer, size))
+            return false;
+        entry.statRss = stat->rssPages;
+    }
+    if (!entry.commandRead || entry.recheckCommand) {
+        const double age = at - static_cast<double>(stat->startTime) / ticksPerSecond_;
+        if (!readCommand(entry, stat->state, age < youngSeconds))
+            return false;
+    }
+    return true;
+}
+
+bool ProcReader::readResident(Entry& entry, std::int64_t fallback, char* buffer, std::size_t size)
+{
+    ssize_t n = -1;
+    if (const UniqueFd fd = dir_.open(entry.pid, "statm"); fd.valid())
+        n = readFromStart(fd.get(), buffer, size);
+    if (n < 0 && gone(errno))
+        return false;
+    const auto resident =
+        n > 0 ? parseStatmResident(std::string_view(buffer, static_cast<std::size_t>(n)))
+              : std::nullopt;
+    entry.rssPages = resident.value_or(fallback);
+    entry.rssRead = true;
+    entry.memoryAt = now();
+    return true;
+}
+
+bool ProcReader::readCommand(Entry& entry, char state, bool young)
+{
+    const UniqueFd fd = dir_.open(entry.pid, "cmdline");
+    if (!fd.valid() || !readAll(fd.get(), text_, maxCmdlineBytes)) {
+        if (gone(errno))
+            return false;
+        text_.clear(); // not ours to read: shown by name, as ps does
+    }
+    entry.recheckCommand = !entry.commandRead && young;
+    entry.commandRead = true;
+    entry.command = processCommand(text_, entry.comm, state);
+    return true;
+}
+
+ProcSampler::ProcSampler(ProcSamplerOptions options)
+    : CounterSnapshotter(std::make_unique<ProcReader>(options), options.firstInterval,
+                         options.sleep)
+{
+}
+
+std::size_t ProcSampler::unread() const
+{
+    return static_cast<const ProcReader&>(reader()).unread();
+}
+
+std::size_t ProcSampler::cgroupsRead() const
+{
+    return static_cast<const ProcReader&>(reader()).cgroupsRead();
+}
+
+} // namespace corvel
