@@ -15,9 +15,9 @@
 #include "attribution.h"
 #include "proc_dir.h"
 #include "proc_sampler.h"
+#include "snapshot.h"
 #include "support/idle_children.h"
 #include "support/test_cgroup.h"
-#include "snapshot.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,7 +135,8 @@ struct LevelResult
 
 // Runs the contenders in turn, `rounds` times; the medians of their cycles and of the ratios
 // of the first to each other one, per round.
-std::vector<double> contest(std::vector<Contender>& contenders, int rounds, std::vector<double>& ratios)
+std::vector<double> contest(std::vector<Contender>& contenders, int rounds,
+                            std::vector<double>& ratios)
 {
     for (Contender& c : contenders)
         calibrate(c);
@@ -187,7 +188,8 @@ LevelResult runLevel(int extra, int rounds)
     {
         std::vector<std::unique_ptr<corvel::testing::TestCgroup>> groups;
         for (int g = 0; g < 10; ++g)
-            groups.push_back(std::make_unique<corvel::testing::TestCgroup>("bench-idle-" + std::to_string(g)));
+            groups.push_back(
+                std::make_unique<corvel::testing::TestCgroup>("bench-idle-" + std::to_string(g)));
         result.cgroups = !groups[0]->path().empty();
         for (std::size_t i = 0; i < children.pids().size() && result.cgroups; ++i)
             groups[i % groups.size()]->add(children.pids()[i]);
@@ -199,7 +201,8 @@ LevelResult runLevel(int extra, int rounds)
         result.prunedHeap = heapInUse() - heapBefore;
         full.take();
         std::vector<Contender> contenders;
-        contenders.push_back({"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
+        contenders.push_back(
+            {"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
         contenders.push_back({"full", [&] { group(full.take(), noApps, noPaths); }});
         contenders.push_back({"bare", [] { bareRead(); }});
         contenders.push_back({"ps", [&] { group(runPS(), noApps, noPaths); }});
@@ -210,7 +213,8 @@ LevelResult runLevel(int extra, int rounds)
         result.unread = pruned.unread();
         result.cgroupsRead = pruned.cgroupsRead();
         std::vector<double> fullRatios;
-        std::vector<Contender> fullAndBare{{"full", [&] { full.take(); }}, {"bare", [] { bareRead(); }}};
+        std::vector<Contender> fullAndBare{{"full", [&] { full.take(); }},
+                                           {"bare", [] { bareRead(); }}};
         contest(fullAndBare, std::max(3, rounds / 3), fullRatios);
         result.fullToBare = fullRatios[1];
     }
@@ -226,7 +230,8 @@ LevelResult runLevel(int extra, int rounds)
         pruned.take();
         full.take();
         std::vector<Contender> contenders;
-        contenders.push_back({"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
+        contenders.push_back(
+            {"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
         contenders.push_back({"full", [&] { group(full.take(), noApps, noPaths); }});
         std::vector<double> ratios;
         const auto m = contest(contenders, rounds, ratios);
@@ -266,9 +271,9 @@ int main(int argc, char** argv)
     std::printf("rounds %d, CPU ms per cycle (median); ratios are medians of per-round ratios\n"
                 "idle: extra processes in idle cgroups; busy: in the benchmark's own cgroup\n",
                 rounds);
-    std::printf("%6s %6s | %8s %8s %8s %8s | %8s %8s %8s | %7s %7s | %8s %8s %8s | %8s\n",
-                "extra", "procs", "pruned", "full", "bare", "ps", "prn/bare", "full/bare",
-                "prn/ps", "unread", "cgroups", "busy prn", "busy ful", "prn/full", "heap KB");
+    std::printf("%6s %6s | %8s %8s %8s %8s | %8s %8s %8s | %7s %7s | %8s %8s %8s | %8s\n", "extra",
+                "procs", "pruned", "full", "bare", "ps", "prn/bare", "full/bare", "prn/ps",
+                "unread", "cgroups", "busy prn", "busy ful", "prn/full", "heap KB");
     for (const int extra : extras) {
         const LevelResult r = runLevel(extra, rounds);
         std::printf("%6d %6zu | %8.3f %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %7zu %7zu | %8.3f "

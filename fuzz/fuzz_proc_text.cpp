@@ -62,8 +62,8 @@ void commandLine(std::string_view input)
     const std::string command = corvel::processCommand(raw, comm, state);
     check(corvel::isValidUtf8(command));
     check(joined.empty() || !corvel::isValidUtf8(joined) || command == joined);
-    check(!joined.empty() || (command.front() == '[' &&
-                              command.ends_with(state == 'Z' ? "] <defunct>" : "]")));
+    check(!joined.empty() ||
+          (command.front() == '[' && command.ends_with(state == 'Z' ? "] <defunct>" : "]")));
 }
 
 } // namespace

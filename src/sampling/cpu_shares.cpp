@@ -9,7 +9,8 @@ std::vector<PSRow> CpuShares::next(std::vector<ProcessCounters>& now)
 {
     if (!std::is_sorted(now.begin(), now.end(),
                         [](const auto& a, const auto& b) { return a.pid < b.pid; }))
-        std::sort(now.begin(), now.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+        std::sort(now.begin(), now.end(),
+                  [](const auto& a, const auto& b) { return a.pid < b.pid; });
     std::vector<PSRow> rows;
     rows.reserve(now.size());
     scratch_.clear();
@@ -38,10 +39,9 @@ std::vector<PSRow> CpuShares::next(std::vector<ProcessCounters>& now)
 
 CounterSnapshotter::CounterSnapshotter(std::unique_ptr<ProcessCounterReader> reader,
                                        std::chrono::milliseconds firstInterval, Sleep sleep)
-    : reader_(std::move(reader)), shares_(reader_->ticksPerSecond()),
-      firstInterval_(firstInterval), sleep_(std::move(sleep))
-{
-}
+    : reader_(std::move(reader)), shares_(reader_->ticksPerSecond()), firstInterval_(firstInterval),
+      sleep_(std::move(sleep))
+{}
 
 std::vector<PSRow> CounterSnapshotter::take()
 {

@@ -32,8 +32,7 @@ public:
     }
     explicit CycleDoneEvent(std::shared_ptr<CycleJob> finished)
         : QEvent(kind()), job(std::move(finished))
-    {
-    }
+    {}
     std::shared_ptr<CycleJob> job;
 };
 

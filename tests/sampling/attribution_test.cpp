@@ -79,17 +79,29 @@ TEST(Owner, EachRuleInItsOrder)
 {
     const World w;
     const std::pair<std::int32_t, const char*> cases[] = {
-        {100, "a"},        {101, "a"},        {102, "a"}, // own process, parent, grandparent
-        {110, "a"},        {111, "__system"}, {112, "__system"}, {113, "__system"},
-        {114, "__system"}, {200, "b"},        // own process before the bundle in its command
-        {511, "a"},        {512, "__system"}, // the twelfth ancestor counts, the thirteenth not
-        {600, "__system"},                    // a parent cycle ends
-        {700, "b"},                           // a parent outside the snapshot is still looked up
-        {300, "term"},     {301, "term"},     {304, "term"}, // the terminal keeps its shell and
-                                                             // commands
-        {302, "editor"},   {303, "editor"}, // an application started in a tab keeps its helpers
-        {400, "meld"},     {401, "meld"},   // a unit is not taken by the program that asked for it
-        {402, "editor"},   {403, "term"},   // from outside any unit, the walk goes on inside
+        {100, "a"},
+        {101, "a"},
+        {102, "a"}, // own process, parent, grandparent
+        {110, "a"},
+        {111, "__system"},
+        {112, "__system"},
+        {113, "__system"},
+        {114, "__system"},
+        {200, "b"}, // own process before the bundle in its command
+        {511, "a"},
+        {512, "__system"}, // the twelfth ancestor counts, the thirteenth not
+        {600, "__system"}, // a parent cycle ends
+        {700, "b"},        // a parent outside the snapshot is still looked up
+        {300, "term"},
+        {301, "term"},
+        {304, "term"}, // the terminal keeps its shell and
+                       // commands
+        {302, "editor"},
+        {303, "editor"}, // an application started in a tab keeps its helpers
+        {400, "meld"},
+        {401, "meld"}, // a unit is not taken by the program that asked for it
+        {402, "editor"},
+        {403, "term"}, // from outside any unit, the walk goes on inside
     };
     for (const auto& [pid, id] : cases)
         EXPECT_EQ(ownerOf(w, pid), id) << "pid " << pid;

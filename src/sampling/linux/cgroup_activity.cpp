@@ -15,8 +15,8 @@ struct CgroupActivity::Node
 {
     std::string name;
     std::uint64_t usage = 0;
-    bool counted = false;        // usage was read at least once
-    std::uint64_t movedIn = 0;   // the generation of the last update that saw it move
+    bool counted = false;           // usage was read at least once
+    std::uint64_t movedIn = 0;      // the generation of the last update that saw it move
     std::vector<std::int32_t> pids; // members at its last read, ascending
     std::vector<std::unique_ptr<Node>> children; // ascending by name
 };

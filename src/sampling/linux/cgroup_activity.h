@@ -55,7 +55,7 @@ private:
     std::uint64_t generation_ = 0;
     std::size_t cgroupsRead_ = 0;
     bool complete_ = false;
-    std::string text_;              // scratch
+    std::string text_;               // scratch
     std::vector<std::int32_t> pids_; // scratch
 };
 

@@ -121,7 +121,8 @@ std::vector<MountEntry> parseMountInfo(std::string_view mountinfo)
         const std::string_view options = nextWord(tail);
         if (point.empty() || type.empty())
             continue;
-        mounts.push_back({unescape(root), unescape(point), std::string(type), std::string(options)});
+        mounts.push_back(
+            {unescape(root), unescape(point), std::string(type), std::string(options)});
     }
     return mounts;
 }

@@ -37,8 +37,8 @@ ProcReader::MountFacts ProcReader::readMounts(const ProcSamplerOptions& options)
         if (mount.type == "proc" && mount.mountPoint == options.root)
             facts.procHides = procOptionsHideProcesses(mount.options);
     }
-    facts.cgroupRoot = options.cgroupRoot ? *options.cgroupRoot
-                                          : mountPointOf(mounts, "cgroup2").value_or("");
+    facts.cgroupRoot =
+        options.cgroupRoot ? *options.cgroupRoot : mountPointOf(mounts, "cgroup2").value_or("");
     // The whole hierarchy, seen from the first cgroup namespace (its inode number is fixed):
     // then every process is listed in some cgroup.procs.
     char ns[64] = {};
@@ -77,12 +77,12 @@ double ProcReader::now() const
 
 std::optional<double> ProcReader::machineShare() const
 {
-    if (!hidden_ || !machine_ || !previousMachine_ ||
-        machine_->total <= previousMachine_->total || machine_->busy < previousMachine_->busy)
+    if (!hidden_ || !machine_ || !previousMachine_ || machine_->total <= previousMachine_->total ||
+        machine_->busy < previousMachine_->busy)
         return std::nullopt;
     const double busy = static_cast<double>(machine_->busy - previousMachine_->busy);
-    return std::min(100.0, busy * 100.0 /
-                               static_cast<double>(machine_->total - previousMachine_->total));
+    return std::min(100.0,
+                    busy * 100.0 / static_cast<double>(machine_->total - previousMachine_->total));
 }
 
 void ProcReader::readMachine()
@@ -97,7 +97,8 @@ void ProcReader::readMachine()
 bool ProcReader::memoryDue(const Entry& entry, double at) const
 {
     // Each pid has its own phase in the period, so the re-reads spread over the cycles.
-    const double period = std::max(0.001, static_cast<double>(options_.memoryRefresh.count()) / 1000);
+    const double period =
+        std::max(0.001, static_cast<double>(options_.memoryRefresh.count()) / 1000);
     const double phase = std::fmod(static_cast<double>(entry.pid) * 0.6180339887, 1.0) * period;
     return std::floor((at + phase) / period) != std::floor((entry.memoryAt + phase) / period);
 }
@@ -253,8 +254,7 @@ bool ProcReader::readCommand(Entry& entry, char state, bool young)
 ProcSampler::ProcSampler(ProcSamplerOptions options)
     : CounterSnapshotter(std::make_unique<ProcReader>(options), options.firstInterval,
                          options.sleep)
-{
-}
+{}
 
 std::size_t ProcSampler::unread() const
 {

@@ -41,7 +41,7 @@ private:
         std::int64_t statRss = 0;    // stat's count at that time
         double memoryAt = 0;         // when stat or statm was last read
         bool rssRead = false;
-        std::string comm;            // with startStack, to notice an exec
+        std::string comm; // with startStack, to notice an exec
         std::uint64_t startStack = 0;
         std::string command;
         bool commandRead = false;
@@ -71,8 +71,8 @@ private:
     CgroupActivity activity_;
     std::int64_t pageBytes_;
     double ticksPerSecond_;
-    bool hiddenByMount_; // or by a nested PID namespace
-    bool hidden_ = false;        // this read
+    bool hiddenByMount_;  // or by a nested PID namespace
+    bool hidden_ = false; // this read
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
     int listedAgo_ = 5; // reads since /proc was last listed; the first read lists it

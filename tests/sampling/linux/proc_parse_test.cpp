@@ -44,15 +44,15 @@ TEST(ProcStatParse, RefusesDamagedLines)
 {
     const std::string good = "12 (x) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1";
     EXPECT_TRUE(parseProcStat(good));
-    for (const std::string& line : {
-             ""s, "12"s, "12 (x"s, "(x) S 1"s, "abc (x) S 1 2 3"s,
-             "0" + good.substr(2), "-3" + good.substr(2), "99999999999" + good.substr(2),
-             good.substr(0, good.size() - 2),                 // stops before rss
-             "12 (x) S 1 1 1 0 -1 0 0 0 0 0 1 x 0 0 20 0 1 0 5 1 1"s,  // stime not a number
-             "12 (x) S 1 1 1 0 -1 0 0 0 0 0 -1 1 0 0 20 0 1 0 5 1 1"s, // negative utime
-             "12 (x)S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s,
-             "12 (x) SS 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s,
-             good.substr(0, good.size() - 2) + "\n1"s}) // rss on the next line
+    for (const std::string& line :
+         {""s, "12"s, "12 (x"s, "(x) S 1"s, "abc (x) S 1 2 3"s, "0" + good.substr(2),
+          "-3" + good.substr(2), "99999999999" + good.substr(2),
+          good.substr(0, good.size() - 2),                          // stops before rss
+          "12 (x) S 1 1 1 0 -1 0 0 0 0 0 1 x 0 0 20 0 1 0 5 1 1"s,  // stime not a number
+          "12 (x) S 1 1 1 0 -1 0 0 0 0 0 -1 1 0 0 20 0 1 0 5 1 1"s, // negative utime
+          "12 (x)S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s,
+          "12 (x) SS 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s,
+          good.substr(0, good.size() - 2) + "\n1"s}) // rss on the next line
         EXPECT_FALSE(parseProcStat(line)) << line;
 }
 

@@ -5,9 +5,8 @@
 #include "proc_sampler.h"
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 
 using namespace corvel;

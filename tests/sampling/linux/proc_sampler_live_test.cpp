@@ -7,11 +7,10 @@
 #include "system_snapshot.h"
 #include "tool_runner.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -147,7 +146,8 @@ TEST(ProcSamplerLive, RealCgroupsAgreeWithAFullScanAndPs)
         if (cycle == 0) {
             expectAgreesWithPs(find(rows, idle[0]));
             expectAgreesWithPs(find(rows, zombie));
-            EXPECT_EQ(find(rows, execer)->command, "sh -c read l; /bin/sleep 31 & exec /bin/sleep 32");
+            EXPECT_EQ(find(rows, execer)->command,
+                      "sh -c read l; /bin/sleep 31 & exec /bin/sleep 32");
         }
     }
     EXPECT_GT(best, 60.0) << "a child spinning on one processor";
@@ -184,7 +184,8 @@ TEST(ProcSamplerLive, HiddenProcessesStillCountInTheMachineShare)
     const pid_t checker = ::fork();
     if (checker == 0) {
         const std::string root = dir.path().string();
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
             ::mount("proc", root.c_str(), "proc", 0, "hidepid=2") != 0)
             ::_exit(77);
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
