@@ -1,5 +1,6 @@
 #include "cgroup_apps.h"
 
+#include "kernel_text.h"
 #include "small_file.h"
 #include "text_rules.h"
 
@@ -95,24 +96,6 @@ std::string_view nextLine(std::string_view& text)
     return line;
 }
 
-// mountinfo escapes space, tab, newline and backslash as octal \NNN.
-std::string unescapeMountField(std::string_view field)
-{
-    std::string out;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
-            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
-            field[i + 3] >= '0' && field[i + 3] <= '7') {
-            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                     (field[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += field[i];
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 std::optional<std::string> unifiedCgroupPath(std::string_view text)
@@ -154,28 +137,7 @@ std::vector<std::int32_t> parseCgroupProcs(std::string_view text)
 
 std::optional<std::string> cgroup2MountPoint(std::string_view text)
 {
-    while (!text.empty()) {
-        const std::string_view line = nextLine(text);
-        // id parent major:minor root mountpoint options [optional…] - type source options
-        const std::size_t separator = line.find(" - ");
-        if (separator == std::string_view::npos)
-            continue;
-        if (!line.substr(separator + 3).starts_with("cgroup2 "))
-            continue;
-        std::string_view fields = line.substr(0, separator);
-        for (int skip = 0; skip < 4; ++skip) {
-            const std::size_t space = fields.find(' ');
-            if (space == std::string_view::npos) {
-                fields = {};
-                break;
-            }
-            fields.remove_prefix(space + 1);
-        }
-        const std::string_view mountPoint = fields.substr(0, fields.find(' '));
-        if (!mountPoint.empty())
-            return unescapeMountField(mountPoint);
-    }
-    return std::nullopt;
+    return mountPointOf(parseMountInfo(text), "cgroup2");
 }
 
 CgroupApps::CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32_t uid,
