@@ -36,30 +36,20 @@ struct World
     AppsByPath byPath{{"/Apps/A.app", a}};
     UnitsByPID byUnit{{300, {term, 1}}, {301, {term, 1}}, {302, {term, 1}}, {303, {term, 1}},
                       {304, {term, 1}}, {400, {meld, 2}}, {401, {meld, 2}}};
-    std::vector<PSRow> rows{row(100, 1),
-                            row(101, 100),
-                            row(102, 101),
-                            row(110, 1, 1, 1, "/Apps/A.app/Contents/helper --x"),
+    std::vector<PSRow> rows{row(110, 1, 1, 1, "/Apps/A.app/Contents/helper --x"),
                             row(111, 1, 1, 1, "/Apps/B.app/x"),
                             row(112, 1, 1, 1, "/Apps/A.app"),
                             row(113, 1, 1, 1, "/Apps/A.APP/x"),
                             row(114, 1, 1, 1, "/bin/y /Apps/A.app/z"),
-                            row(200, 1, 1, 1, "/Apps/A.app/own"),
-                            row(600, 601),
-                            row(601, 600),
-                            row(700, 250),
-                            row(300, 1),
-                            row(301, 300),
-                            row(302, 301),
-                            row(303, 302),
-                            row(304, 301),
-                            row(400, 200),
-                            row(401, 400),
-                            row(402, 303),
-                            row(403, 301)};
+                            row(200, 1, 1, 1, "/Apps/A.app/own")};
     World()
     {
-        rows.push_back(row(500, 100));
+        constexpr int links[][2] = {{100, 1},   {101, 100}, {102, 101}, {600, 601},
+                                    {601, 600}, {700, 250}, {300, 1},   {301, 300},
+                                    {302, 301}, {303, 302}, {304, 301}, {400, 200},
+                                    {401, 400}, {402, 303}, {403, 301}, {500, 100}};
+        for (const auto& [pid, ppid] : links)
+            rows.push_back(row(pid, ppid));
         for (int pid = 501; pid <= 512; ++pid)
             rows.push_back(row(pid, pid - 1));
     }
@@ -78,31 +68,17 @@ std::string ownerOf(const World& w, std::int32_t probe)
 TEST(Owner, EachRuleInItsOrder)
 {
     const World w;
+    // Own process, parent, grandparent; a bundle's helper but not a look-alike path; an own
+    // process before the bundle in its command; the twelfth ancestor counts, the thirteenth
+    // not; a parent cycle ends; a parent outside the snapshot is still looked up; the terminal
+    // keeps its shell and commands; an application started in a tab keeps its helpers; a unit
+    // is not taken by the program that asked for it; from outside any unit the walk goes on.
     const std::pair<std::int32_t, const char*> cases[] = {
-        {100, "a"},
-        {101, "a"},
-        {102, "a"}, // own process, parent, grandparent
-        {110, "a"},
-        {111, "__system"},
-        {112, "__system"},
-        {113, "__system"},
-        {114, "__system"},
-        {200, "b"}, // own process before the bundle in its command
-        {511, "a"},
-        {512, "__system"}, // the twelfth ancestor counts, the thirteenth not
-        {600, "__system"}, // a parent cycle ends
-        {700, "b"},        // a parent outside the snapshot is still looked up
-        {300, "term"},
-        {301, "term"},
-        {304, "term"}, // the terminal keeps its shell and
-                       // commands
-        {302, "editor"},
-        {303, "editor"}, // an application started in a tab keeps its helpers
-        {400, "meld"},
-        {401, "meld"}, // a unit is not taken by the program that asked for it
-        {402, "editor"},
-        {403, "term"}, // from outside any unit, the walk goes on inside
-    };
+        {100, "a"},        {101, "a"},        {102, "a"},        {110, "a"},    {111, "__system"},
+        {112, "__system"}, {113, "__system"}, {114, "__system"}, {200, "b"},    {511, "a"},
+        {512, "__system"}, {600, "__system"}, {700, "b"},        {300, "term"}, {301, "term"},
+        {304, "term"},     {302, "editor"},   {303, "editor"},   {400, "meld"}, {401, "meld"},
+        {402, "editor"},   {403, "term"}};
     for (const auto& [pid, id] : cases)
         EXPECT_EQ(ownerOf(w, pid), id) << "pid " << pid;
 }

@@ -1,9 +1,9 @@
 #include "cycle.h"
 #include "monitor.h"
 #include "support/fake_sources.h"
+#include "support/self_watch.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <limits>
 #include <sstream>
@@ -83,15 +83,14 @@ TEST(Monitor, ASlowSnapshotMakesTicksSkipNeverOverlap)
     EXPECT_EQ(feed.counts().mostAtOnce, 1);
 }
 
-int niceOf(const std::filesystem::path& stat)
+// Field 19 of a thread's stat: its nice value.
+int niceOf(pid_t tid)
 {
-    std::ifstream in(stat);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::istringstream fields(statAfterName(tid));
     std::string field;
-    for (int i = 3; i <= 19 && fields >> field; ++i) {
-    }
-    return std::stoi(field); // field 19
+    for (int i = 3; i <= 19; ++i)
+        fields >> field;
+    return std::stoi(field);
 }
 
 // Sampling yields to the interface: exactly one thread, the worker, runs at a higher nice.
@@ -100,10 +99,10 @@ TEST(Monitor, SamplesBelowTheInterfacesPriority)
     FakeFeed feed;
     Monitor monitor(feed.sources());
     ASSERT_TRUE(published(monitor));
-    const int mainNice = niceOf("/proc/thread-self/stat");
+    const int mainNice = niceOf(::getpid());
     int lowered = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
-        lowered += niceOf(task.path() / "stat") > mainNice;
+        lowered += niceOf(std::stoi(task.path().filename().string())) > mainNice;
     EXPECT_EQ(lowered, 1);
 }
 

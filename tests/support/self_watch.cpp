@@ -57,18 +57,12 @@ bool sanitizedAllocator()
 #endif
 }
 
-int openDescriptors()
-{
-    int count = 0;
-    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count - 1;
-}
-
 Holdings currentHoldings()
 {
     Holdings h;
-    h.descriptors = openDescriptors();
+    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++h.descriptors;
+    --h.descriptors; // the one that listed them
     h.threads = static_cast<int>(statusField("Threads"));
     h.residentKB = statusField("VmRSS");
 #if defined(CORVEL_SANITIZED_ALLOCATOR)

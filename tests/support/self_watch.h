@@ -25,9 +25,6 @@ std::string describe(const Holdings& holdings);
 // What /proc/<pid>/stat says after the process's name (" S 1 ..."); empty once it is gone.
 std::string statAfterName(pid_t pid);
 
-// Open descriptors of this process, not counting the one used to list them.
-int openDescriptors();
-
 // Whether the allocator is a sanitizer's, whose resident size includes freed blocks it holds
 // back on purpose.
 bool sanitizedAllocator();

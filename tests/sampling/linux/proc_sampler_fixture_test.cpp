@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 using namespace corvel;
 using namespace std::string_literals;
@@ -93,15 +94,13 @@ protected:
         const double at = clock += 2;
         auto rows = pruned.take();
         clock = at;
-        const auto expected = full.take();
-        EXPECT_EQ(rows.size(), expected.size());
-        for (std::size_t i = 0; i < std::min(rows.size(), expected.size()); ++i) {
-            const PSRow &a = rows[i], &b = expected[i];
-            EXPECT_TRUE(a.pid == b.pid && a.ppid == b.ppid && a.cpu == b.cpu &&
-                        a.rssKB == b.rssKB && a.command == b.command)
-                << a.pid << " " << a.cpu << " " << a.rssKB << " " << a.command << " | " << b.pid
-                << " " << b.cpu << " " << b.rssKB << " " << b.command;
-        }
+        const auto key = [](const std::vector<PSRow>& list) {
+            std::vector<std::tuple<int, int, double, std::int64_t, std::string>> keys;
+            for (const PSRow& r : list)
+                keys.emplace_back(r.pid, r.ppid, r.cpu, r.rssKB, r.command);
+            return keys;
+        };
+        EXPECT_EQ(key(rows), key(full.take()));
         return rows;
     }
     static const PSRow& row(const std::vector<PSRow>& rows, int pid)
@@ -203,22 +202,16 @@ TEST_F(Machine, DamagedEntriesAndAMissingTree)
 
 TEST_F(Machine, MachineShareOnlyWhenProcessesMayBeHidden)
 {
-    struct Case
-    {
-        std::string mountinfo, status;
-        bool hidden;
-    };
     const std::string mount = "20 1 0:5 / " + proc() + " rw - proc proc rw";
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, bool> cases[] = {
         {mount + "\n", "NSpid:\t4242\n", false},
         {mount + ",hidepid=invisible\n", "NSpid:\t4242\n", true},
         {mount + ",hidepid=0\n", "", false},
-        {mount + "\n", "NSpid:\t4242\t7\n", true},
-    };
+        {mount + "\n", "NSpid:\t4242\t7\n", true}};
     put({10, "x", ""});
-    for (const Case& c : cases) {
-        dir.write("proc/self/mountinfo", c.mountinfo);
-        dir.write("proc/self/status", c.status);
+    for (const auto& [mountinfo, status, hidden] : cases) {
+        dir.write("proc/self/mountinfo", mountinfo);
+        dir.write("proc/self/status", status);
         dir.write("proc/stat", "cpu  100 0 100 800 0 0 0 0 0 0\ncpu0 1 1 1 1\n");
         ProcSampler s = sampler(false);
         clock += 2;
@@ -226,8 +219,8 @@ TEST_F(Machine, MachineShareOnlyWhenProcessesMayBeHidden)
         EXPECT_FALSE(s.machineShare()) << "a single reading measures nothing";
         dir.write("proc/stat", "cpu  250 0 130 810 10 0 0 0 0 0\n"); // iowait is idle
         s.take();
-        EXPECT_EQ(s.machineShare(), c.hidden ? std::optional(90.0) : std::nullopt)
-            << c.mountinfo << c.status;
+        EXPECT_EQ(s.machineShare(), hidden ? std::optional(90.0) : std::nullopt)
+            << mountinfo << status;
     }
 }
 
