@@ -2,7 +2,7 @@
 // processes, XDG folders, a $PATH folder, and a stand-in window list.
 #include "cycle.h"
 #include "desktop_applications.h"
-#include "temp_tree.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -13,7 +13,7 @@ namespace corvel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::TempTree;
+using testing::TempDir;
 
 // Our own uid, so that the fixture's process folders are the user's processes.
 const std::uint32_t uid = ::getuid();
@@ -46,7 +46,7 @@ std::string entry(std::string_view name, std::string_view extra = {})
            std::string(extra);
 }
 
-class DesktopTreeTest : public testing::Test
+class DesktopTreeTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -171,7 +171,7 @@ protected:
         return it == records.end() ? "-" : it->second->bundleIdentifier.value_or("pid");
     }
 
-    TempTree tree;
+    TempDir tree;
 };
 
 TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
@@ -307,7 +307,7 @@ TEST_F(DesktopTreeTest, FindsTheUserServiceWithoutItsOwnCgroupAndFollowsChanges)
 
 TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
 {
-    TempTree tree;
+    TempDir tree;
     // The user service somewhere else (a container's nested tree), found by searching.
     tree.write("cgroup/machine.slice/box.slice/user@1000.service/app.slice/"
                "app-org.example.A-1.scope/cgroup.procs",

@@ -4,7 +4,7 @@
 #include "desktop_entry.h"
 #include "desktop_environment.h"
 #include "small_file.h"
-#include "temp_tree.h"
+#include "support/temp_dir.h"
 #include "window_props.h"
 
 #include <gtest/gtest.h>
@@ -54,14 +54,14 @@ TEST(CgroupText, ProcsAndMountInfo)
 // Files that are too large, gone, or not files at all give nothing, and never block.
 TEST(SmallFile, WholeFilesOnly)
 {
-    test::TempTree tree;
+    testing::TempDir tree;
     const std::string file = tree.write("f", std::string(10000, 'x'));
     EXPECT_EQ(readSmallFile(file, 10000)->size(), 10000u);
     EXPECT_FALSE(readSmallFile(file, 9999));
     EXPECT_FALSE(readSmallFile(tree.path("gone"), 10));
     ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(readSmallFile(tree.path("fifo"), 10), "");
-    EXPECT_FALSE(readSmallFile(tree.root(), 10)) << "a folder";
+    EXPECT_FALSE(readSmallFile(tree.path(), 10)) << "a folder";
 }
 
 TEST(WindowProps, WmClassAndPid)
