@@ -35,7 +35,7 @@ TEST_P(UnitNameTest, GivesTheApplicationId)
 // clang-format off
 const UnitCase unitCases[] = {
     {"app-gnome-org.gnome.Nautilus-4242.scope", "org.gnome.Nautilus"},
-    {"app-gnome-firefox\\x2desr-12345.scope", "firefox-esr"},
+    {"app-gnome-firefox\\x2desr-12345.scope", "firefox-esr"}, {"app-gnome-a\\x2Eb-1.scope", "a.b"},
     {"app-gnome-org.gnome.Evolution\\x2dalarm\\x2dnotify-2218.scope", "org.gnome.Evolution-alarm-notify"},
     {"app-gnome-org.gnome.Terminal@7ab3f0.service", "org.gnome.Terminal"},
     {"app-org.kde.dolphin-a1b2c3d4.scope", "org.kde.dolphin"},
