@@ -86,23 +86,16 @@ protected:
         std::filesystem::permissions(opt + "/paint-real", std::filesystem::perms::owner_all);
         tree.makeFolder("bin");
         std::filesystem::create_symlink(opt + "/paint-real", bin + "/paint");
-        const std::pair<std::int32_t, std::string> programs[] = {{101, "/usr/bin/editor"},
-                                                                 {201, "/bin/bash"},
-                                                                 {202, "/usr/libexec/term-server"},
-                                                                 {203, opt + "/writer"},
-                                                                 {204, "/usr/bin/python3.11"},
-                                                                 {205, opt + "/paint-real"},
-                                                                 {206, "/elsewhere/probe-bin"},
-                                                                 {207, "/opt/envtool (deleted)"},
-                                                                 {208, "/usr/lib/suite/suite"},
-                                                                 {209, "/opt/twin"},
-                                                                 {210, "/usr/libexec/hidden-tool"},
-                                                                 {211, "/usr/bin/topish"},
-                                                                 {212, "/usr/bin/flatpak"},
-                                                                 {213, "/usr/bin/viewer"},
-                                                                 {950, "/usr/bin/xterm"},
-                                                                 {1101, opt + "/writer"},
-                                                                 {1102, "/usr/bin/dash"}};
+        // clang-format off
+        const std::pair<std::int32_t, std::string> programs[] = {
+        {101, "/usr/bin/editor"}, {201, "/bin/bash"}, {202, "/usr/libexec/term-server"},
+        {203, opt + "/writer"}, {204, "/usr/bin/python3.11"}, {205, opt + "/paint-real"},
+        {206, "/elsewhere/probe-bin"}, {207, "/opt/envtool (deleted)"},
+        {208, "/usr/lib/suite/suite"}, {209, "/opt/twin"}, {210, "/usr/libexec/hidden-tool"},
+        {211, "/usr/bin/topish"}, {212, "/usr/bin/flatpak"}, {213, "/usr/bin/viewer"},
+        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"},
+        };
+        // clang-format on
         for (const auto& [pid, program] : programs) {
             tree.makeFolder("proc/" + std::to_string(pid));
             std::filesystem::create_symlink(program,
