@@ -2,7 +2,7 @@
 // processes, XDG folders, a $PATH folder, and a stand-in window list.
 #include "cycle.h"
 #include "desktop_applications.h"
-#include "temp_tree.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -13,7 +13,7 @@ namespace corvel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::TempTree;
+using testing::TempDir;
 
 // Our own uid, so that the fixture's process folders are the user's processes.
 const std::uint32_t uid = ::getuid();
@@ -46,7 +46,7 @@ std::string entry(std::string_view name, std::string_view extra = {})
            std::string(extra);
 }
 
-class DesktopTreeTest : public testing::Test
+class DesktopTreeTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -86,23 +86,16 @@ protected:
         std::filesystem::permissions(opt + "/paint-real", std::filesystem::perms::owner_all);
         tree.makeFolder("bin");
         std::filesystem::create_symlink(opt + "/paint-real", bin + "/paint");
-        const std::pair<std::int32_t, std::string> programs[] = {{101, "/usr/bin/editor"},
-                                                                 {201, "/bin/bash"},
-                                                                 {202, "/usr/libexec/term-server"},
-                                                                 {203, opt + "/writer"},
-                                                                 {204, "/usr/bin/python3.11"},
-                                                                 {205, opt + "/paint-real"},
-                                                                 {206, "/elsewhere/probe-bin"},
-                                                                 {207, "/opt/envtool (deleted)"},
-                                                                 {208, "/usr/lib/suite/suite"},
-                                                                 {209, "/opt/twin"},
-                                                                 {210, "/usr/libexec/hidden-tool"},
-                                                                 {211, "/usr/bin/topish"},
-                                                                 {212, "/usr/bin/flatpak"},
-                                                                 {213, "/usr/bin/viewer"},
-                                                                 {950, "/usr/bin/xterm"},
-                                                                 {1101, opt + "/writer"},
-                                                                 {1102, "/usr/bin/dash"}};
+        // clang-format off
+        const std::pair<std::int32_t, std::string> programs[] = {
+        {101, "/usr/bin/editor"}, {201, "/bin/bash"}, {202, "/usr/libexec/term-server"},
+        {203, opt + "/writer"}, {204, "/usr/bin/python3.11"}, {205, opt + "/paint-real"},
+        {206, "/elsewhere/probe-bin"}, {207, "/opt/envtool (deleted)"},
+        {208, "/usr/lib/suite/suite"}, {209, "/opt/twin"}, {210, "/usr/libexec/hidden-tool"},
+        {211, "/usr/bin/topish"}, {212, "/usr/bin/flatpak"}, {213, "/usr/bin/viewer"},
+        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"},
+        };
+        // clang-format on
         for (const auto& [pid, program] : programs) {
             tree.makeFolder("proc/" + std::to_string(pid));
             std::filesystem::create_symlink(program,
@@ -171,7 +164,7 @@ protected:
         return it == records.end() ? "-" : it->second->bundleIdentifier.value_or("pid");
     }
 
-    TempTree tree;
+    TempDir tree;
 };
 
 TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
@@ -307,7 +300,7 @@ TEST_F(DesktopTreeTest, FindsTheUserServiceWithoutItsOwnCgroupAndFollowsChanges)
 
 TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
 {
-    TempTree tree;
+    TempDir tree;
     // The user service somewhere else (a container's nested tree), found by searching.
     tree.write("cgroup/machine.slice/box.slice/user@1000.service/app.slice/"
                "app-org.example.A-1.scope/cgroup.procs",

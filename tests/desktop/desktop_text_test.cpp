@@ -4,7 +4,7 @@
 #include "desktop_entry.h"
 #include "desktop_environment.h"
 #include "small_file.h"
-#include "temp_tree.h"
+#include "support/temp_dir.h"
 #include "window_props.h"
 
 #include <gtest/gtest.h>
@@ -54,25 +54,26 @@ TEST(CgroupText, ProcsAndMountInfo)
 // Files that are too large, gone, or not files at all give nothing, and never block.
 TEST(SmallFile, WholeFilesOnly)
 {
-    test::TempTree tree;
+    testing::TempDir tree;
     const std::string file = tree.write("f", std::string(10000, 'x'));
     EXPECT_EQ(readSmallFile(file, 10000)->size(), 10000u);
     EXPECT_FALSE(readSmallFile(file, 9999));
     EXPECT_FALSE(readSmallFile(tree.path("gone"), 10));
     ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(readSmallFile(tree.path("fifo"), 10), "");
-    EXPECT_FALSE(readSmallFile(tree.root(), 10)) << "a folder";
+    EXPECT_FALSE(readSmallFile(tree.path(), 10)) << "a folder";
 }
 
 TEST(WindowProps, WmClassAndPid)
 {
+    // clang-format off
     const std::tuple<std::string_view, const char*, const char*> classes[] = {
         {std::string_view("navigator\0Firefox\0", 18), "navigator", "Firefox"},
         {std::string_view("xterm\0XTerm", 11), "xterm", "XTerm"}, // unterminated
-        {"lonely", "lonely", ""},
-        {std::string_view("a\0\xff\0", 4), "a", "\xEF\xBF\xBD"},
+        {"lonely", "lonely", ""}, {std::string_view("a\0\xff\0", 4), "a", "\xEF\xBF\xBD"},
         {"", "", ""},
     };
+    // clang-format on
     for (const auto& [bytes, instance, cls] : classes) {
         const WmClass decoded = decodeWmClass(bytes);
         EXPECT_EQ(decoded.instance, instance);
@@ -93,23 +94,21 @@ TEST(WindowProps, RoleFromTypeAndState)
     atoms.otherTypes = {14, 15};
     atoms.stateSkipTaskbar = 20;
     using V = std::vector<std::uint32_t>;
+    // clang-format off
     struct
     {
         V types, states;
         WindowRole role;
     } cases[] = {
-        {{}, {}, WindowRole::taskbar},
-        {{10}, {}, WindowRole::taskbar},
-        {{11}, {21}, WindowRole::taskbar},
-        {{10}, {21, 20}, WindowRole::skipsTaskbar},
-        {{12}, {}, WindowRole::shell},
-        {{13}, {20}, WindowRole::shell},
+        {{}, {}, WindowRole::taskbar}, {{10}, {}, WindowRole::taskbar},
+        {{11}, {21}, WindowRole::taskbar}, {{10}, {21, 20}, WindowRole::skipsTaskbar},
+        {{12}, {}, WindowRole::shell}, {{13}, {20}, WindowRole::shell},
         {{14}, {}, WindowRole::skipsTaskbar},
         {{99, 12}, {}, WindowRole::shell},   // unknown types are passed over
         {{10, 12}, {}, WindowRole::taskbar}, // the first known type decides
-        {{99}, {}, WindowRole::taskbar},
-        {{0}, {0}, WindowRole::taskbar},
+        {{99}, {}, WindowRole::taskbar}, {{0}, {0}, WindowRole::taskbar},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(classifyWindow(c.types, c.states, atoms), c.role);
     EXPECT_EQ(classifyWindow(V{0}, V{0}, WindowAtoms{}), WindowRole::taskbar)
@@ -174,42 +173,30 @@ Icon=other
 Exec=example-editor --new-window
 )";
 
-TEST(DesktopEntry, ReadsTheKeysThatNameAnApplication)
+TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
 {
-    const auto entry = parseDesktopEntry(editorEntry, "C");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->name, "Text Editor");
-    EXPECT_EQ(entry->icon, "org.example.Editor");
-    EXPECT_EQ(entry->program, "/usr/bin/example-editor");
-    EXPECT_TRUE(entry->plainExec);
-    EXPECT_EQ(entry->startupWMClass, "Example-editor");
-    EXPECT_TRUE(entry->application);
-    EXPECT_FALSE(entry->noDisplay);
-    EXPECT_FALSE(entry->hidden);
-}
-
-TEST(DesktopEntry, PicksTheNameOfTheClosestLocale)
-{
+    // clang-format off
     struct
     {
         const char* locale;
         const char* name;
     } cases[] = {
         {"sr_RS.UTF-8@latin", "Uređivač teksta"}, // lang@MODIFIER beats lang
-        {"sr_RS@latin", "Uređivač teksta"},
-        {"sr_RS.UTF-8", "Уређивач текста"},
-        {"de_AT.UTF-8", "Texteditor"},
-        {"pt_BR.UTF-8", "Editor de texto"},
+        {"sr_RS@latin", "Uređivač teksta"}, {"sr_RS.UTF-8", "Уређивач текста"},
+        {"de_AT.UTF-8", "Texteditor"}, {"pt_BR.UTF-8", "Editor de texto"},
         {"pt_PT.UTF-8", "Text Editor"}, // no "pt": the plain Name
-        {"fr_FR.UTF-8", "Text Editor"},
-        {"C.UTF-8", "Text Editor"},
-        {"POSIX", "Text Editor"},
+        {"fr_FR.UTF-8", "Text Editor"}, {"C.UTF-8", "Text Editor"}, {"POSIX", "Text Editor"},
         {"", "Text Editor"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const auto entry = parseDesktopEntry(editorEntry, c.locale);
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->name, c.name) << c.locale;
+        EXPECT_EQ(entry->icon, "org.example.Editor");
+        EXPECT_EQ(entry->program, "/usr/bin/example-editor") << "the group's, not an action's";
+        EXPECT_TRUE(entry->plainExec && entry->application && !entry->noDisplay && !entry->hidden);
+        EXPECT_EQ(entry->startupWMClass, "Example-editor");
     }
 }
 
@@ -250,6 +237,7 @@ TEST(DesktopEntry, OddTextIsAbsorbed)
 
 TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
 {
+    // clang-format off
     const struct
     {
         const char* exec;
@@ -259,14 +247,11 @@ TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
         {"/usr/bin/gedit %U", "/usr/bin/gedit", true},
         {"\"/opt/My App/bin/my app\" --flag", "/opt/My App/bin/my app", false},
         {"env GDK_BACKEND=x11 code --new-window", "code", false},
-        {"/usr/bin/env -u X A=1 tool %f %i", "tool", true},
-        {"  tool", "tool", true},
-        {"sh -c \"foo\"", "sh", false},
-        {"", nullptr, false},
-        {"\"unterminated", nullptr, false},
-        {"env A=1", nullptr, false},
-        {"/usr/bin/", nullptr, false},
+        {"/usr/bin/env -u X A=1 tool %f %i", "tool", true}, {"  tool", "tool", true},
+        {"sh -c \"foo\"", "sh", false}, {"", nullptr, false}, {"\"unterminated", nullptr, false},
+        {"env A=1", nullptr, false}, {"/usr/bin/", nullptr, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const auto found = execProgram(c.exec);
         ASSERT_EQ(found.has_value(), c.program != nullptr) << c.exec;

@@ -1,5 +1,5 @@
 #include "entry_index.h"
-#include "temp_tree.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@ namespace corvel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::TempTree;
+using testing::TempDir;
 
 std::string entry(std::string_view name, std::string_view extra = {})
 {
@@ -16,7 +16,7 @@ std::string entry(std::string_view name, std::string_view extra = {})
 }
 
 // $XDG_DATA_HOME/applications first, then two $XDG_DATA_DIRS.
-class EntryIndexTest : public testing::Test
+class EntryIndexTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -48,7 +48,7 @@ protected:
                           true, "C", timing);
     }
 
-    TempTree tree;
+    TempDir tree;
 };
 
 TEST_F(EntryIndexTest, FirstFolderWinsAndHiddenMeansAbsent)
@@ -136,7 +136,7 @@ TEST_F(EntryIndexTest, RereadsWhenAFolderChangesAtTheTimesAsked)
 
 TEST(EntryIndexEdges, UnreadableAndLoopingFoldersAreAbsorbed)
 {
-    TempTree tree;
+    TempDir tree;
     tree.write("apps/a.desktop", entry("A"));
     std::filesystem::create_directory_symlink(tree.path("apps"), tree.path("apps/loop"));
     std::filesystem::create_symlink(tree.path("nowhere.desktop"),
