@@ -8,26 +8,8 @@ using namespace corvel;
 
 namespace {
 
-TEST(Formatting, TextsAtTheirBoundaries)
-{
-    const struct
-    {
-        std::string text, expected;
-    } cases[] = {
-        {formatMemory(0), "0 MB"},
-        {formatMemory(512000), "500 MB"},
-        {formatMemory(1048575), "1024 MB"}, // the megabyte branch, rounded up in printing
-        {formatMemory(1048576), "1.0 GB"},
-        {formatMemory(1572864), "1.5 GB"},
-        {formatShare(12.34), "12.3%"},
-        {formatShare(250), "250.0%"},
-        {formatCpuLabel(12.4), "CPU 12%"},
-        {formatCpuLabel(99.6), "CPU 100%"},
-        {formatTotalCpu(37.4), "Total CPU 37%"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.text, c.expected);
-}
+// The texts at their boundaries are checked where they are shown: the panel's rows and total,
+// the item's label, the terminal's list.
 
 // Rounding is printf's, halves included, whatever the C library's locale (the panel's test
 // runs the texts under a decimal comma).

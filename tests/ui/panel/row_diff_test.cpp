@@ -57,15 +57,12 @@ Ids replay(Ids rows, const Ids& after, const std::vector<RowChange>& changes)
     return rows;
 }
 
-// How many steps of each kind: removes, inserts, moves, resets.
+// How many steps of each kind, in the order of RowChange::Kind: removes, inserts, moves, resets.
 std::array<int, 4> count(const std::vector<RowChange>& changes)
 {
     std::array<int, 4> n{};
     for (const RowChange& c : changes)
-        ++n[c.kind == RowChange::Kind::remove   ? 0
-            : c.kind == RowChange::Kind::insert ? 1
-            : c.kind == RowChange::Kind::move   ? 2
-                                                : 3];
+        ++n.at(static_cast<std::size_t>(c.kind));
     return n;
 }
 
