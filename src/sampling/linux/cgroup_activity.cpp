@@ -1,6 +1,7 @@
 #include "cgroup_activity.h"
 
 #include "kernel_text.h"
+#include "small_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -41,22 +42,11 @@ std::string join(const std::string& path, const char* name)
 bool listChildren(int dir, std::vector<std::string>& names)
 {
     names.clear();
-    alignas(dirent64) char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::getdents64(dir, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        for (ssize_t offset = 0; offset < n;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            if (entry->d_type == DT_DIR && entry->d_name[0] != '.')
-                names.emplace_back(entry->d_name);
-        }
-    }
+    if (!forEachEntry(dir, [&names](const char* name, unsigned char type) {
+            if (type == DT_DIR && name[0] != '.')
+                names.emplace_back(name);
+        }))
+        return false;
     std::sort(names.begin(), names.end());
     return true;
 }

@@ -54,31 +54,20 @@ bool ProcDir::listPids(std::vector<std::int32_t>& pids)
         rootFd_.reset();
         return false;
     }
-    alignas(dirent64) char buffer[32768];
-    for (;;) {
-        const ssize_t n = ::getdents64(rootFd_.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            // A root that went away is reopened on the next call.
-            rootFd_.reset();
-            pids.clear();
-            return false;
-        }
-        if (n == 0)
-            break;
-        for (ssize_t offset = 0; offset < n;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (*name < '1' || *name > '9')
-                continue;
-            const char* end = name + std::char_traits<char>::length(name);
-            std::int32_t pid = 0;
-            const auto [last, ec] = std::from_chars(name, end, pid);
-            if (ec == std::errc() && last == end && pid > 0)
-                pids.push_back(pid);
-        }
+    const bool listed = forEachEntry(rootFd_.get(), [&pids](const char* name, unsigned char) {
+        if (*name < '1' || *name > '9')
+            return;
+        const char* end = name + std::char_traits<char>::length(name);
+        std::int32_t pid = 0;
+        const auto [last, ec] = std::from_chars(name, end, pid);
+        if (ec == std::errc() && last == end && pid > 0)
+            pids.push_back(pid);
+    });
+    if (!listed) {
+        // A root that went away is reopened on the next call.
+        rootFd_.reset();
+        pids.clear();
+        return false;
     }
     // The kernel lists processes in ascending order; other trees may not.
     if (!std::is_sorted(pids.begin(), pids.end()))

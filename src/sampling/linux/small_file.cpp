@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
@@ -67,6 +68,25 @@ std::optional<std::string> readLinkAt(int folderFd, const char* path)
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer)
         return std::nullopt;
     return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+bool forEachEntry(int dir, const std::function<void(const char* name, unsigned char type)>& entry)
+{
+    alignas(dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t n = ::getdents64(dir, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        for (ssize_t offset = 0; offset < n;) {
+            const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += record->d_reclen;
+            entry(record->d_name, record->d_type);
+        }
+    }
 }
 
 } // namespace corvel

@@ -4,6 +4,7 @@
 // interrupted calls, reads past short reads and treats a file that vanished as unreadable.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -21,6 +22,11 @@ bool readAll(int fd, std::string& out, std::size_t limit);
 // nothing when it cannot be opened or read, or holds more than `limit` bytes.
 std::optional<std::string> readSmallFile(int folderFd, const char* path, std::size_t limit);
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit);
+
+// Calls `entry` with the name and type (a dirent d_type) of each entry of the folder open at
+// `dir`, from where its descriptor stands, with no allocation per call. False when listing
+// failed.
+bool forEachEntry(int dir, const std::function<void(const char* name, unsigned char type)>& entry);
 
 // The target of a symbolic link relative to `folderFd`, or nothing.
 std::optional<std::string> readLinkAt(int folderFd, const char* path);
