@@ -73,6 +73,21 @@ std::optional<MachineTicks> parseMachineTicks(std::string_view procStat)
     return ticks;
 }
 
+std::optional<std::uint64_t> parseReclaimEvents(std::string_view vmstat)
+{
+    std::optional<std::uint64_t> sum;
+    while (!vmstat.empty()) {
+        std::string_view line = nextLine(vmstat);
+        const std::string_view name = nextWord(line);
+        std::uint64_t value = 0;
+        const bool counted = name.starts_with("pgscan") || name.starts_with("pgsteal") ||
+                             name == "pswpout" || name == "thp_collapse_alloc";
+        if (counted && toNumber(nextWord(line), value))
+            sum = sum.value_or(0) + value;
+    }
+    return sum;
+}
+
 std::optional<std::uint64_t> parseCgroupUsage(std::string_view cpuStat)
 {
     while (!cpuStat.empty()) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Parsers for the kernel's machine-wide text: /proc/stat, /proc/PID/status, a cgroup's
-// cpu.stat and /proc/PID/mountinfo. They take the file contents, never a path.
+// Parsers for the kernel's machine-wide text: /proc/stat, /proc/vmstat, /proc/PID/status, a
+// cgroup's cpu.stat and /proc/PID/mountinfo. They take the file contents, never a path.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +22,12 @@ struct MachineTicks
 // The "cpu" line of /proc/stat: user nice system idle iowait irq softirq steal (guest time is
 // already counted in user and nice). At least the first four fields must be there.
 std::optional<MachineTicks> parseMachineTicks(std::string_view procStat);
+
+// A figure from /proc/vmstat that moves whenever the kernel may have taken pages out of, or
+// put pages into, a process that did not run: reclaim's scans and steals (pgscan_*,
+// pgsteal_*), swap-out and khugepaged's collapses. The sum of those counters, wrapping; unset
+// when none is there.
+std::optional<std::uint64_t> parseReclaimEvents(std::string_view vmstat);
 
 // usage_usec of a cgroup's cpu.stat: the time its processes and those below it have run.
 std::optional<std::uint64_t> parseCgroupUsage(std::string_view cpuStat);

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/resource.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -60,6 +63,15 @@ ProcReader::ProcReader(ProcSamplerOptions options)
     pageBytes_ = options_.pageSize > 0 ? options_.pageSize : ::sysconf(_SC_PAGESIZE);
     const long hz = options_.ticksPerSecond > 0 ? options_.ticksPerSecond : ::sysconf(_SC_CLK_TCK);
     ticksPerSecond_ = hz > 0 ? static_cast<double>(hz) : 100.0;
+    struct statfs fs
+    {
+    };
+    struct rlimit files
+    {
+    };
+    if (::statfs(options_.root.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC &&
+        ::getrlimit(RLIMIT_NOFILE, &files) == 0)
+        keptLimit_ = std::min<std::size_t>(options_.keptFiles, files.rlim_cur / 4);
     // In a nested PID namespace /proc shows only the processes of ours.
     const UniqueFd status(::open((options_.root + "/self/status").c_str(), O_RDONLY | O_CLOEXEC));
     if (status.valid() && readAll(status.get(), text_, 1 << 16))
@@ -94,11 +106,23 @@ void ProcReader::readMachine()
         machine_ = parseMachineTicks(text_);
 }
 
+void ProcReader::noteReclaim(double at)
+{
+    std::optional<std::uint64_t> events;
+    const UniqueFd fd(::open((options_.root + "/vmstat").c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.valid() && readAll(fd.get(), text_, 1 << 20))
+        events = parseReclaimEvents(text_);
+    if (!events || !reclaimEvents_ || *events != *reclaimEvents_)
+        reclaimAt_ = at;
+    reclaimEvents_ = events;
+}
+
 bool ProcReader::memoryDue(const Entry& entry, double at) const
 {
+    const double fast = static_cast<double>(options_.memoryRefresh.count()) / 1000;
+    const double calm = static_cast<double>(options_.calmMemoryRefresh.count()) / 1000;
     // Each pid has its own phase in the period, so the re-reads spread over the cycles.
-    const double period =
-        std::max(0.001, static_cast<double>(options_.memoryRefresh.count()) / 1000);
+    const double period = std::max(0.001, at - reclaimAt_ <= fast ? fast : std::max(fast, calm));
     const double phase = std::fmod(static_cast<double>(entry.pid) * 0.6180339887, 1.0) * period;
     return std::floor((at + phase) / period) != std::floor((entry.memoryAt + phase) / period);
 }
@@ -108,8 +132,15 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     const double cycleStart = now();
     const bool pruning = activity_.update();
     readMachine();
+    // Only idle processes need to know about reclaim; none last time, and the first ones
+    // are read at the faster pace.
+    if (pruning && unread_ > 0)
+        noteReclaim(cycleStart);
+    else
+        reclaimEvents_.reset();
     hidden_ = hiddenByMount_;
     unread_ = 0;
+    kept_ = 0;
     // Listing /proc costs about as much per process as reading a small file. Where the tree
     // holds every process its member lists stand in for it, together with the processes we
     // knew (their stat tells an exit). A process that starts and dies between two walks is in
@@ -150,6 +181,7 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
             // It did not run: the same counters, and now and then a fresh resident size.
             if (memoryDue(entry, at) && !readResident(entry, entry.rssPages, buffer, sizeof buffer))
                 continue;
+            entry.statFile.reset();
             ++unread_;
         } else {
             if (!readStat(entry, known, buffer, sizeof buffer))
@@ -167,8 +199,19 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
 bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t size)
 {
     ssize_t length = -1;
-    if (const UniqueFd fd = dir_.open(entry.pid, "stat"); fd.valid())
-        length = readFromStart(fd.get(), buffer, size);
+    if (entry.statFile.valid()) {
+        length = readFromStart(entry.statFile.get(), buffer, size);
+        if (length <= 0)
+            entry.statFile.reset(); // gone; the pid may be another process's by now
+    }
+    if (!entry.statFile.valid()) {
+        UniqueFd fd = dir_.open(entry.pid, "stat");
+        if (fd.valid())
+            length = readFromStart(fd.get(), buffer, size);
+        if (length > 0 && kept_ < keptLimit_)
+            entry.statFile = std::move(fd);
+    }
+    kept_ += entry.statFile.valid() ? 1 : 0;
     if (length <= 0) {
         if (errno == EACCES || errno == EPERM)
             hidden_ = true; // not ours to read: the rows miss it

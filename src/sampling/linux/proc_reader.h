@@ -47,6 +47,7 @@ private:
         bool commandRead = false;
         bool recheckCommand = false; // young processes often rewrite their title
         bool zombie = false;
+        UniqueFd statFile; // kept open while the process is read every cycle
     };
 
     // False when the process is gone or its stat could not be read.
@@ -55,6 +56,7 @@ private:
     bool readCommand(Entry& entry, char state, bool young);
     bool memoryDue(const Entry& entry, double at) const;
     void readMachine();
+    void noteReclaim(double at);
     double now() const;
 
     struct MountFacts
@@ -74,7 +76,10 @@ private:
     bool hiddenByMount_;  // or by a nested PID namespace
     bool hidden_ = false; // this read
     std::optional<MachineTicks> machine_, previousMachine_;
+    std::optional<std::uint64_t> reclaimEvents_;
+    double reclaimAt_ = 0; // when vmstat last showed reclaim, or could not be read
     std::size_t unread_ = 0;
+    std::size_t keptLimit_ = 0, kept_ = 0;
     int listedAgo_ = 5; // reads since /proc was last listed; the first read lists it
     std::vector<std::int32_t> pids_, known_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing

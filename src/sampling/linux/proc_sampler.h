@@ -18,10 +18,19 @@ struct ProcSamplerOptions
     std::optional<std::string> cgroupRoot;
     long pageSize = 0;       // bytes; 0: this system's
     long ticksPerSecond = 0; // the unit of stat's times; 0: this system's
-    // The resident size of a process that did not run is read again this often, spread over
-    // the cycles by pid: memory moves without running (reclaim, swap-in). With 2-second
-    // cycles a fifth of the idle processes are read each time, each one every 10 s.
+    // The resident size of a process that did not run is read again now and then, spread
+    // over the cycles by pid. It moves without running when the kernel reclaims, swaps out or
+    // collapses pages, which <root>/vmstat counts: within memoryRefresh of such events each
+    // idle process is read at that pace (a fifth of them every 2-second cycle), otherwise at
+    // calmMemoryRefresh, for what no counter shows (another process writing into it).
+    // Without a readable vmstat the first pace holds.
     std::chrono::milliseconds memoryRefresh{10000};
+    std::chrono::milliseconds calmMemoryRefresh{60000};
+    // Where the root is a real proc file system, the stat files of processes read every cycle
+    // stay open between cycles, up to this many and a quarter of the open-file limit: a read
+    // of an open file costs a third of open, read and close, and a file kept for a process
+    // that is gone reads as gone, never as a newcomer with the same pid.
+    std::size_t keptFiles = 256;
     // The first take() reads twice, this far apart, so that its figures already mean "now".
     std::chrono::milliseconds firstInterval{250};
     // Stand-ins for tests. Null: nanosleep, and CLOCK_BOOTTIME in seconds (the clock stat's
