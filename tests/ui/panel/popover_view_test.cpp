@@ -192,7 +192,7 @@ TEST_F(PanelTest, IconsFillTheirCellMissingOnesAreAGearAndFilesAreReadOnce)
     ASSERT_TRUE(fake.publish(apps));
     show();
     const QImage picture = panel.grab().toImage();
-    EXPECT_TRUE(picture.save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR") + "/panel.png"));
+    EXPECT_TRUE(picture.save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/panel.png"));
     const auto near = [](QColor a, QColor b) {
         return std::hypot(a.red() - b.red(), a.green() - b.green(), a.blue() - b.blue()) < 20;
     };

@@ -186,7 +186,7 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHos
     }
     painter.end();
     sheet.scaled(sheet.size() * 4)
-        .save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR") + QStringLiteral("/label_icons.png"));
+        .save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/label_icons.png");
 
     // Hosts get unpremultiplied pixels in network order; Qt asks the tray's icon for device
     // pixels: a 24-point slot at 2x gets 48 drawn pixels.
