@@ -1,22 +1,20 @@
-// The status item against a host of the test's own (watcher, host and notification server in
-// one) on the private session bus CMake starts for the test. Clicks and the menu's entry run on
-// real hosts (tests/hosts).
+// The status item on the private session bus CMake starts, with a watcher and a notification
+// server of the test's own (clicks and the menu run on real hosts: tests/hosts); then its
+// pictures, left in the build folder as label_icons.png (16, 18, 22 px on light and dark bars).
 
 #include "corvel_app.h"
 #include "label_icon.h"
-#include "popover_view.h"
 #include "status_notifier_item.h"
 #include "support/fake_sources.h"
 
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
-#include <QApplication>
-#include <QDBusConnection>
-#include <QDBusContext>
+#include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusPendingCall>
+#include <QDBusVirtualObject>
+#include <QIcon>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -25,216 +23,184 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString itemIface = QStringLiteral("org.kde.StatusNotifierItem");
-const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-class Notifications final : public QObject
+class TestHost final : public QDBusVirtualObject
 {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    QStringList bodies;
-public slots:
-    uint Notify(const QString&, uint, const QString&, const QString&, const QString& body,
-                const QStringList&, const QVariantMap&, int)
+    TestHost()
     {
-        bodies << body;
-        return 1;
-    }
-};
-
-class TestHost final : public QObject, protected QDBusContext
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER items)
-public:
-    explicit TestHost(bool watcher = true)
-        : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                            QString::number(quintptr(this))))
-    {
-        bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications,
-                           QDBusConnection::ExportAllSlots);
+        bus.registerVirtualObject("/", this, QDBusConnection::SubPath);
         bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
-        if (watcher) {
-            bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                               QDBusConnection::ExportAllContents);
-            bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-        }
     }
     ~TestHost() override { QDBusConnection::disconnectFromBus(bus.name()); }
-
-    QDBusMessage call(const QString& path, const QString& iface, const QString& method,
-                      const QVariantList& args = {})
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection&) override
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(items.value(0), path, iface, method);
-        message.setArguments(args);
-        QDBusPendingCall pending = bus.asyncCall(message);
-        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 10'000);
-        return pending.reply();
-    }
-    QVariant property(const QString& name)
-    {
-        const QDBusMessage reply = call(itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                        QStringLiteral("Get"), {itemIface, name});
-        return qdbus_cast<QDBusVariant>(reply.arguments().value(0)).variant();
-    }
-    void drop(bool announce)
-    {
-        const QString item = items.takeFirst();
-        if (announce)
-            emit StatusNotifierItemUnregistered(item);
-    }
-
-    QDBusConnection bus;
-    QStringList items;
-    int registrations = 0;
-    int newLabels = 0;
-    Notifications notifications;
-
-public slots:
-    void RegisterStatusNotifierItem(const QString& service)
-    {
-        EXPECT_EQ(service, message().service()) << "registers by its unique name";
-        items << service;
-        ++registrations;
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-    void newLabel() { ++newLabels; }
-
-signals:
-    void StatusNotifierItemUnregistered(const QString& service);
-};
-
-class StatusItem : public ::testing::Test
-{
-protected:
-    std::unique_ptr<CorvelApp> start(std::chrono::milliseconds noticeDelay = 1h)
-    {
-        cycle(37.0, nullptr);
-        auto app = std::make_unique<CorvelApp>(
-            feed.sources(), QDBusConnection::sessionBus(),
-            [this](const QString& line) { notices << line; }, noticeDelay);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !app->monitor().cycleInFlight(); }, 5000));
-        return app;
-    }
-    // One busy application with the share `total`, published when `app` is given.
-    void cycle(double total, CorvelApp* app)
-    {
-        feed.set({{"busy", "Busy", total, 2048}});
-        if (app) {
-            ASSERT_TRUE(corvel::testing::published(app->monitor(), &Monitor::refresh));
+        const QString first = call.arguments().value(0).toString();
+        if (call.member() == QLatin1String("RegisterStatusNotifierItem")) {
+            EXPECT_EQ(first, call.service()) << "registers by its unique name";
+            items << first;
         }
+        if (call.member() == QLatin1String("Notify"))
+            bodies << call.arguments().value(4).toString();
+        return bus.send(call.createReply(call.member() == QLatin1String("Get")
+                                             ? QVariant::fromValue(QDBusVariant(items))
+                                             : QVariant(1u)));
     }
+    QString introspect(const QString&) const override { return {}; }
 
-    corvel::testing::FakeFeed feed;
-    QStringList notices;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "host");
+    QStringList items, bodies;
 };
 
-TEST_F(StatusItem, RegistersWhenAWatcherComesAndAgainWheneverItIsDropped)
+TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsTheTotal)
 {
-    auto app = start();
-    EXPECT_EQ(app->area(), CorvelApp::Area::waiting);
-    auto host = std::make_unique<TestHost>();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host->registrations == 1; }, 5000));
-    EXPECT_EQ(host->items, QStringList{QDBusConnection::sessionBus().baseService()});
-    EXPECT_EQ(app->area(), CorvelApp::Area::statusNotifier);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return app->statusNotifierItem()->listedByWatcher(); }, 5000));
-
-    host->drop(false); // silently, as a host that failed to show it
-    EXPECT_TRUE(QTest::qWaitFor([&] { return host->registrations == 2; }, 10'000));
-    host->drop(true);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return host->registrations == 3; }, 5000));
-    host.reset(); // the watcher restarts
-    host = std::make_unique<TestHost>();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return host->registrations == 1; }, 5000));
-    QTest::qWait(1500);
-    EXPECT_EQ(host->registrations, 1) << "an item that is listed is left alone";
-    EXPECT_TRUE(notices.isEmpty());
-    EXPECT_EQ(app->panel(), nullptr) << "nothing but the item at start-up";
-}
-
-TEST_F(StatusItem, EveryPropertyHasItsTypeAndTheLabelFollowsTheTotal)
-{
-    TestHost host;
-    auto app = start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.registrations == 1; }, 5000));
-    const auto introspect = [&](const QString& path) {
-        return host
-            .call(path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
-                  QStringLiteral("Introspect"))
-            .arguments()
-            .value(0)
-            .toString();
-    };
-    const QString xml = introspect(itemPath);
-    const QString types = QStringLiteral(
-        "Category:s Id:s Title:s Status:s IconName:s IconThemePath:s IconAccessibleDesc:s "
-        "AttentionIconName:s AttentionAccessibleDesc:s AttentionMovieName:s OverlayIconName:s "
-        "XAyatanaLabel:s XAyatanaLabelGuide:s IconPixmap:a(iiay) AttentionIconPixmap:a(iiay) "
-        "OverlayIconPixmap:a(iiay) WindowId:i ItemIsMenu:b Menu:o ToolTip:(sa(iiay)ss)");
-    for (const QString& typed : types.split(QLatin1Char(' '))) {
-        const QStringList parts = typed.split(QLatin1Char(':'));
-        EXPECT_TRUE(xml.contains(
-            QStringLiteral("<property name=\"%1\" type=\"%2\"").arg(parts[0], parts[1])))
-            << typed.toStdString();
-    }
-    EXPECT_TRUE(introspect(QStringLiteral("/MenuBar"))
-                    .contains(QLatin1String("<arg name=\"events\" type=\"a(isvu)\"")));
-
-    const struct
-    {
-        double total;
-        const char* label;
-    } steps[] = {{37.0, "CPU 37%"},  {12.4, "CPU 12%"}, {11.6, "CPU 12%"},
-                 {99.6, "CPU 100%"}, {250, "CPU 100%"}, {0.4, "CPU 0%"}};
-    host.bus.connect(host.items[0], itemPath, itemIface, QStringLiteral("XAyatanaNewLabel"), &host,
-                     SLOT(newLabel()));
-    for (const auto& step : steps) {
-        cycle(step.total, app.get());
-        const QString label = QLatin1String(step.label);
-        EXPECT_EQ(host.property(QStringLiteral("XAyatanaLabel")).toString(), label);
-        EXPECT_TRUE(host.property(QStringLiteral("IconAccessibleDesc")).toString().endsWith(label));
-        EXPECT_EQ(qdbus_cast<ToolTip>(host.property(QStringLiteral("ToolTip"))).description, label);
-        const auto icons = qdbus_cast<IconPixmapList>(host.property(QStringLiteral("IconPixmap")));
-        EXPECT_EQ(icons.value(0).argb, itemIconPixmaps(IconStyle::badge, label).front().argb);
-    }
-    EXPECT_EQ(host.newLabels, 3) << "hosts are told only when the text changes";
-}
-
-TEST_F(StatusItem, WithNoStatusAreaTheUserIsToldOnceAndTheItemAppearsLater)
-{
+    registerStatusNotifierTypes();
     qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
-    TestHost notifier(false);
-    auto app = start(200ms);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !notifier.notifications.bodies.isEmpty(); }, 5000));
-    EXPECT_TRUE(notifier.notifications.bodies.front().contains(
-        QLatin1String("gnome-shell-extension-appindicator")));
-    EXPECT_EQ(notices.size(), 1);
+    TestHost host;
+    corvel::testing::FakeFeed feed;
+    feed.set({{"busy", "Busy", 37, 2048}});
+    QStringList notices;
+    CorvelApp app(
+        feed.sources(), QDBusConnection::sessionBus(),
+        [&](const QString& line) { notices << line; }, 200ms);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.bodies.isEmpty(); }, 5000));
+    EXPECT_TRUE(host.bodies.front().contains("gnome-shell-extension-appindicator"));
 
     prctl(PR_SET_NAME, "gnome-shell"); // the watcher's process, as the item sees it
-    TestHost host;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return host.registrations == 1; }, 5000));
+    host.bus.registerService(watcher);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.items.size() == 1; }, 5000));
     prctl(PR_SET_NAME, "status_notifier");
-    EXPECT_EQ(app->area(), CorvelApp::Area::statusNotifier);
-    // That host draws the label: beside it the icon is a plain glyph.
-    EXPECT_EQ(qdbus_cast<IconPixmapList>(host.property(QStringLiteral("IconPixmap"))).value(0).argb,
+    EXPECT_EQ(app.area(), CorvelApp::Area::statusNotifier);
+    // What hosts read. That host draws the label: beside it the icon is a plain glyph.
+    auto* item = app.statusNotifierItem()->findChild<QDBusAbstractAdaptor*>(
+        QString(), Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
               itemIconPixmaps(IconStyle::glyph, {}).front().argb);
-    EXPECT_EQ(host.property(QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("CPU 37%"));
-    QTest::qWait(400);
-    EXPECT_EQ(notifier.notifications.bodies.size() + host.notifications.bodies.size(), 1);
+    EXPECT_EQ(item->property("XAyatanaLabel").toString(), "CPU 37%");
+
+    host.items.clear(); // the watcher goes for a while: the user is not told again
+    ASSERT_TRUE(host.bus.unregisterService(watcher));
+    QTest::qWait(2000);
+    ASSERT_TRUE(host.bus.registerService(watcher));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return host.items.size() == 1 && app.statusNotifierItem()->listedByWatcher(); },
+        5000));
+    host.items.clear(); // silently, as a host that failed to show it
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.items.size() == 1; }, 10'000));
+    host.bus.send(QDBusMessage::createSignal("/StatusNotifierWatcher", watcher,
+                                             "StatusNotifierItemUnregistered")
+                  << host.items.takeFirst());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.items.size() == 1; }, 5000));
+    QTest::qWait(1500);
+    EXPECT_EQ(host.items.size(), 1) << "an item that is listed is left alone";
+
+    QSignalSpy newLabels(item, SIGNAL(XAyatanaNewLabel(QString, QString)));
+    const std::pair<double, const char*> steps[] = {{37.0, "CPU 37%"}, {12.4, "CPU 12%"},
+                                                    {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
+                                                    {250, "CPU 100%"}, {0.4, "CPU 0%"}};
+    for (const auto& [total, text] : steps) {
+        feed.set({{"busy", "Busy", total, 2048}});
+        ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
+        EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
+        EXPECT_EQ(item->property("ToolTip").value<ToolTip>().description, text);
+        EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
+                  itemIconPixmaps(IconStyle::badge, text).front().argb);
+    }
+    EXPECT_EQ(newLabels.count(), 3) << "hosts are told only when the text changes";
+    EXPECT_EQ(notices.size() + host.bodies.size(), 2) << "told once, here and by a notification";
+    EXPECT_EQ(app.panel(), nullptr) << "nothing but the item at start-up";
+
+    const auto introspect = [bus = QDBusConnection::sessionBus()](const char* path) {
+        const char* const iface = "org.freedesktop.DBus.Introspectable";
+        const QDBusMessage call =
+            QDBusMessage::createMethodCall(bus.baseService(), path, iface, "Introspect");
+        return bus.call(call).arguments().value(0).toString();
+    };
+    // Each property with the type hosts expect.
+    const QString xml = introspect("/StatusNotifierItem")
+                            .replace("<property name=\"", " ")
+                            .replace("\" type=\"", ":");
+    for (const QString& typed :
+         QString(
+             "Category:s Id:s Title:s Status:s IconName:s IconThemePath:s IconAccessibleDesc:s "
+             "AttentionIconName:s AttentionAccessibleDesc:s AttentionMovieName:s OverlayIconName:s "
+             "XAyatanaLabel:s XAyatanaLabelGuide:s IconPixmap:a(iiay) AttentionIconPixmap:a(iiay) "
+             "OverlayIconPixmap:a(iiay) WindowId:i ItemIsMenu:b Menu:o ToolTip:(sa(iiay)ss)")
+             .split(' '))
+        EXPECT_TRUE(xml.contains(' ' + typed + '"')) << typed.toStdString();
+    EXPECT_TRUE(introspect("/MenuBar").contains("<arg name=\"events\" type=\"a(isvu)\""));
+}
+
+// How far the icon on `bar` stands out from it along its middle row: at its left edge, and as
+// the number of separate runs of light rows (lines of text) in its middle half.
+std::pair<int, int> contrastAndLines(const QImage& icon, QColor bar)
+{
+    QImage shown(icon.size(), QImage::Format_RGB32);
+    shown.fill(bar);
+    QPainter(&shown).drawImage(0, 0, icon);
+    const int y = icon.height() / 2;
+    int x = 0, contrast = 0, lines = 0;
+    while (x < icon.width() && qAlpha(icon.pixel(x, y)) < 128)
+        ++x;
+    for (const int end = std::min(icon.width(), x + std::max(3, icon.width() / 8)); x < end; ++x)
+        contrast = std::max(contrast, std::abs(qGray(shown.pixel(x, y)) - qGray(bar.rgb())));
+    for (int row = 0, previous = 0; row < icon.height(); ++row) {
+        int ink = 0;
+        for (int column = icon.width() / 4; column < icon.width() * 3 / 4; ++column)
+            ink |= qGray(shown.pixel(column, row)) > 170;
+        lines += ink > previous;
+        previous = ink;
+    }
+    return {contrast, lines};
+}
+
+TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHostsIntact)
+{
+    const QString label = QStringLiteral("CPU 100%");
+    QList<int> sizes;
+    for (const IconPixmap& p : itemIconPixmaps(IconStyle::badge, label))
+        sizes << p.width;
+    EXPECT_TRUE(std::ranges::includes(sizes, std::array{16, 18, 22, 24, 32, 44, 48, 64, 96}));
+    for (const int size : sizes) {
+        for (const IconStyle style : {IconStyle::badge, IconStyle::glyph})
+            for (const QColor bar : {QColor(Qt::white), QColor(Qt::black), QColor(Qt::darkGray)})
+                EXPECT_GT(contrastAndLines(renderItemIcon(style, label, size), bar).first, 60)
+                    << size << " on " << qGray(bar.rgb());
+        EXPECT_EQ(contrastAndLines(renderItemIcon(IconStyle::badge, label, size), Qt::black).second,
+                  size < 20 ? 1 : 2)
+            << size;
+    }
+    // The glyph goes beside a label the host draws: it never shows the figure.
+    EXPECT_EQ(renderItemIcon(IconStyle::glyph, label, 16),
+              renderItemIcon(IconStyle::glyph, QStringLiteral("CPU 3%"), 16));
+
+    QImage sheet(9 * 25, 2 * 25, QImage::Format_RGB32);
+    QPainter painter(&sheet);
+    for (int n = 0; n < 18; ++n) {
+        const QString text = QStringList{"CPU 37%", "CPU 100%", ""}[n / 6];
+        painter.fillRect(n / 2 * 25, n % 2 * 25, 25, 25, n % 2 ? 0x242424 : 0xeeeeee);
+        painter.drawImage(n / 2 * 25 + 2, n % 2 * 25 + 2,
+                          renderItemIcon(text.isEmpty() ? IconStyle::glyph : IconStyle::badge, text,
+                                         QList{16, 18, 22}[n / 2 % 3]));
+    }
+    painter.end();
+    sheet.scaled(sheet.size() * 4)
+        .save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/label_icons.png");
+
+    // Hosts get unpremultiplied pixels in network order; Qt asks the tray's icon for device
+    // pixels: a 24-point slot at 2x gets 48 drawn pixels.
+    QImage image(2, 1, QImage::Format_ARGB32);
+    image.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0xff));
+    image.setPixel(1, 0, qRgba(0xff, 0x00, 0x00, 0x80)); // half-transparent red
+    const IconPixmap out = toIconPixmap(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    EXPECT_EQ(out.argb, QByteArray::fromHex("ff11223380ff0000"));
+    const QPixmap pixmap =
+        QIcon(new LabelIconEngine(QStringLiteral("CPU 7%"))).pixmap(QSize(24, 24), 2.0);
+    EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
+    EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32),
+              renderItemIcon(IconStyle::badge, QStringLiteral("CPU 7%"), 48)
+                  .convertToFormat(QImage::Format_ARGB32));
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerStatusNotifierTypes();
-    return RUN_ALL_TESTS();
-}
-
-#include "status_notifier_test.moc"
