@@ -11,7 +11,7 @@ pids=() trace=() item=() panel=() mid=() as=() # as: how session processes run, 
 
 # Each host: its kind of session, its bar's height and edge, the gesture that opens the panel, the
 # mouse button that opens the item's menu (- none), the desktop's name (- none) and the programs it
-# needs, the host first.
+# needs: the host, its window manager on X, then the rest.
 hosts="
 xfce                 x     28 top    click  3 XFCE  xfce4-panel xfwm4 Xvfb xdotool import
 lxqt                 x     32 bottom click  3 LXQt  lxqt-panel openbox Xvfb xdotool import
@@ -36,24 +36,22 @@ until_true() { local end=$((SECONDS + $1)) && shift && until "$@"; do ((SECONDS 
 
 # The session's environment: our own folders and buses, nothing from the developer's desktop.
 senv=(HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-      XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" PATH="/usr/bin:/bin" LANG=C.UTF-8)
+      XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" PATH="/usr/bin:/bin" LANG=C.UTF-8
+      GSETTINGS_BACKEND=keyfile)
 in_session() { "${as[@]}" env -i "${senv[@]}" "$@"; }
 # spawn <log name> <command...>: a session process in the background, kept in pids
 spawn() { (exec "${as[@]}" env -i "${senv[@]}" "${@:2}") >>"$work/$1.log" 2>&1 & pids+=($!); }
-serve() { # serve <name> <variable=prefix> <command...>: a server that says on fd 3 where it listens
-    spawn "$1" "${@:3}" 3>"$work/$1.at" && until_true 30 test -s "$work/$1.at" && senv+=("$2$(head -1 "$work/$1.at")")
-}
+# serve <name> <variable=prefix> <command...>: a server that says on fd 3 where it listens
+serve() { spawn "$1" "${@:3}" 3>"$work/$1.at" && until_true 30 test -s "$work/$1.at" && senv+=("$2$(head -1 "$work/$1.at")"); }
 start_xvfb() { serve xvfb DISPLAY=: Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp +extension GLX &&
     display=:$(head -1 "$work/xvfb.at"); }
-watcher_up() {
-    in_session gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher 2>/dev/null \
-        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered | grep -q true
-}
+watcher_up() { in_session gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m \
+    org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered 2>&1 | grep -q true; }
 
 # start_session <host>: folders, buses, display server and the host, ready for a status item. The
 # hosts read their settings from the session's XDG_CONFIG_HOME, a copy of config/.
 start_session() {
-    read -r host kind bar bar_edge open_click menu_button desktop program _ <<<"$(grep "^$1 " <<<"$hosts")"
+    read -r host kind bar bar_edge open_click menu_button desktop program wm _ <<<"$(grep "^$1 " <<<"$hosts")"
     [[ $host == "$1" ]] || { echo "unknown host $1"; return 2; }
     client_env=() && [[ $desktop != - ]] && client_env=(XDG_CURRENT_DESKTOP=$desktop)
     [[ $kind != x ]] && client_env+=(XDG_SESSION_TYPE=wayland)
@@ -62,30 +60,25 @@ start_session() {
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
     serve bus DBUS_SESSION_BUS_ADDRESS= dbus-daemon --session --nofork --print-address=3 || return 1
     case $kind in
-        x)
-            start_xvfb ${W}x${H}x24 || return 1
-            if [[ $host == xfce ]]; then spawn wm xfwm4 --compositor=off; else spawn wm openbox; fi
-            spawn host "$program" ;;
+        x) start_xvfb ${W}x${H}x24 && spawn wm "$wm" && spawn host "$program" || return 1 ;;
         sway)
             spawn host env -C "$work" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
                 sway -c "$work/home/.config/sway/$program.conf"
-            until_true 30 grep -qs '^SWAYSOCK=' "$work/env.txt" || return 1
+            mkfifo "$work/keys" && exec 7<>"$work/keys" && until_true 30 grep -qs '^SWAYSOCK=' "$work/env.txt" || return 1
             senv+=($(grep -E '^(WAYLAND_DISPLAY|SWAYSOCK|DISPLAY)=' "$work/env.txt"))
-            mkfifo "$work/keys" && exec 7<>"$work/keys" # the keys to type: one keyboard for the whole run
             spawn seat sh -c 'exec "$0" <&7' "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1 ;;
         gnome)
             start_xvfb 1400x900x24 && serve sysbus DBUS_SYSTEM_BUS_ADDRESS= dbus-daemon --nofork --print-address=3 \
                 --config-file=/usr/share/dbus-1/session.conf || return 1
-            senv+=(GSETTINGS_BACKEND=keyfile)
             spawn host env MUTTER_DEBUG_DUMMY_MODE_SPECS=${W}x${H} gnome-shell --nested --wayland --wayland-display=wayland-corvel
             senv+=(WAYLAND_DISPLAY=wayland-corvel) ;;
     esac
     local ready=watcher_up && [[ $host == tint2 ]] && ready="grep -q 'systray started' $work/host.log"
+    [[ $kind == x ]] && ready+=" && in_session xdotool search --onlyvisible --classname $program >/dev/null" # bar shown
     until_true 60 eval "$ready" || return 1
-    if [[ $kind == gnome ]]; then # it starts in the overview; Xwayland's display is in its log
-        sleep 3 && act key Escape && client_env+=(XAUTHORITY="$(ls "$work/run"/.mutter-Xwaylandauth.* | head -1)"
-            DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/host.log" | tail -1))
-    fi
+    # GNOME Shell starts in the overview; the display of its Xwayland is in its log.
+    [[ $kind == gnome ]] && sleep 3 && act key Escape && client_env+=(XAUTHORITY="$(ls "$work"/run/.mutter-X* | head -1)"
+        DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/host.log" | tail -1))
     [[ $host == *_xwayland ]] && client_env+=(QT_QPA_PLATFORM=xcb)
     until_true 30 picture_still
 }
@@ -112,8 +105,7 @@ listed() { # prints the windows of Corvel's that the host lists (task bar, windo
         x)
             local w && for w in $(in_session xprop -root _NET_CLIENT_LIST | grep -oE '0x[0-9a-f]+'); do
                 in_session xprop -id "$w" _NET_WM_PID _NET_WM_STATE WM_CLASS | tr '\n' ' ' | grep -v SKIP_TASKBAR |
-                    grep -E "= $corvel_pid |\"corvel\"" && echo
-            done ;;
+                    grep -E "= $corvel_pid |\"corvel\"" && echo; done ;;
         sway) in_session swaymsg -t get_tree | grep -E "\"pid\": $corvel_pid,|\"(app_id|class)\": \"corvel\"" ;;
         gnome) in_session /usr/bin/python3 "$here/shell_windows.py" | grep -i corvel ;;
     esac
@@ -137,8 +129,7 @@ find_item() {
             c = c > $3 ? c : $3; d = d > $4 ? d : $4 } END { if (n) print a, b, c, d }'))
     ((${#item[@]} == 4)) && mid=($(((item[0] + item[2]) / 2)) $(((item[1] + item[3]) / 2)))
 }
-# The panel (or a menu): the largest region that changed since the closed picture, beside the item's
-# whole button in the bar.
+# The panel (or a menu): the largest region that changed since the closed picture, beside the item's button.
 find_region() { # find_region <min width> <min height>: sets region=(x0 y0 x1 y1)
     ((${#item[@]} == 4)) && shot "$work/now.png" || return 1
     region=($(changes "$work/closed.png" "$work/now.png" $((item[0] - 6)) $(bar_top) $((item[2] + 6)) $(($(bar_top) + bar)) |
@@ -156,20 +147,16 @@ close_by() { # close_by <what> <act arguments...>
     act "${@:2}" && until_true 10 panel_closed && snap "$1" && echo "closed" && return
     snap "$1" && echo "still open at ${panel[*]}" && false
 }
-start_corvel() {
-    (exec "${as[@]}" env -i "${senv[@]}" "${client_env[@]}" "${trace[@]}" "$corvel") >>"$work/corvel.out" 2>>"$work/corvel.err" &
-    corvel_pid=$! && pids+=($!) && started=$EPOCHREALTIME
-}
+start_corvel() { (exec "${as[@]}" env -i "${senv[@]}" "${client_env[@]}" "${trace[@]}" "$corvel") >>"$work/corvel.out" \
+    2>>"$work/corvel.err" & corvel_pid=$! && pids+=($!) && started=$EPOCHREALTIME; }
 corvel_ends() { # corvel_ends <act arguments...>: the action must end Corvel with status 0
     act "$@" && until_true 10 eval '! kill -0 $corvel_pid 2>/dev/null' || { echo "still running,"; kill "$corvel_pid"; }
-    wait "$corvel_pid"; local status=$? && echo "exit status $status" && ((status == 0))
-}
+    wait "$corvel_pid"; local status=$? && echo "exit status $status" && ((status == 0)); }
 
 # The checks, the same on every host.
 away() { act point 150 $((H / 2)) && sleep 0.5; } # no hover, tooltip or drawn pointer at the bar
-check_item() {
+check_item() { # how soon is reported, not asserted: a busy machine is slow, a missing item is broken
     away && start_corvel
-    # How soon is reported, not asserted: a busy machine is slow, a missing item is broken.
     until_true 20 find_item || { snap no-item; echo "no item within 20 s"; return 1; }
     snap item && echo "at ${item[*]} after $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s"
     sleep 3 && find_item || { snap item-gone; echo "gone 3 s after it appeared"; return 1; }
@@ -234,7 +221,6 @@ main() {
     for check in item open anchored unlisted escape outside second_click menu ctrl_q quit stderr host_log; do
         [[ $check == menu && $menu_button == - ]] || run_check "$check"
     done
-    echo "$host: $((SECONDS - began)) s, $failures unexpected failures; pictures in $out"
-    ((failures == 0))
+    echo "$host: $((SECONDS - began)) s, $failures unexpected failures; pictures in $out" && ((failures == 0))
 }
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then main "$@"; fi

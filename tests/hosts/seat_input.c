@@ -1,16 +1,12 @@
-// Gives a headless wlroots seat a pointer and a keyboard, so that the compositor's own cursor
-// commands reach clients, and types keys read from standard input, one per line: "Escape" or
-// "ctrl+q". One keyboard for the whole run: a keyboard per key would make the compositor send
-// the focused client a leave and an enter around every press.
-#define _GNU_SOURCE
+// Gives a headless wlroots seat a pointer (for the compositor's cursor commands) and a keyboard that
+// types keys read from standard input, one per line: "Escape" or "ctrl+q". One keyboard for the
+// whole run: with one per key the compositor sends the client a leave and an enter around each press.
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <linux/input-event-codes.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -51,14 +47,14 @@ int main(void)
         xkb_keymap_new_from_names(context, NULL, XKB_KEYMAP_COMPILE_NO_FLAGS);
     char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
     size_t size = text ? strlen(text) + 1 : 0;
-    int fd = memfd_create("keymap", MFD_CLOEXEC);
-    if (!text || fd < 0 || write(fd, text, size) != (ssize_t)size)
+    FILE* file = tmpfile();
+    if (!text || !file || fwrite(text, 1, size, file) != size || fflush(file))
         return fprintf(stderr, "seat_input: no keymap to pass\n"), 1;
-    zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
+    zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fileno(file),
+                                   (uint32_t)size);
     uint32_t ctrl = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
     wl_display_roundtrip(display);
-    printf("ready\n");
-    fflush(stdout);
+    fputs("ready\n", stdout), fflush(stdout);
 
     // Key events carry no time: nothing here depends on it.
     char line[64];

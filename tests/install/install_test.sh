@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
-# install_test.sh tree BUILD_DIR DEB_DIR: checks a scratch install, then builds the .deb into DEB_DIR
-#   and holds it to Debian's and AppStream's rules.
-# install_test.sh package DEB_DIR: apt installs that .deb, runs it, reads its manual page and removes
-#   it (root only). Exit 77 means skipped, and says why.
+# install_test.sh tree BUILD_DIR DEB_DIR: checks a scratch install, then builds the .deb into DEB_DIR and
+#   holds it to Debian's and AppStream's rules. install_test.sh package DEB_DIR: apt installs that .deb,
+#   runs it, reads its manual page and removes it (root only). Exit 77 means skipped, and says why.
 set -euo pipefail
 scratch=$(mktemp -d) && trap 'rm -rf "$scratch"' EXIT
-export DEBIAN_FRONTEND=noninteractive
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*" >&2; exit 77; }
 logged() { "$@" >"$scratch/log" 2>&1 || fail "$*: $(cat "$scratch/log")"; } # quiet unless it fails
 
-# check_prefix ROOT: the desktop entry, listing, manual page and every icon size are where
-# menus, software centres, man and icon themes look, and the entry starts the installed program.
+# check_prefix ROOT: entry, listing, manual and icons where menus, software centres, man and themes look.
 check_prefix() {
     local entry=$1/share/applications/corvel.desktop icons=$1/share/icons/hicolor report app size
     report=$(desktop-file-validate "$entry" 2>&1) && [[ -z $report ]] || fail "desktop-file-validate $entry: $report"
@@ -54,7 +51,7 @@ tree_mode() {
 }
 
 package_mode() {
-    local deb printed && apt=(apt-get -y -q -o DPkg::Lock::Timeout=300)
+    local deb printed && apt=(env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=300)
     [[ $(id -u) -eq 0 ]] || skip "installing a package needs root"
     deb=$(compgen -G "$1/corvel_*.deb") || fail "no package in $1 (install_tree builds it)"
     # One install at a time on this machine, whichever build tree it comes from.
@@ -70,11 +67,8 @@ package_mode() {
     printed=$(/usr/bin/corvel --version) && [[ $printed == "corvel $(dpkg-deb -f "$deb" Version)" ]] ||
         fail "$printed, from $deb"
     # Slim images tell dpkg to leave manual pages out; then there is nothing for man to find.
-    if grep -qs '^path-exclude=/usr/share/man/' /etc/dpkg/dpkg.cfg.d/*; then
-        echo "dpkg leaves manual pages out on this machine: man corvel not tried"
-    else
-        printed=$(MANWIDTH=80 man corvel 2>&1) && [[ $printed == *"EXIT STATUS"* ]] || fail "man corvel: $printed"
-    fi
+    grep -qs '^path-exclude=/usr/share/man/' /etc/dpkg/dpkg.cfg.d/* && echo "dpkg leaves manual pages out here" ||
+        { printed=$(MANWIDTH=80 man corvel 2>&1) && [[ $printed == *"EXIT STATUS"* ]] || fail "man corvel: $printed"; }
     logged "${apt[@]}" remove corvel && [[ ! -e /usr/bin/corvel ]] || fail "removing the package left /usr/bin/corvel"
     echo "installed, ran, read the manual of and removed $(basename "$deb")"
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# A display that is not set, refuses, or refuses our authorization counts as none: Corvel
-# prints the list once, says why on one line of standard error and exits 0. With Wayland
-# refusing and X answering it runs on X, saying nothing (still running when stopped at 3 s).
-#   no_display_test.sh <corvel executable>
-set -u
-corvel=$1
+# A display that is not set, refuses, or refuses our authorization counts as none: Corvel prints the
+# list once, says why on one line of standard error and exits 0. With Wayland refusing and X answering
+# it runs on X, saying nothing (still running when stopped at 3 s).   no_display_test.sh <corvel>
+set -u && corvel=$1
 source "$(dirname "$0")/../../hosts/host_test.sh" # work, serve; ends what it started
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -16,8 +14,7 @@ serve xvfb DISPLAY=: Xvfb -displayfd 3 -auth "$work/cookie" -nolisten tcp || { e
 x=:$(head -1 "$work/xvfb.at") && xauth -q -f "$work/client" add "$x" . "$cookie" 2>/dev/null
 
 while read -r name seconds status lines settings; do
-    env $settings timeout "$seconds" "$corvel" >"$work/out" 2>"$work/err"
-    got=$?
+    env $settings timeout "$seconds" "$corvel" >"$work/out" 2>"$work/err"; got=$?
     [[ $got == "$status" && $(wc -l <"$work/err") == "$lines" ]] && { ((status)) || grep -q "Total CPU" "$work/out"; } ||
         { echo "FAIL ($name): status $got"; cat "$work/err"; exit 1; }
     echo "ok ($name): $(cat "$work/err")"
