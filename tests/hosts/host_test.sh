@@ -46,7 +46,7 @@ serve() { spawn "$1" "${@:3}" 3>"$work/$1.at" && until_true 30 test -s "$work/$1
 start_xvfb() { serve xvfb DISPLAY=: Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp +extension GLX &&
     display=:$(head -1 "$work/xvfb.at"); }
 watcher_up() { in_session gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m \
-    org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered 2>&1 | grep -q true; }
+    org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered 2>/dev/null | grep -q true; }
 
 # start_session <host>: folders, buses, display server and the host, ready for a status item. The
 # hosts read their settings from the session's XDG_CONFIG_HOME, a copy of config/.
