@@ -1,17 +1,12 @@
-// Gives a headless wlroots seat a pointer and a keyboard, so that the compositor's own cursor
-// commands reach clients, and types keys read from standard input, one per line: "Escape" or
-// "ctrl+q". One keyboard for the whole run: a keyboard per key would make the compositor send
-// the focused client a leave and an enter around every press.
-#define _GNU_SOURCE
+// Gives a headless wlroots seat a pointer (for the compositor's cursor commands) and a keyboard that
+// types keys read from standard input, one per line: "Escape" or "ctrl+q". One keyboard for the
+// whole run: with one per key the compositor sends the client a leave and an enter around each press.
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <linux/input-event-codes.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <time.h>
-#include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -35,42 +30,33 @@ static void global_remove(void* data, struct wl_registry* registry, uint32_t nam
     (void)data, (void)registry, (void)name;
 }
 
-static uint32_t now_ms(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (uint32_t)(t.tv_sec * 1000 + t.tv_nsec / 1000000);
-}
-
 int main(void)
 {
     struct wl_display* display = wl_display_connect(NULL);
-    if (!display)
-        return fprintf(stderr, "seat_input: no Wayland display\n"), 1;
     static const struct wl_registry_listener listener = {global, global_remove};
-    wl_registry_add_listener(wl_display_get_registry(display), &listener, NULL);
-    wl_display_roundtrip(display);
-    if (!seat || !pointers || !keyboards)
-        return fprintf(stderr, "seat_input: the compositor offers no virtual input\n"), 1;
+    if (display)
+        wl_registry_add_listener(wl_display_get_registry(display), &listener, NULL);
+    if (!display || wl_display_roundtrip(display) < 0 || !seat || !pointers || !keyboards)
+        return fprintf(stderr, "seat_input: no Wayland display with virtual input\n"), 1;
     zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointers, seat);
     struct zwp_virtual_keyboard_v1* keyboard =
         zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
 
     struct xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    struct xkb_keymap* keymap = xkb_keymap_new_from_names(context, NULL, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    struct xkb_keymap* keymap =
+        xkb_keymap_new_from_names(context, NULL, XKB_KEYMAP_COMPILE_NO_FLAGS);
     char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
-    if (!text)
-        return fprintf(stderr, "seat_input: no keymap\n"), 1;
-    size_t size = strlen(text) + 1;
-    int fd = memfd_create("keymap", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, text, size) != (ssize_t)size)
-        return fprintf(stderr, "seat_input: cannot pass the keymap\n"), 1;
-    zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
+    size_t size = text ? strlen(text) + 1 : 0;
+    FILE* file = tmpfile();
+    if (!text || !file || fwrite(text, 1, size, file) != size || fflush(file))
+        return fprintf(stderr, "seat_input: no keymap to pass\n"), 1;
+    zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fileno(file),
+                                   (uint32_t)size);
     uint32_t ctrl = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
     wl_display_roundtrip(display);
-    printf("ready\n");
-    fflush(stdout);
+    fputs("ready\n", stdout), fflush(stdout);
 
+    // Key events carry no time: nothing here depends on it.
     char line[64];
     while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\n")] = 0;
@@ -81,16 +67,14 @@ int main(void)
             fprintf(stderr, "seat_input: unknown key %s\n", line);
             continue;
         }
-        if (with_ctrl) {
-            zwp_virtual_keyboard_v1_key(keyboard, now_ms(), KEY_LEFTCTRL, WL_KEYBOARD_KEY_STATE_PRESSED);
-            zwp_virtual_keyboard_v1_modifiers(keyboard, ctrl, 0, 0, 0);
-        }
-        zwp_virtual_keyboard_v1_key(keyboard, now_ms(), key, WL_KEYBOARD_KEY_STATE_PRESSED);
-        zwp_virtual_keyboard_v1_key(keyboard, now_ms(), key, WL_KEYBOARD_KEY_STATE_RELEASED);
-        if (with_ctrl) {
-            zwp_virtual_keyboard_v1_key(keyboard, now_ms(), KEY_LEFTCTRL, WL_KEYBOARD_KEY_STATE_RELEASED);
-            zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
-        }
+        if (with_ctrl)
+            zwp_virtual_keyboard_v1_key(keyboard, 0, KEY_LEFTCTRL, WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_modifiers(keyboard, with_ctrl ? ctrl : 0, 0, 0, 0);
+        zwp_virtual_keyboard_v1_key(keyboard, 0, key, WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_key(keyboard, 0, key, WL_KEYBOARD_KEY_STATE_RELEASED);
+        if (with_ctrl)
+            zwp_virtual_keyboard_v1_key(keyboard, 0, KEY_LEFTCTRL, WL_KEYBOARD_KEY_STATE_RELEASED);
+        zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
         if (wl_display_roundtrip(display) < 0)
             return 1;
     }
