@@ -72,9 +72,9 @@ pids+=($!)
 until_true 20 test -s "$work/bus" || { echo "no bus" >&2; exit 1; }
 DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
 export DBUS_SESSION_BUS_ADDRESS
-openbox --config-file "$hosts/openbox-rc.xml" >/dev/null 2>&1 &
+openbox --config-file "$hosts/config/openbox/rc.xml" >/dev/null 2>&1 &
 pids+=($!)
-tint2 -c "$hosts/tint2rc" >"$work/tint2.log" 2>&1 &
+tint2 -c "$hosts/config/tint2/tint2rc" >"$work/tint2.log" 2>&1 &
 pids+=($!)
 until_true 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
 "$corvel" >/dev/null 2>"$work/corvel.err" &
