@@ -5,12 +5,12 @@
 #include "support/temp_dir.h"
 #include "tool_runner.h"
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -24,95 +24,67 @@ using namespace std::chrono_literals;
 
 namespace {
 
-pid_t spawn(std::vector<const char*> argv)
-{
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv.data()), environ);
-    return pid;
-}
-
 TEST(RealTool, ListsThisProcessAndChildrenWithTheirExactCommandLines)
 {
-    const pid_t plain = spawn({"/bin/sleep", "30"});
-    const pid_t spaced = spawn({"/bin/sleep", "30", "  0"}); // spaces inside an argument
-    const auto rows = runPS();
-    for (const pid_t pid : {plain, spaced}) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-    const auto find = [&](pid_t pid) {
-        const auto it =
-            std::find_if(rows.begin(), rows.end(), [&](auto& r) { return r.pid == pid; });
-        return it == rows.end() ? PSRow{0, 0, 0, 0, "missing"} : *it;
-    };
-    EXPECT_EQ(find(::getpid()).ppid, ::getppid());
-    EXPECT_GT(find(::getpid()).rssKB, 0);
-    EXPECT_EQ(find(plain).command, "/bin/sleep 30");
-    EXPECT_EQ(find(plain).ppid, ::getpid());
-    EXPECT_EQ(find(spaced).command, "/bin/sleep 30   0");
-    EXPECT_EQ(currentHoldings().zombieChildren, 0);
+    const char* const plainArgs[] = {"/bin/sleep", "30", nullptr};
+    const char* const spacedArgs[] = {"/bin/sleep", "30", "  0", nullptr}; // spaces in one
+    pid_t plain = -1, spaced = -1;
+    posix_spawn(&plain, plainArgs[0], nullptr, nullptr, const_cast<char**>(plainArgs), environ);
+    posix_spawn(&spaced, spacedArgs[0], nullptr, nullptr, const_cast<char**>(spacedArgs), environ);
+    std::map<std::int32_t, PSRow> rows;
+    for (PSRow& row : runPS())
+        rows.emplace(row.pid, std::move(row));
+    for (const pid_t pid : {plain, spaced})
+        ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(rows[::getpid()].ppid, ::getppid());
+    EXPECT_GT(rows[::getpid()].rssKB, 0);
+    EXPECT_EQ(rows[plain].command, "/bin/sleep 30");
+    EXPECT_EQ(rows[plain].ppid, ::getpid());
+    EXPECT_EQ(rows[spaced].command, "/bin/sleep 30   0");
 }
 
-struct StandIn
+// Each run ends in bounded time with what could be parsed and leaves no child behind. A
+// grandchild a script leaves writes its pid to "<script>.pid" and must end with the tool. Runs
+// that only the size bound may end get a long time-out.
+TEST(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
 {
-    const char* name;
-    const char* script; // null: no file at all
-    std::size_t rows;
-    bool executable = true;
-    std::chrono::milliseconds timeout = 1500ms; // long where another bound must end the run
-};
-
-class MisbehavingTool : public ::testing::TestWithParam<StandIn>
-{
-};
-
-// A grandchild a script leaves behind writes its pid to a file "grandchild" beside it; it
-// must end with the tool.
-TEST_P(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
-{
+#define ROW "#!/bin/sh\necho '1 0 0.0 4 a'\n"
+#define GRANDCHILD "sleep 60 &\necho $! > \"$0.pid\"\n"
+    // clang-format off
+    const std::tuple<const char*, const char*, std::size_t, bool> tools[] = {
+        {"NotExecutable", ROW, 0, false}, {"ExitsNonZero", ROW "echo oops >&2\nexit 3\n", 1, false},
+        {"WritesGarbage", "#!/bin/sh\nprintf 'garbage\\n\\0\\0\\n1 0 0.0 4 ok\\n'\n", 1, false},
+        {"NoFinalLineFeed", "#!/bin/sh\nprintf '1 0 0.0 4 a\\n2 1 0.0 4 b'\n", 2, false},
+        {"Hangs", ROW "exec sleep 60\n", 1, false}, {"DiesBySignal", ROW "kill -9 $$\n", 1, false},
+        {"ClosesOutputAndKeepsRunning", ROW "exec >&-\nexec sleep 60\n", 1, false},
+        {"HangsInAGrandchild", ROW GRANDCHILD "sleep 60\n", 1, false},
+        {"ExitsLeavingAGrandchildOnThePipe", ROW GRANDCHILD "exit 0\n", 1, false},
+        {"StopsItself", ROW "kill -STOP $$\n", 1, false},
+        {"Floods", "#!/bin/sh\nexec yes '1 0 0.0 4 flood'\n", (1u << 20) / 16, true},
+        {"OneEndlessLine", "#!/bin/sh\nprintf '1 0 0.0 4 '\nexec cat /dev/zero\n", 1, true}};
+    // clang-format on
     TempDir dir;
-    const StandIn& tool = GetParam();
-    if (tool.script)
-        tool.executable ? dir.writeScript("ps", tool.script) : dir.write("ps", tool.script);
-    ToolLimits limits;
-    limits.timeout = tool.timeout;
-    limits.maxOutputBytes = 1u << 20;
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(runPS(dir.path("ps").c_str(), limits).size(), tool.rows);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 20s); // only against a hang
-    EXPECT_EQ(currentHoldings().zombieChildren, 0);
-    pid_t grandchild = 0;
-    if (std::ifstream(dir.path("grandchild")) >> grandchild) {
-        const auto gone = [&] {
-            const std::string stat = statAfterName(grandchild);
-            return stat.size() < 2 || stat[1] == 'Z';
-        };
-        for (int i = 0; i < 100 && !gone(); ++i)
-            std::this_thread::sleep_for(50ms);
-        EXPECT_TRUE(gone()) << "the grandchild still runs";
-        ::kill(grandchild, SIGKILL);
+    EXPECT_TRUE(runPS(dir.path("missing").c_str(), {}).empty());
+    for (const auto& [name, script, rows, sizeBound] : tools) {
+        rows ? dir.writeScript(name, script) : dir.write(name, script);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(runPS(dir.path(name).c_str(), {sizeBound ? 60s : 1500ms, 1u << 20}).size(), rows)
+            << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << name; // against a hang
+        EXPECT_EQ(currentHoldings().children, 0) << name;
+        pid_t grandchild = 0;
+        if (std::ifstream(dir.path(std::string(name) + ".pid")) >> grandchild) {
+            const auto gone = [&] { // or a zombie
+                const std::string stat = statAfterName(grandchild);
+                return stat.size() < 2 || stat[1] == 'Z';
+            };
+            for (int i = 0; i < 100 && !gone(); ++i)
+                std::this_thread::sleep_for(50ms);
+            EXPECT_TRUE(gone()) << name << ": the grandchild still runs";
+            ::kill(grandchild, SIGKILL);
+        }
     }
 }
-
-#define ROW "echo '1 0 0.0 4 a'\n"
-#define GRANDCHILD "sleep 60 &\necho $! > \"${0%/*}/grandchild\"\n"
-INSTANTIATE_TEST_SUITE_P(
-    StandIns, MisbehavingTool,
-    ::testing::Values(
-        StandIn{"Missing", nullptr, 0}, StandIn{"NotExecutable", "#!/bin/sh\n" ROW, 0, false},
-        StandIn{"ExitsNonZeroAfterOutput", "#!/bin/sh\n" ROW "echo oops >&2\nexit 3\n", 1},
-        StandIn{"WritesGarbage", "#!/bin/sh\nprintf 'garbage\\n\\0\\0\\n1 0 0.0 4 ok\\n'\n", 1},
-        StandIn{"NoFinalLineFeed", "#!/bin/sh\nprintf '1 0 0.0 4 a\\n2 1 0.0 4 b'\n", 2},
-        StandIn{"Hangs", "#!/bin/sh\n" ROW "exec sleep 60\n", 1},
-        StandIn{"ClosesOutputAndKeepsRunning", "#!/bin/sh\n" ROW "exec >&-\nexec sleep 60\n", 1},
-        StandIn{"HangsInAGrandchild", "#!/bin/sh\n" ROW GRANDCHILD "sleep 60\n", 1},
-        StandIn{"ExitsLeavingAGrandchildOnThePipe", "#!/bin/sh\n" ROW GRANDCHILD "exit 0\n", 1},
-        StandIn{"StopsItself", "#!/bin/sh\n" ROW "kill -STOP $$\n", 1},
-        StandIn{"DiesBySignal", "#!/bin/sh\n" ROW "kill -9 $$\n", 1},
-        StandIn{"Floods", "#!/bin/sh\nexec yes '1 0 0.0 4 flood'\n", (1u << 20) / 16, true, 60s},
-        StandIn{"OneEndlessLine", "#!/bin/sh\nprintf '1 0 0.0 4 '\nexec cat /dev/zero\n", 1}),
-    [](const auto& standIn) { return std::string(standIn.param.name); });
 
 // The child sees only the standard descriptors, whatever this process has open.
 TEST(ToolLaunch, ChildInheritsNoDescriptorOfOurs)
