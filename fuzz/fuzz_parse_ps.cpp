@@ -1,6 +1,5 @@
 // parsePS on arbitrary bytes: besides not crashing, the repair gives valid UTF-8 and leaves
-// valid text alone, and there is at most a row per line, its command one line found in the
-// repaired text.
+// valid text alone, and each line makes at most a row, whose command is in the repaired text.
 
 #include "snapshot.h"
 #include "text_rules.h"

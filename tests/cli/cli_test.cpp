@@ -19,10 +19,9 @@ TEST(Options, ModesAndTheirMistakes)
         {{"--json", "--once"}, Mode::once, true}, {{"--once", "--version"}, Mode::version, false},
         {{"--json"}, Mode::invalid, true}};
     // clang-format on
-    for (const auto& [args, mode, json] : cases) {
-        EXPECT_EQ(parseOptions(args).mode, mode) << args.size();
-        EXPECT_EQ(parseOptions(args).json, json) << args.size();
-    }
+    for (const auto& [args, mode, json] : cases)
+        EXPECT_EQ(std::pair(parseOptions(args).mode, parseOptions(args).json),
+                  std::pair(mode, json));
     EXPECT_EQ(parseOptions(std::vector<const char*>{"--once", "-x"}).error, "unknown option '-x'");
 }
 

@@ -19,13 +19,10 @@ if [[ ${2-} == --in-session ]]; then # the status item's run, inside dbus-run-se
     done
     sleep 5 # the panel open over two sampling cycles
     kill $(ps -o pid= --ppid $!) && wait $!
-    [[ ${opened-} ]] || echo "no item of corvel's on the bus to open the panel with"
-    exit 0
+    [[ ${opened-} ]] || echo "no item of corvel's on the bus to open the panel with" && exit 0
 fi
 [[ -x $corvel ]] || { echo "no executable at $corvel"; exit 1; }
-for tool in strace dbus-run-session gdbus; do
-    command -v $tool >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
+type -P strace dbus-run-session gdbus >/dev/null || { echo "skipped: strace, dbus-run-session or gdbus is missing"; exit 77; }
 strace -qq -o /dev/null true 2>/dev/null || { echo "skipped: strace may not trace here"; exit 77; }
 work=$(mktemp -d /tmp/corvel-promises-XXXXXX)
 trap 'rm -rf "$work"' EXIT

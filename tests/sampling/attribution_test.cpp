@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 #include <sstream>
 
 using namespace corvel;
@@ -39,14 +38,21 @@ std::vector<std::string> entries(const Grouping& g)
 // thirteenth not; a parent cycle ends; a parent outside the snapshot is still looked up; the
 // terminal keeps its shell and commands; an application started in a tab keeps its helpers; a
 // unit is not taken by the program that asked for it; from outside any unit the walk goes on.
+// The maps come from buildLookups: a prohibited application (p, 150) claims nothing, an
+// accessory one (160) does, a later record replaces an earlier one (x), the desktop's map of
+// further processes is applied last (170 is b's), and pid 0 (known by unit or program) is no key.
 TEST(Owner, EachRuleInItsOrder)
 {
     const RunningAppRef a = app(100, "a", {}, "/Apps/A.app"), b = app(200, "b");
     const RunningAppRef term = app(0, "term"), editor = app(0, "editor"), meld = app(0, "meld");
-    const AppsByPID byPID{{100, a}, {200, b}, {250, b}, {302, editor}};
-    UnitsByPID byUnit{{400, {meld, 2}}, {401, {meld, 2}}};
+    const RunningAppRef p = app(150, "p", {}, "/Apps/P.app", ActivationPolicy::prohibited);
+    RunningApps running{{app(100, "x", {}, "/Apps/A.app"), app(170, "y"), a, b, term, editor, meld,
+                         p, app(160, "acc", {}, {}, ActivationPolicy::accessory), nullptr},
+                        {{250, b}, {302, editor}, {151, p}, {170, b}},
+                        {{400, {meld, 2}}, {401, {meld, 2}}, {152, {p, 3}}}};
     for (int pid = 300; pid <= 304; ++pid)
-        byUnit[pid] = {term, 1};
+        running.byUnit[pid] = {term, 1};
+    const AppLookups l = buildLookups(std::move(running));
     // clang-format off
     const std::tuple<int, int, const char*> table[] = {
         {110, 1, "/Apps/A.app/Contents/helper --x"}, {111, 1, "/Apps/B.app/x"},
@@ -54,13 +60,15 @@ TEST(Owner, EachRuleInItsOrder)
         {200, 1, "/Apps/A.app/own"}, {100, 1, ""}, {101, 100, ""}, {102, 101, ""}, {600, 601, ""},
         {601, 600, ""}, {700, 250, ""}, {300, 1, ""}, {301, 300, ""}, {302, 301, ""},
         {303, 302, ""}, {304, 301, ""}, {400, 200, ""}, {401, 400, ""}, {402, 303, ""},
-        {403, 301, ""}, {500, 100, ""}};
+        {403, 301, ""}, {500, 100, ""}, {150, 1, "/Apps/P.app/x"}, {151, 1, ""}, {152, 1, ""},
+        {0, 0, ""}, {160, 1, ""}, {170, 1, ""}};
     const std::pair<std::int32_t, const char*> cases[] = {
         {100, "a"}, {101, "a"}, {102, "a"}, {110, "a"}, {111, "__system"}, {112, "__system"},
         {113, "__system"}, {114, "__system"}, {200, "b"}, {511, "a"}, {512, "__system"},
         {600, "__system"}, {700, "b"}, {300, "term"}, {301, "term"}, {304, "term"},
         {302, "editor"}, {303, "editor"}, {400, "meld"}, {401, "meld"}, {402, "editor"},
-        {403, "term"}};
+        {403, "term"}, {150, "__system"}, {151, "__system"}, {152, "__system"}, {0, "__system"},
+        {160, "acc"}, {170, "b"}};
     // clang-format on
     std::vector<PSRow> rows;
     for (const auto& [pid, ppid, command] : table)
@@ -70,7 +78,7 @@ TEST(Owner, EachRuleInItsOrder)
     for (const auto& [pid, id] : cases) {
         for (PSRow& r : rows) // the probe alone carries CPU, so its owner sorts first
             r.cpu = r.pid == pid ? 1 : 0;
-        EXPECT_EQ(group(rows, byPID, {{"/Apps/A.app", a}}, byUnit).apps.front().id, id) << pid;
+        EXPECT_EQ(group(rows, l.byPID, l.byBundlePath, l.byUnit).apps.front().id, id) << pid;
     }
 }
 
@@ -89,36 +97,17 @@ TEST(Group, SumsMergesAndSorts)
     EXPECT_EQ(group({{1, 0, 1, INT64_MIN + 1, ""}, {2, 0, 1, -5, ""}}, {}, {}).apps[0].memoryKB,
               INT64_MIN);
 
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     const AppsByPID byPID{{10, app(10, "t", "One")}, {20, app(20, "t", "Two")}, {812, app(812)},
                           {30, app(30, "c")},        {31, app(31, "d")},        {40, app(40, "n")},
                           {50, app(50, "m")}};
     // clang-format off
     const Grouping g = group({{20, 1, 2, 100, ""}, {10, 1, 3, 50, ""}, {11, 10, 1, 1, ""},
         {5000, 812, 2, 7, ""}, {20, 1, 1, 1, ""}, {30, 1, 2, 9, ""}, {31, 1, 2, 8, ""},
-        {99, 1, 250, 1, ""}, {40, 1, nan, 1, ""}, {50, 1, nan, 9, ""}}, byPID, {});
+        {99, 1, 250, 1, ""}, {40, 1, NAN, 1, ""}, {50, 1, NAN, 9, ""}}, byPID, {});
     EXPECT_EQ(entries(g), (std::vector<std::string>{"__system System & Background 1 250 1 -",
         "t Two 4 7 152 icon-t", "c c 1 2 9 icon-c", "d d 1 2 8 icon-d", "pid812 pid812 1 2 7 -",
         "m m 1 nan 9 icon-m", "n n 1 nan 1 icon-n"}));
     // clang-format on
-}
-
-// Prohibited applications are left out, later records replace earlier ones, the desktop's map
-// of further processes is applied last, and pid 0 (known by unit or program only) is no key.
-TEST(Lookups, PolicyLaterRecordsAndTheDesktopsMaps)
-{
-    const auto regular = app(10, "r", {}, "/A.app"), samePid = app(10, "later");
-    const auto accessory = app(11, "acc", {}, "/B.app", ActivationPolicy::accessory);
-    const auto prohibited = app(12, "p", {}, "/C.app", ActivationPolicy::prohibited);
-    const auto sameBundle = app(13, "r2", {}, "/A.app"), byUnitOnly = app(0, "u");
-    const AppLookups l =
-        buildLookups({{regular, accessory, prohibited, sameBundle, samePid, byUnitOnly, nullptr},
-                      {{13, regular}, {14, prohibited}},
-                      {{20, {byUnitOnly, 1}}, {21, {prohibited, 2}}}});
-    EXPECT_EQ(l.byPID, (AppsByPID{{10, samePid}, {11, accessory}, {13, regular}}));
-    EXPECT_EQ(l.byBundlePath, (AppsByPath{{"/A.app", sameBundle}, {"/B.app", accessory}}));
-    ASSERT_EQ(l.byUnit.size(), 1u);
-    EXPECT_EQ(l.byUnit.at(20).app, byUnitOnly);
 }
 
 } // namespace
