@@ -1,102 +1,45 @@
 #!/usr/bin/env bash
 # What the program may touch, watched with strace -f over whole runs: `corvel --once`, and the
-# status item on a real X server (Xvfb, openbox, tint2's tray) with its panel opened once.
+# status item (Qt's offscreen platform, a session bus of its own) with its panel opened once.
 #   - it starts no shell: the only programs executed are corvel itself and /bin/ps;
 #   - it opens no file for writing (only /dev/null, which the ps child's standard error gets);
-#   - its only sockets are local ones to the X display and the D-Bus session bus.
-# The graphical run uses the tint2 host test's session.
+#   - its only sockets are local ones, connected to nothing but the session bus (and the C
+#     library's user-database cache, /var/run/nscd/socket, which it may ask who we are).
 #   promises_test.sh <corvel executable>
-# Exits 77 (skipped) when strace cannot trace here; the graphical run is skipped on its own
-# when a tool it needs is missing. Every process started here is ended on exit.
+# Exits 77 (skipped) when strace cannot trace here or a tool it needs is missing.
 set -u
 corvel=$1
-skip=77
-[[ -x $corvel ]] || { echo "no executable at $corvel"; exit 1; }
-command -v strace >/dev/null || { echo "skipped: strace is not installed"; exit $skip; }
-strace -qq -o /dev/null true 2>/dev/null || { echo "skipped: strace may not trace here"; exit $skip; }
-
-source "$(dirname "$0")/../hosts/host_test.sh" # work, pids, until_true and the tint2 host's session
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-applications=$work/home/.local/share/applications
-mkdir -p "$applications"
-printf '[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n' >"$applications/notes.desktop"
-
-strace_to() { # strace_to <log>: the command prefix that traces into <log>
-    trace=(strace -f -qq -s 4096 -e trace=execve,open,openat,creat,socket,connect -o "$1" --)
-}
-
-# Every program executed, attempted or not (a search along PATH shows as failed attempts).
-check_execs() { # check_execs <log> <what>
-    local path
-    while read -r path; do
-        case $path in
-            "$corvel" | /bin/ps | /usr/bin/ps) ;;
-            *) fail "$2 executed $path" ;;
-        esac
-    done < <(sed -n 's/^[0-9]* *execve("\([^"]*\)".*/\1/p' "$1" | sort -u)
-}
-
-# Files opened for writing, attempted or not.
-check_writes() { # check_writes <log> <what>
-    local line path
-    while read -r line; do
-        path=$(sed -n 's/.*open[a-z]*([^"]*"\([^"]*\)".*/\1/p; s/.*creat("\([^"]*\)".*/\1/p' <<<"$line" | head -1)
-        [[ $path == /dev/null ]] && continue
-        fail "$2 opened for writing: $line"
-    done < <(grep -E '(open|openat)\(.*(O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|O_APPEND)|creat\(' "$1")
-}
-
-# Sockets: only AF_UNIX, and connected only to the allowed paths (abstract or not).
-check_sockets() { # check_sockets <log> <what> <allowed path>...
-    local log=$1 what=$2; shift 2
-    local line path allowed ok
-    while read -r line; do
-        fail "$what made a socket that is not local: $line"
-    done < <(grep -E '\bsocket\(' "$log" | grep -v 'socket(AF_UNIX')
-    while read -r line; do
-        path=$(sed -n 's/.*sun_path=@\{0,1\}"\([^"]*\)".*/\1/p' <<<"$line")
-        ok=0
-        for allowed in "$@"; do [[ $path == "$allowed" ]] && ok=1; done
-        ((ok)) || fail "$what connected to something else: $line"
-    done < <(grep -E '\bconnect\(' "$log")
-}
-
-echo "== corvel --once, without a display or a bus"
-strace_to "$work/once.log"
-in_session "${trace[@]}" "$corvel" --once >"$work/once.out" 2>"$work/once.err" || fail "corvel --once failed: $(cat "$work/once.err")"
-grep -q . "$work/once.out" || fail "corvel --once printed nothing"
-echo "$(grep -c execve "$work/once.log") execve, $(grep -cE 'open(at)?\(' "$work/once.log") opens, $(grep -c 'socket(' "$work/once.log") sockets traced"
-check_execs "$work/once.log" "corvel --once"
-check_writes "$work/once.log" "corvel --once"
-check_sockets "$work/once.log" "corvel --once" # no socket may be connected at all
-
-graphical_run() {
-    local tool
-    for tool in Xvfb dbus-daemon openbox tint2 xdotool import convert; do
-        command -v "$tool" >/dev/null || { echo "skipped the graphical run: $tool is not installed"; return 0; }
+trace=(strace -f -qq -s 4096 -e trace=execve,open,openat,creat,socket,connect -o)
+if [[ ${2-} == --in-session ]]; then # the status item's run, inside dbus-run-session
+    sed -E 's/.*unix:(path|abstract)=([^,]*).*/\2/' <<<"$DBUS_SESSION_BUS_ADDRESS" >"$3.bus"
+    "${trace[@]}" "$3" -- "$corvel" &>/dev/null &
+    sleep 3 # the first sampling cycles
+    for name in $(gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.ListNames | grep -oE ':[0-9.]+'); do
+        gdbus call --session -d "$name" -o /StatusNotifierItem -m org.kde.StatusNotifierItem.Activate 0 0 &>/dev/null && opened=1
     done
-    echo "== corvel's status item in tint2's tray, with its panel opened"
-    start_session tint2 || { fail "the X session did not start"; return; }
-    cp "$work/b.png" "$work/empty.png"
-    local bus_path=$(sed -n 's/.*unix:path=\([^,]*\).*/\1/p' <<<"${senv[*]}")
-    strace_to "$work/gui.log"
-    start_corvel
-    if until_true 60 find_item; then
-        act click "${mid[@]}"
-        sleep 5 # the panel open over two sampling cycles
-        act key ctrl+q
-    else
-        fail "no item of corvel's appeared: $(cat "$work/corvel.err")"
-    fi
-    until_true 30 eval '! kill -0 $corvel_pid 2>/dev/null' || kill "$corvel_pid"
-    echo "$(grep -c execve "$work/gui.log") execve, $(grep -cE 'open(at)?\(' "$work/gui.log") opens, $(grep -c 'socket(' "$work/gui.log") sockets traced"
-    sed -n 's/.*connect(.*sun_path=\(@\{0,1\}"[^"]*"\).*= \(.*\)/connected to \1: \2/p' "$work/gui.log" | sort | uniq -c
-    check_execs "$work/gui.log" "the status item"
-    check_writes "$work/gui.log" "the status item"
-    check_sockets "$work/gui.log" "the status item" "/tmp/.X11-unix/X${display#:}" "$bus_path"
-}
-graphical_run
+    sleep 5 # the panel open over two sampling cycles
+    kill $(ps -o pid= --ppid $!) && wait $!
+    [[ ${opened-} ]] || echo "no item of corvel's on the bus to open the panel with" && exit 0
+fi
+[[ -x $corvel ]] || { echo "no executable at $corvel"; exit 1; }
+type -P strace dbus-run-session gdbus >/dev/null || { echo "skipped: strace, dbus-run-session or gdbus is missing"; exit 77; }
+strace -qq -o /dev/null true 2>/dev/null || { echo "skipped: strace may not trace here"; exit 77; }
+work=$(mktemp -d /tmp/corvel-promises-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/home/.local/share/applications" "$work/run"
+printf '[Desktop Entry]\nType=Application\nName=Notes\nExec=notes\n' >"$work/home/.local/share/applications/notes.desktop"
+session=(env -i HOME="$work/home" XDG_RUNTIME_DIR="$work/run" PATH=/usr/bin:/bin LANG=C.UTF-8)
 
-((failures == 0)) || { echo "$failures broken promises"; exit 1; }
-echo "every promise kept"
+check() { # check <log> <what> [the one socket path it may connect to]
+    sed -n 's/^[0-9]* *execve("\([^"]*\)".*/\1/p' "$1" | sort -u | grep -vxF -e "$corvel" -e /bin/ps -e /usr/bin/ps | sed "s/^/$2 executed /"
+    grep -E '(open|openat)\(.*(O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|O_APPEND)|creat\(' "$1" | grep -vF '"/dev/null"' | sed "s/^/$2 opened for writing: /"
+    grep -E '\bsocket\(' "$1" | grep -v 'socket(AF_UNIX' | sed "s/^/$2 made a socket that is not local: /"
+    grep -E '\bconnect\(' "$1" | grep -vF -e '"/var/run/nscd/socket"' -e "\"${3:-/no socket}\"" | sed "s/^/$2 connected to something else: /"
+}
+fails=$work/fails
+"${session[@]}" "${trace[@]}" "$work/once.log" -- "$corvel" --once >"$work/once.out" || echo "corvel --once failed" >>"$fails"
+grep -q . "$work/once.out" || echo "corvel --once printed nothing" >>"$fails"
+"${session[@]}" QT_QPA_PLATFORM=offscreen dbus-run-session -- bash "$0" "$corvel" --in-session "$work/item.log" >>"$fails" 2>/dev/null
+{ check "$work/once.log" "corvel --once"; check "$work/item.log" "the status item" "$(cat "$work/item.log.bus")"; } >>"$fails"
+[[ -s $fails ]] && { sed 's/^/FAIL: /' "$fails"; exit 1; }
+echo "every promise kept: $(grep -c . "$work/once.log") and $(grep -c . "$work/item.log") calls traced"
