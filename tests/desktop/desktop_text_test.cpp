@@ -19,16 +19,20 @@ TEST(UnitName, GivesTheApplicationId)
 {
     // clang-format off
     const std::pair<const char*, const char*> apps[] = {
-    {"app-gnome-org.gnome.Nautilus-4242.scope", "org.gnome.Nautilus"}, {"app-gnome-a\\x2Eb-1.scope", "a.b"},
-    {"app-gnome-org.gnome.Evolution\\x2dalarm\\x2dnotify-2218.scope", "org.gnome.Evolution-alarm-notify"},
+    {"app-gnome-org.gnome.Nautilus-4242.scope", "org.gnome.Nautilus"},
+    {"app-gnome-org.gnome.Evolution\\x2dalarm\\x2dnotify-2218.scope",
+     "org.gnome.Evolution-alarm-notify"}, {"app-gnome-a\\x2Eb-1.scope", "a.b"},
     {"app-gnome-org.gnome.Terminal@7ab3f0.service", "org.gnome.Terminal"},
-    {"app-org.kde.dolphin-a1b2c3d4.scope", "org.kde.dolphin"}, {"app-org.kde.konsole.service", "org.kde.konsole"},
+    {"app-org.kde.dolphin-a1b2c3d4.scope", "org.kde.dolphin"},
+    {"app-org.kde.konsole.service", "org.kde.konsole"},
     {"app-org.kde.konsole@0b7e4a1c9d.service", "org.kde.konsole"},
     {"app-flatpak-org.mozilla.firefox-81553.scope", "org.mozilla.firefox"},
-    {"snap.spotify-client.spotify-0f1e2d3c-4b5a-6978-8a9b-0c1d2e3f4a5b.scope", "spotify-client_spotify"},
-    {"snap.a.b-zzzzzzzz-3a66-4a6a-9a2a-2c4b7f3a1e11.scope", "a_b-zzzzzzzz-3a66-4a6a-9a2a"}, // no uuid
-    {"snap.code.code-1234.scope", "code_code"}, {"app-gnome-nm\\x2dapplet@autostart.service", "nm-applet autostart"},
-    {"app-org.gnome.Terminal.slice", "org.gnome.Terminal"}, {"app-gnome-org.gnome.Terminal.slice", "org.gnome.Terminal"},
+    {"snap.spotify-client.spotify-0f1e2d3c-4b5a-6978-8a9b-0c1d2e3f4a5b.scope",
+     "spotify-client_spotify"}, {"snap.code.code-1234.scope", "code_code"},
+    {"snap.a.b-zzzzzzzz-3a66-4a6a-9a2a-2c4b7f3a1e11.scope", "a_b-zzzzzzzz-3a66-4a6a-9a2a"},
+    {"app-gnome-nm\\x2dapplet@autostart.service", "nm-applet autostart"},
+    {"app-org.gnome.Terminal.slice", "org.gnome.Terminal"},
+    {"app-gnome-org.gnome.Terminal.slice", "org.gnome.Terminal"},
     {"dbus-:1.2-org.gnome.Nautilus@0.service", "org.gnome.Nautilus"},
     {"dbus-:1.44-org.freedesktop.portal.Desktop@12.service", "org.freedesktop.portal.Desktop"},
     {"app-gnome-org.gnome.Shell-3131.scope", "org.gnome.Shell launcher"},
@@ -37,12 +41,13 @@ TEST(UnitName, GivesTheApplicationId)
     };
     for (const char* name : {"app.slice", "org.gnome.Shell@wayland.service", "init.scope",
         "vte-spawn-6f9d7a4e-1c2b-4d3e-9f8a-7b6c5d4e3f2a.scope", "app-gnome-org.gnome.Nautilus-4242",
-        "app-gnome-org.gnome.Nautilus-4242.mount", "app-.scope", "app--4242.scope", "app-org.example.App.scope",
-        "app-a-b-c-4242.scope", "app-gnome-org.x.App@.service", "app-gnome-org.x.App@a-b.service",
-        "app-gno/me-org.x.App-1.scope", "app-gnome-foo\\x2-12.scope", "app-gnome-foo\\xZZ-12.scope",
-        "app-gnome-foo\\x00bar-12.scope", "app-gnome-foo\\y2dbar-12.scope", "app-gnome-foo\\-12.scope",
-        "app-gnome-foo\\x2fbar-12.scope", "app-gnome-foo\\x20bar-12.scope", "snap.firefox-1234.scope",
-        "snap..x-1234.scope", "snap.scope", "dbus-1.2-org.x.App@0.service", "dbus-:1.x-org.x.App@0.service",
+        "app-gnome-org.gnome.Nautilus-4242.mount", "app-.scope", "app--4242.scope",
+        "app-org.example.App.scope", "app-a-b-c-4242.scope", "app-gnome-org.x.App@.service",
+        "app-gnome-org.x.App@a-b.service", "app-gno/me-org.x.App-1.scope",
+        "app-gnome-foo\\x2-12.scope", "app-gnome-foo\\xZZ-12.scope", "app-gnome-f\\x00bar-12.scope",
+        "app-gnome-f\\y2dbar-12.scope", "app-gnome-foo\\-12.scope", "app-gnome-f\\x2fbar-12.scope",
+        "app-gnome-foo\\x20bar-12.scope", "snap.firefox-1234.scope", "snap..x-1234.scope",
+        "snap.scope", "dbus-1.2-org.x.App@0.service", "dbus-:1.x-org.x.App@0.service",
         "dbus-:1.2-org.x.App@zero.service", "dbus-:1.2-org.x.App.service", ""})
         EXPECT_FALSE(parseAppUnit(name)) << name;
     // clang-format on
@@ -69,12 +74,9 @@ TEST(CgroupText, OwnCgroupUserServiceProcsAndMountInfo)
 
     EXPECT_EQ(parseCgroupProcs("7\n\n-1\n0\nabc\n99999999999\n22\n8"),
               (std::vector<std::int32_t>{7, 22, 8}));
-    EXPECT_EQ(
-        cgroup2MountPoint(
-            "30 22 0:27 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw,mode=755\n"
-            "39 30 0:36 / /sys/fs/cgroup/systemd rw,relatime - cgroup cgroup rw,name=systemd\n"
-            "40 30 0:37 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n"),
-        "/sys/fs/cgroup/unified");
+    EXPECT_EQ(cgroup2MountPoint("39 30 0:36 / /sys/fs/cgroup/systemd rw - cgroup cgroup rw\n"
+                                "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"),
+              "/sys/fs/cgroup/unified");
 }
 
 // Files that are too large, gone, or not files at all give nothing, and never block.
@@ -111,14 +113,14 @@ TEST(WindowProps, WmClassPidAndRole)
     const WindowAtoms atoms{10, 11, 12, 13, {14, 15}, 20};
     using V = std::vector<std::uint32_t>;
     using enum WindowRole;
+    // clang-format off
     const std::tuple<V, V, WindowRole> cases[] = {
-        {{}, {}, taskbar},        {{10}, {}, taskbar},
-        {{11}, {21}, taskbar},    {{10}, {21, 20}, skipsTaskbar},
-        {{12}, {}, shell},        {{13}, {20}, shell},
-        {{14}, {}, skipsTaskbar}, {{99}, {}, taskbar},
-        {{0}, {0}, taskbar},      {{99, 12}, {}, shell}, // unknown types are passed over
-        {{10, 12}, {}, taskbar},                         // the first known type decides
+        {{}, {}, taskbar}, {{10}, {}, taskbar}, {{11}, {21}, taskbar}, {{99}, {}, taskbar},
+        {{0}, {0}, taskbar}, {{10}, {21, 20}, skipsTaskbar}, {{14}, {}, skipsTaskbar},
+        {{12}, {}, shell}, {{13}, {20}, shell}, {{99, 12}, {}, shell}, // unknown types: passed over
+        {{10, 12}, {}, taskbar}, // the first known type decides
     };
+    // clang-format on
     for (const auto& [types, states, role] : cases)
         EXPECT_EQ(classifyWindow(types, states, atoms), role);
     EXPECT_EQ(classifyWindow(V{0}, V{0}, WindowAtoms{}), WindowRole::taskbar)
@@ -136,15 +138,16 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
     };
     // clang-format off
     const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
-        {{{"HOME", "/home/me"}, {"XDG_DATA_DIRS", "/usr/share/:relative:/var/lib/flatpak/exports/share::"},
+        {{{"HOME", "/home/me"}, {"XDG_DATA_DIRS", "/usr/share/:relative:/var/lib/x::"},
           {"LC_MESSAGES", "sr_RS.UTF-8@latin"}, {"LANG", "en_US.UTF-8"}, {"DISPLAY", ":1"},
           {"PATH", "/usr/bin:bin:/opt/x/"}, {"XDG_CONFIG_HOME", ""}},
-         "/home/me/.local/share/applications:/usr/share/applications:/var/lib/flatpak/exports/share/"
-         "applications /home/me/.config/autostart:/etc/xdg/autostart /usr/bin:/opt/x sr_RS.UTF-8@latin :1"},
+         "/home/me/.local/share/applications:/usr/share/applications:/var/lib/x/applications "
+         "/home/me/.config/autostart:/etc/xdg/autostart /usr/bin:/opt/x sr_RS.UTF-8@latin :1"},
         {{{"XDG_DATA_HOME", "/data"}, {"LC_ALL", "de_DE"}, {"LC_MESSAGES", "fr_FR"}},
-         "/data/applications:/usr/local/share/applications:/usr/share/applications /etc/xdg/autostart "
-         "/usr/local/bin:/usr/bin:/bin de_DE "},
-        {{{"HOME", "relative"}, {"XDG_DATA_DIRS", ""}, {"XDG_CONFIG_DIRS", "/etc/a:/b/"}, {"LANG", "pt"}},
+         "/data/applications:/usr/local/share/applications:/usr/share/applications "
+         "/etc/xdg/autostart /usr/local/bin:/usr/bin:/bin de_DE "},
+        {{{"HOME", "relative"}, {"XDG_DATA_DIRS", ""}, {"XDG_CONFIG_DIRS", "/etc/a:/b/"},
+          {"LANG", "pt"}},
          "/usr/local/share/applications:/usr/share/applications /etc/a/autostart:/b/autostart "
          "/usr/local/bin:/usr/bin:/bin pt "},
     };
@@ -160,6 +163,24 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
     }
 }
 
+// An entry in one line: Name|Icon|Exec's program|TryExec|StartupWMClass|flags (+ Exec runs the
+// program alone, Application, Terminal, NoDisplay, Hidden); "-" for none.
+std::string describe(const std::optional<DesktopEntry>& e)
+{
+    if (!e)
+        return "-";
+    const auto value = [](const std::optional<std::string>& v) { return v.value_or("") + "|"; };
+    std::string flags;
+    for (const auto& [set, letter] : {std::pair{e->plainExec, '+'},
+                                      {e->application, 'A'},
+                                      {e->terminal, 'T'},
+                                      {e->noDisplay, 'N'},
+                                      {e->hidden, 'H'}})
+        flags += set ? std::string(1, letter) : "";
+    return value(e->name) + value(e->icon) + value(e->program) + value(e->tryExec) +
+           value(e->startupWMClass) + flags;
+}
+
 constexpr const char* editorEntry =
     "[Desktop Entry]\n# a comment\nType=Application\nName=Text Editor\nName[de]=Texteditor\n"
     "Name[sr]=Уређивач текста\nName[sr@latin]=Uređivač teksta\nName[pt_BR]=Editor de texto\n"
@@ -171,7 +192,7 @@ TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
 {
     // clang-format off
     const std::pair<const char*, const char*> names[] = {
-        {"sr_RS.UTF-8@latin", "Uređivač teksta"}, {"sr_RS@latin", "Uređivač teksta"}, // lang@MODIFIER
+        {"sr_RS.UTF-8@latin", "Uređivač teksta"}, {"sr_RS@latin", "Uređivač teksta"}, // lang@MOD
         {"sr_RS.UTF-8", "Уређивач текста"}, {"de_AT.UTF-8", "Texteditor"},
         {"pt_BR.UTF-8", "Editor de texto"}, {"pt_PT.UTF-8", "Text Editor"}, // no "pt": plain Name
         {"fr_FR.UTF-8", "Text Editor"}, {"C.UTF-8", "Text Editor"}, {"POSIX", "Text Editor"},
@@ -181,50 +202,36 @@ TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
     for (const auto& [locale, name] : names)
         EXPECT_EQ(parseDesktopEntry(editorEntry, locale).value_or(DesktopEntry{}).name, name)
             << locale;
-    const auto entry = parseDesktopEntry(editorEntry, "C");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->icon, "org.example.Editor");
-    EXPECT_EQ(entry->program, "/usr/bin/example-editor") << "the group's, not an action's";
-    EXPECT_TRUE(entry->plainExec && entry->application && !entry->noDisplay && !entry->hidden);
-    EXPECT_EQ(entry->startupWMClass, "Example-editor");
+    EXPECT_EQ(describe(parseDesktopEntry(editorEntry, "C")),
+              "Text Editor|org.example.Editor|/usr/bin/example-editor||Example-editor|+A");
 }
 
 TEST(DesktopEntry, FlagsAbsentPiecesAndOddText)
 {
-    const auto flags = parseDesktopEntry("[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\n"
-                                         "Terminal=true\nType=Link\nTryExec=probe\n",
-                                         "C");
-    ASSERT_TRUE(flags);
-    EXPECT_TRUE(flags->noDisplay && flags->hidden && flags->terminal && !flags->application);
-    EXPECT_EQ(flags->name, "x");
-    EXPECT_EQ(flags->tryExec, "probe");
-    EXPECT_FALSE(flags->program);
-    const auto empty =
-        parseDesktopEntry("[Desktop Entry]\nType=Application\nIcon=\nName[de]=nur\n", "C");
-    ASSERT_TRUE(empty);
-    EXPECT_FALSE(empty->name || empty->icon || empty->program || empty->tryExec ||
-                 empty->startupWMClass || empty->terminal);
-    for (std::string_view text : {std::string_view("\0\0\0", 3), std::string_view("Name=orphan\n"),
-                                  std::string_view("[Desktop Action x]\nName=y\n")})
-        EXPECT_FALSE(parseDesktopEntry(text, "C"));
-
-    // Keys outside the group, lines without "=", broken locale brackets, CRLF, escapes and
-    // bytes that are not UTF-8.
-    const auto odd = parseDesktopEntry("Name=outside\r\n[Desktop Entry]\r\nno equals sign\r\n"
-                                       "Name[de=broken\r\nName=Tab\\tbed\\sname\xff\r\n"
-                                       "Icon=/opt/App Icons/app.png\r\nIcon=later\r\n",
-                                       "de_DE");
-    ASSERT_TRUE(odd);
-    EXPECT_EQ(odd->name, "Tab\tbed name\xEF\xBF\xBD");
-    EXPECT_EQ(odd->icon, "/opt/App Icons/app.png");
+    // clang-format off
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\nTerminal=true\nType=Link\n"
+         "TryExec=probe\n", "x|||probe||TNH"},
+        {"[Desktop Entry]\nType=Application\nIcon=\nName[fr]=rien\n", "|||||A"},
+        // keys outside the group, lines without "=", broken locale brackets, CRLF, escapes,
+        // bytes that are not UTF-8, a second Icon
+        {"Name=outside\r\n[Desktop Entry]\r\nno equals sign\r\nName[de=broken\r\n"
+         "Name=Tab\\tbed\\sname\xff\r\nIcon=/opt/App Icons/app.png\r\nIcon=later\r\n",
+         "Tab\tbed name\xEF\xBF\xBD|/opt/App Icons/app.png||||A"},
+        {std::string_view("\0\0\0", 3), "-"}, {"Name=orphan\n", "-"},
+        {"[Desktop Action x]\nName=y\n", "-"},
+    };
+    // clang-format on
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(describe(parseDesktopEntry(text, "de_DE")), expected) << text;
 }
 
 TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
 {
     // clang-format off
     const std::pair<const char*, const char*> cases[] = { // the program, "+" when it runs alone
-        {"/usr/bin/gedit %U", "/usr/bin/gedit+"}, {"\"/opt/My App/bin/my app\" --flag", "/opt/My App/bin/my app"},
-        {"env GDK_BACKEND=x11 code --new-window", "code"}, {"/usr/bin/env -u X A=1 tool %f %i", "tool+"},
+        {"/usr/bin/gedit %U", "/usr/bin/gedit+"}, {"\"/opt/A b/c d\" --flag", "/opt/A b/c d"},
+        {"env GDK_BACKEND=x11 code --new-window", "code"}, {"/usr/bin/env -u X A=1 t %f %i", "t+"},
         {"  tool", "tool+"}, {"sh -c \"foo\"", "sh"}, {"", "-"}, {"\"unterminated", "-"},
         {"env A=1", "-"}, {"/usr/bin/", "-"}, {"app -x %u", "app"},
     };
