@@ -300,11 +300,12 @@ TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
     EXPECT_TRUE(index.refresh(now + 80s)) << "past the maximum age";
 }
 
+// The user service somewhere else (a container's nested tree), found by searching; entries
+// behind a folder loop, a dangling link and a folder named like an entry; no /proc; and a
+// desktop with nothing at all.
 TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
 {
     TempDir tree;
-    // The user service somewhere else (a container's nested tree), found by searching; entries
-    // behind a folder loop, a dangling link and a folder named like an entry.
     tree.write("cgroup/machine.slice/box.slice/user@1000.service/app.slice/"
                "app-org.example.A-1.scope/cgroup.procs",
                "11\n");
@@ -312,12 +313,11 @@ TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
     fs::create_directory_symlink(tree.path("apps"), tree.path("apps/loop"));
     fs::create_symlink(tree.path("nowhere.desktop"), tree.path("apps/dangling.desktop"));
     tree.makeFolder("apps/folder.desktop");
-    DesktopSources s;
-    s.cgroupRoot = tree.path("cgroup");
-    s.procRoot = tree.path("no-proc");
-    s.uid = 1000;
-    s.environment.applicationFolders = {tree.path("apps"), "relative/ignored", ""};
-    DesktopApplications nested(std::move(s));
+    DesktopApplications nested(
+        {.cgroupRoot = tree.path("cgroup"),
+         .procRoot = tree.path("no-proc"),
+         .uid = 1000,
+         .environment = {.applicationFolders = {tree.path("apps"), "rel", ""}}});
     const auto found = nested.list();
     ASSERT_EQ(found.apps.size(), 1u);
     EXPECT_EQ(found.apps[0]->localizedName, "A");
@@ -327,12 +327,9 @@ TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
     EXPECT_TRUE(index.table().find("loop-loop-org.example.A")) << "loops end at a fixed depth";
     EXPECT_FALSE(index.table().find("dangling") || index.table().find("folder"));
 
-    DesktopSources none;
-    none.cgroupRoot = none.procRoot = tree.path("does-not-exist");
-    none.environment.applicationFolders = {tree.path("nothing")};
-    DesktopApplications empty(std::move(none));
+    DesktopApplications none({.cgroupRoot = tree.path("none"), .procRoot = tree.path("none")});
     for (int cycle = 0; cycle < 2; ++cycle) {
-        const RunningApps listed = empty.list();
+        const RunningApps listed = none.list();
         EXPECT_TRUE(listed.apps.empty() && listed.byPID.empty() && listed.byUnit.empty());
     }
 }

@@ -70,17 +70,6 @@ Counts counts(DesktopApplications& apps) // of one cycle over the real process t
     return out;
 }
 
-DesktopApplications applications(const testing::TempDir& tree, std::string cgroupRoot,
-                                 std::uint32_t uid, std::unique_ptr<WindowSource> windows)
-{
-    DesktopSources sources;
-    sources.cgroupRoot = std::move(cgroupRoot);
-    sources.uid = uid;
-    sources.environment.applicationFolders = {tree.path("applications")};
-    sources.windows = std::move(windows);
-    return DesktopApplications(std::move(sources));
-}
-
 // Processes of a uid no one has in a terminal's slice (a server unit, and a tab where an
 // application with a child, a command and a shell named by an entry were started) and in a
 // session scope holding a launcher's children.
@@ -109,7 +98,7 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     for (const auto& [id, exec] : {std::pair<std::string, std::string>{"Term", "term"},
                                    {"Shell", "sh"},
                                    {"Writer", opt + "/writer"}})
-        tree.write("applications/org.example." + id + ".desktop",
+        tree.write("apps/org.example." + id + ".desktop",
                    "[Desktop Entry]\nType=Application\nName=x\nExec=" + exec + "\n");
     {
         Children children; // `program -c script` as that uid, in the cgroup before it runs
@@ -127,7 +116,9 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
               app + "sleep 1000 & sh -c 'sleep 1000; :' & wait");
         start(slice + "/session-1.scope", opt + "/launcher", app + "sleep 1000 & wait");
 
-        DesktopApplications apps = applications(tree, *mount, uid, nullptr);
+        DesktopApplications apps({.cgroupRoot = *mount,
+                                  .uid = uid,
+                                  .environment = {.applicationFolders = {tree.path("apps")}}});
         // server 2; tab: shell, command, sh and its sleep; writers 2 with a child each
         const Counts expected{{"org.example.Term", 6}, {"org.example.Writer", 4}};
         Counts found;
@@ -148,12 +139,9 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
         for (;;)
             ::pause();
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    const auto atom = [&](const char* name) {
-        auto* reply =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        std::free(reply);
-        return found;
+    const auto atom = [&](const char* name) { // the reply is left: this process never exits
+        const auto cookie = xcb_intern_atom(c, 0, std::strlen(name), name);
+        return xcb_intern_atom_reply(c, cookie, nullptr)->atom;
     };
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t w = xcb_generate_id(c);
@@ -200,10 +188,11 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     const pid_t tray = children.start([] { windowChild({"traything\0Traything", 19}, true); });
 
     testing::TempDir tree;
-    tree.write("applications/org.example.Probe.desktop",
+    tree.write("apps/org.example.Probe.desktop",
                "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe.svg\n"
                "StartupWMClass=CorvelProbe\nExec=probe\n");
-    DesktopApplications apps = applications(tree, "", 0, makeX11Windows(display));
+    DesktopApplications apps({.environment = {.applicationFolders = {tree.path("apps")}},
+                              .windows = makeX11Windows(display)});
     RunningApps list;
     const auto has = [&](pid_t pid) { return list.byPID.count(pid) > 0; };
     ASSERT_TRUE(waitFor([&] { return list = apps.list(), has(probe) && has(tray); }));
