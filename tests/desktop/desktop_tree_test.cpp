@@ -1,0 +1,338 @@
+// The desktop layer over one fixture tree: a cgroup2 tree, a /proc with the programs of the
+// processes, two XDG folders (the first one wins), a $PATH folder and a stand-in window list.
+#include "cycle.h"
+#include "desktop_applications.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+namespace corvel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+// Our own uid, so that the fixture's process folders are the user's processes.
+const std::string uid = std::to_string(::getuid());
+const std::string userService = "user.slice/user-" + uid + ".slice/user@" + uid + ".service/";
+
+struct FixedWindows final : WindowSource
+{
+    explicit FixedWindows(std::vector<WindowInfo> w) : list(std::move(w)) {}
+    std::vector<WindowInfo> windows() override { return list; }
+    std::vector<WindowInfo> list;
+};
+
+std::string entry(std::string_view name, std::string_view extra = {})
+{
+    return "[Desktop Entry]\nType=Application\nName=" + std::string(name) + "\n" +
+           std::string(extra);
+}
+
+class DesktopTreeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // clang-format off
+        const std::pair<const char*, const char*> units[] = { // below the user's app.slice
+            {"app-gnome-org.example.Editor-4242.scope", "101\n102\n"},
+            {"app-gnome-org.example.Editor-4242.scope/renderer/gpu", "103\n"}, // nested
+            // a terminal: its server, and a tab where programs of all kinds were started
+            {"app-org.example.Terminal.slice/app-org.example.Terminal-9.scope", "202\n"},
+            {"app-org.example.Terminal.slice/vte-spawn-1.scope",
+             "201\n203\n204\n205\n206\n207\n208\n209\n210\n211\n212\n213\n"},
+            {"app-flatpak-org.example.Viewer-77.scope", "301\n"}, {"not-an-app.service", "801\n"},
+            {"app-org.example.Tray@autostart.service", "401\n"},
+            {"app-gnome-org.example.Helper-5.scope", "501\n"},
+            {"app-gnome-org.example.NoEntry-6.scope", "601\n"},
+            {"app-gnome-org.gnome.Shell-7.scope", "701\n"},
+            {"app-gnome-org.example.Junk-9.scope", "x\n-5\n0\n\n"},
+            {"../background.slice/app-org.example.Sync@autostart.service", "902\n"},
+        };
+        // clang-format on
+        for (const auto& [unit, pids] : units)
+            tree.write("cgroup/" + userService + "app.slice/" + unit + "/cgroup.procs", pids);
+        tree.write("cgroup/user.slice/user-1001.slice/user@1001.service/app.slice/" // not ours
+                   "app-gnome-org.example.Editor-1.scope/cgroup.procs",
+                   "1001\n");
+        tree.write("proc/self/cgroup", "0::/" + userService + "app.slice/corvel.scope\n");
+
+        // Programs: `paint` on $PATH is a link to the real binary.
+        const std::string opt = tree.path("opt");
+        fs::create_symlink(tree.writeScript("opt/paint-real", ""),
+                           tree.makeFolder("bin") / "paint");
+        // clang-format off
+        const std::pair<std::int32_t, std::string> programs[] = {
+        {101, "/usr/bin/editor"}, {201, "/bin/bash"}, {202, "/usr/libexec/term-server"},
+        {203, opt + "/writer"}, {204, "/usr/bin/python3.11"}, {205, opt + "/paint-real"},
+        {206, "/elsewhere/probe-bin"}, {207, "/opt/envtool (deleted)"},
+        {208, "/usr/lib/suite/suite"}, {209, "/opt/twin"}, {210, "/usr/libexec/hidden-tool"},
+        {211, "/usr/bin/topish"}, {212, "/usr/bin/flatpak"}, {213, "/usr/bin/viewer"},
+        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"},
+        };
+        // clang-format on
+        for (const auto& [pid, program] : programs)
+            fs::create_symlink(program, tree.makeFolder("proc/" + std::to_string(pid)) / "exe");
+
+        // clang-format off
+        const std::tuple<std::string, std::string, std::string> entries[] = { // file, Name, more
+        {"apps/org.example.Editor", "Editor", "Name[sr@latin]=Uređivač\nIcon=/opt/ed.png\n"},
+        {"apps/org.example.Terminal", "Terminal", "Icon=utilities-terminal\nExec=term\n"},
+        {"apps/org.example.Viewer", "Viewer", "Icon=viewer\nExec=/usr/bin/viewer %U\n"},
+        {"apps/org.example.Helper", "Helper", "NoDisplay=true\nExec=/usr/libexec/hidden-tool\n"},
+        {"apps/xterm", "XTerm", "Exec=xterm\n"}, {"apps/org.gnome.Shell", "Shell", ""},
+        {"apps/org.example.Writer", "Writer", "Exec=" + opt + "/writer %F\n"}, // absolute
+        {"apps/org.example.Paint", "Paint", "Exec=paint %U\n"},                // on $PATH
+        {"apps/org.example.Probe", "Probe", "Exec=sh -c probe-launch\nTryExec=probe-bin\n"},
+        {"apps/org.example.Script", "Script", "Exec=/usr/bin/python3.11 /opt/s.py\n"},
+        {"apps/org.example.Env", "Env", "Exec=env A=1 envtool %U\n"},
+        {"apps/org.example.Suite", "Suite", "Exec=suite %U\n"}, // runs it alone: wins the tie
+        {"apps/org.example.SuiteWriter", "Suite Writer", "Exec=suite --writer %U\n"},
+        {"apps/org.example.TwinA", "Twin A", "Exec=/opt/twin --a\n"},
+        {"apps/org.example.TwinB", "Twin B", "Exec=/opt/twin --b\n"},
+        {"apps/org.example.Top", "Top", "Terminal=true\nExec=topish\n"},
+        {"apps/org.example.Flat", "Flat", "Exec=/usr/bin/flatpak run org.example.Flat\n"},
+        {"apps/gimp", "GIMP", "StartupWMClass=Gimp-2.10\nExec=gimp-2.10 %U\n"},
+        {"apps/org.example.Gone", "Gone", ""}, {"apps/kde-dolphin", "Shadowed Dolphin", ""},
+        // the first folder wins: its Paint, its Hidden Gone, its kde/dolphin (id kde-dolphin)
+        {"home/org.example.Paint", "My Paint", "Exec=paint %U\n"},
+        {"home/org.example.Gone", "Gone", "Hidden=true\n"},
+        {"home/kde/dolphin", "Dolphin", ""},
+        {"autostart/org.example.Tray", "Tray", "Icon=tray\n"},
+        {"autostart/org.example.Sync", "Sync", ""},
+        };
+        // clang-format on
+        for (const auto& [file, name, more] : entries)
+            tree.write(file + ".desktop", entry(name, more));
+        tree.write("apps/readme.txt", "not an entry");
+        tree.write("apps/broken.desktop", "garbage without a group");
+        tree.ageFolders();
+    }
+
+    std::vector<std::string> folders() const
+    {
+        return {tree.path("home"), tree.path("missing"), tree.path("apps")};
+    }
+
+    DesktopSources sources(std::vector<WindowInfo> windows = {}, std::string locale = "C")
+    {
+        return {.cgroupRoot = tree.path("cgroup"),
+                .procRoot = tree.path("proc"),
+                .uid = ::getuid(),
+                .environment = {.applicationFolders = folders(),
+                                .autostartFolders = {tree.path("autostart")},
+                                .programFolders = {tree.path("nothing"), tree.path("bin")},
+                                .locale = std::move(locale)},
+                .windows = std::make_unique<FixedWindows>(std::move(windows))};
+    }
+
+    // Each pid's application in one line, as attribution sees it first (own process, then
+    // unit): id ("pid" when it has none), policy (Regular, Accessory, Prohibited), name, icon.
+    static std::map<std::int32_t, std::string> byPid(const RunningApps& running)
+    {
+        const auto show = [](const RunningAppRef& app) {
+            std::string line = app->bundleIdentifier.value_or("pid") + " " +
+                               "RAP"[static_cast<int>(app->activationPolicy)];
+            line += app->localizedName ? " " + *app->localizedName : "";
+            return line + (app->icon ? " " + app->icon->nameOrPath : "");
+        };
+        std::map<std::int32_t, std::string> out;
+        std::set<std::string> ids;
+        for (const auto& [pid, member] : running.byUnit)
+            out[pid] = show(member.app);
+        for (const auto& app : running.apps) {
+            EXPECT_TRUE(!app->bundleIdentifier || ids.insert(*app->bundleIdentifier).second)
+                << *app->bundleIdentifier << " listed twice";
+            if (app->processIdentifier > 0)
+                out[app->processIdentifier] = show(app);
+        }
+        for (const auto& [pid, app] : running.byPID)
+            out[pid] = show(app);
+        return out;
+    }
+
+    // The line of a pid, or only its id; "-" when it has none.
+    static std::string show(const std::map<std::int32_t, std::string>& lines, std::int32_t pid,
+                            bool idOnly = false)
+    {
+        const auto it = lines.find(pid);
+        return it == lines.end() ? "-"
+               : idOnly          ? it->second.substr(0, it->second.find(' '))
+                                 : it->second;
+    }
+
+    TempDir tree;
+};
+
+TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
+{
+    DesktopApplications apps(sources({}, "sr_RS.UTF-8@latin"));
+    const auto records = byPid(apps.list());
+    // clang-format off
+    const std::pair<std::int32_t, const char*> cases[] = {
+        {101, "org.example.Editor R Uređivač /opt/ed.png"},
+        {103, "org.example.Editor R Uređivač /opt/ed.png"}, // in a sub-cgroup
+        {205, "org.example.Paint R My Paint"}, {401, "org.example.Tray A Tray tray"}, // autostart
+        {902, "org.example.Sync A Sync"}, {501, "org.example.Helper A Helper"}, // NoDisplay
+        {601, "org.example.NoEntry P"}, {701, "org.gnome.Shell P Shell"}, // no entry; the shell
+        {801, "-"}, {1001, "-"}, // in no app unit of this user
+    };
+    // clang-format on
+    for (const auto& [pid, app] : cases)
+        EXPECT_EQ(show(records, pid), app) << pid;
+}
+
+// Which application each program in a terminal's tab, or outside any unit, is.
+TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
+{
+    DesktopApplications apps(sources());
+    const auto records = byPid(apps.list());
+    const char* const term = "org.example.Terminal";
+    // clang-format off
+    const std::pair<std::int32_t, const char*> cases[] = {
+        {201, term}, {202, term},      // the tab's shell; the server, whose program no entry runs
+        {203, "org.example.Writer"},   // absolute Exec
+        {204, term},                   // an interpreter claims nothing
+        {205, "org.example.Paint"},    // Exec's name found on $PATH, through a link
+        {206, "org.example.Probe"},    // TryExec, where Exec is a shell
+        {207, "org.example.Env"},      // past "env", program replaced on disk
+        {208, "org.example.Suite"},    // several entries, one runs it alone
+        {209, term},                   // two entries run it with arguments: nobody's
+        {210, term},                   // NoDisplay entries claim only through units and windows
+        {211, term}, {212, term},      // a terminal program stays with the terminal; a wrapper
+        {213, "org.example.Viewer"},   // a second instance of an application already running
+        {1101, "org.example.Writer"}, {1102, "-"}, // outside any unit
+    };
+    // clang-format on
+    for (const auto& [pid, id] : cases)
+        EXPECT_EQ(show(records, pid, true), id) << "pid " << pid;
+    EXPECT_EQ(show(records, 203), "org.example.Writer R Writer");
+
+    // A wrapper is looked at again in the next cycles: it may exec the application it starts.
+    fs::remove(tree.path("proc/212/exe"));
+    fs::create_symlink(tree.path("opt/writer"), tree.path("proc/212/exe"));
+    EXPECT_EQ(show(byPid(apps.list()), 212, true), "org.example.Writer");
+}
+
+TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
+{
+    using enum WindowRole;
+    // clang-format off
+    DesktopApplications apps(sources({
+        {950, "xterm", "XTerm", taskbar}, // no unit: its program claims it
+        {960, "tray-thing", "Tray-thing", skipsTaskbar}, {970, "panel", "Panel", shell},
+        {980, "gimp-2.10", "Gimp-2.10", taskbar}, {981, "Gimp-2.10", "Other", taskbar},
+        {982, "x", "Org.Example.Editor", taskbar}, {983, "gimp-2.10", "gimp-2.10", taskbar},
+        {984, "", "org.example.Gone", taskbar}, {985, "", "", taskbar},
+        {601, "noentry", "NoEntry", taskbar},           // unit without entry, with window
+        {501, "helper", "Helper", taskbar},             // NoDisplay app showing a window
+        {204, "script", "org.example.Script", taskbar}, // in the tab, by its window
+        {202, "term", "org.example.Terminal", taskbar},
+        {206, "tool", "org.example.Script", taskbar},   // windows of two classes:
+        {206, "writer", "org.example.Writer", taskbar}, // its program decides
+        {209, "twin", "org.example.Script", taskbar},
+        {209, "writer", "org.example.Writer", taskbar}, // no program: the unit
+    }));
+    const auto records = byPid(apps.list());
+    const std::pair<std::int32_t, const char*> cases[] = {
+        {950, "xterm R XTerm"}, {970, "pid P"},
+        {960, "pid A Tray-thing"}, // no entry: known by its pid, named by its WM_CLASS class
+        {980, "gimp R GIMP"}, {981, "gimp R GIMP"},       // StartupWMClass, as class or instance
+        {982, "org.example.Editor R Editor /opt/ed.png"}, // the id, in any case
+        {983, "pid R gimp-2.10"},                         // StartupWMClass is exact
+        {984, "pid R org.example.Gone"}, {985, "pid R"},  // hidden entries match nothing
+        {601, "org.example.NoEntry R NoEntry"}, {501, "org.example.Helper R Helper"},
+        {204, "org.example.Script R Script"}, {206, "org.example.Probe R Probe"},
+        {201, "org.example.Terminal R Terminal utilities-terminal"},
+        {209, "org.example.Terminal R Terminal utilities-terminal"},
+    };
+    // clang-format on
+    for (const auto& [pid, app] : cases)
+        EXPECT_EQ(show(records, pid), app) << pid;
+}
+
+TEST_F(DesktopTreeTest, FindsTheUserServiceWithoutItsOwnCgroupAndFollowsChanges)
+{
+    // Our own cgroup outside the user's tree: the usual path is used.
+    tree.write("proc/self/cgroup", "12:pids:/\n0::/system.slice/cron.service\n");
+    DesktopApplications apps(sources());
+    EXPECT_EQ(show(byPid(apps.list()), 101, true), "org.example.Editor");
+
+    // A unit that ends and one that starts are seen at the next cycle.
+    const std::string app = "cgroup/" + userService + "app.slice/";
+    fs::remove_all(tree.path(app + "app-flatpak-org.example.Viewer-77.scope"));
+    tree.write(app + "app-gnome-org.example.Viewer-78.scope/cgroup.procs", "302\n");
+    const auto records = byPid(apps.list());
+    EXPECT_EQ(show(records, 301) + show(records, 302, true), "-org.example.Viewer");
+}
+
+// Changes are seen at the first check after them, checks come no more often than asked, and
+// past the maximum age the folders are read again even when nothing changed.
+TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
+{
+    EntryIndex index(folders(), true, "C", {5s, 60s});
+    const auto now = EntryIndex::Clock::now();
+    ASSERT_TRUE(index.refresh(now));
+    EXPECT_EQ(index.table().find("kde-dolphin")->name, "Dolphin") << "subfolders join with '-'";
+    for (const char* absent : {"org.example.Gone", "readme", "broken", "org.example.Missing"})
+        EXPECT_FALSE(index.table().find(absent)) << absent;
+    EXPECT_FALSE(index.refresh(now + 5s)) << "nothing changed";
+    const std::pair<std::string, std::string> changes[] = {
+        {"missing/org.example.New.desktop", "org.example.New"}, // a folder appears
+        {"home/kde/konsole.desktop", "kde-konsole"},            // in a subfolder
+    };
+    auto at = now + 5s;
+    for (const auto& [file, id] : changes) {
+        tree.write(file, entry("New"));
+        EXPECT_FALSE(index.refresh(at + 4s)) << "too soon";
+        EXPECT_TRUE(index.refresh(at += 5s)) << id;
+        EXPECT_TRUE(index.table().find(id)) << id;
+    }
+    fs::remove(tree.path("home/org.example.Paint.desktop"));
+    EXPECT_TRUE(index.refresh(at += 5s));
+    EXPECT_EQ(index.table().find("org.example.Paint")->name, "Paint");
+    EXPECT_FALSE(index.refresh(now + 55s));
+    EXPECT_TRUE(index.refresh(now + 80s)) << "past the maximum age";
+}
+
+// The user service somewhere else (a container's nested tree), found by searching; entries
+// behind a folder loop, a dangling link and a folder named like an entry; no /proc; and a
+// desktop with nothing at all.
+TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
+{
+    TempDir tree;
+    tree.write("cgroup/machine.slice/box.slice/user@1000.service/app.slice/"
+               "app-a-1.scope/cgroup.procs",
+               "11\n");
+    tree.write("apps/a.desktop", entry("A")); // the shortest name an entry can have
+    fs::create_directory_symlink(tree.path("apps"), tree.path("apps/loop"));
+    fs::create_symlink(tree.path("nowhere.desktop"), tree.path("apps/dangling.desktop"));
+    tree.makeFolder("apps/folder.desktop");
+    DesktopApplications nested(
+        {.cgroupRoot = tree.path("cgroup"),
+         .procRoot = tree.path("no-proc"),
+         .uid = 1000,
+         .environment = {.applicationFolders = {tree.path("apps"), "rel", ""}}});
+    const auto found = nested.list();
+    ASSERT_EQ(found.apps.size(), 1u);
+    EXPECT_EQ(found.apps[0]->localizedName, "A");
+    EXPECT_EQ(found.byUnit.count(11), 1u);
+    EntryIndex index({tree.path("apps")}, true, "C", {});
+    index.refresh(EntryIndex::Clock::now());
+    EXPECT_TRUE(index.table().find("loop-loop-a")) << "loops end at a fixed depth";
+    EXPECT_FALSE(index.table().find("dangling") || index.table().find("folder"));
+
+    DesktopApplications none({.cgroupRoot = tree.path("none"), .procRoot = tree.path("none")});
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        const RunningApps listed = none.list();
+        EXPECT_TRUE(listed.apps.empty() && listed.byPID.empty() && listed.byUnit.empty());
+    }
+}
+
+} // namespace
+} // namespace corvel

@@ -1,0 +1,220 @@
+// The desktop layer against real parts: the cgroup2 hierarchy (needs root), an X server (Xvfb)
+// with an EWMH window manager (openbox), and the real process table. Each test starts its
+// processes itself, ends them with their process groups, and skips when its parts are missing.
+#include "cgroup_apps.h"
+#include "cycle.h"
+#include "desktop_applications.h"
+#include "small_file.h"
+#include "support/temp_dir.h"
+#include "system_snapshot.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#if CORVEL_TEST_X11
+#include <xcb/xcb.h>
+#endif
+
+namespace corvel {
+namespace {
+
+using Counts = std::map<std::string, std::int64_t>;
+
+struct Children
+{
+    Children() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+    ~Children()
+    {
+        for (const pid_t pid : pids)
+            ::kill(-pid, SIGKILL);
+        while (::waitpid(-1, nullptr, 0) > 0) {
+        }
+    }
+    pid_t start(const std::function<void()>& run) // in a process group of its own, quiet
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setpgid(0, 0);
+            ::dup2(::open("/dev/null", O_RDWR), 1), ::dup2(1, 2);
+            run();
+            ::_exit(127);
+        }
+        return pids.emplace_back(pid);
+    }
+    std::vector<pid_t> pids;
+};
+
+bool waitFor(const std::function<bool()>& ready) // for up to 15 s
+{
+    for (int tries = 0; tries < 300; ++tries, ::usleep(50'000))
+        if (ready())
+            return true;
+    return false;
+}
+
+Counts counts(DesktopApplications& apps) // of one cycle over the real process table
+{
+    Counts out;
+    for (const AppUsage& usage : runCycle(*makeSystemSnapshotter(), apps).apps)
+        if (usage.id != systemEntryId)
+            out[usage.id] = usage.processCount;
+    return out;
+}
+
+// Processes of a uid no one has in a terminal's slice (a server unit, and a tab where an
+// application with a child, a command and a shell named by an entry were started) and in a
+// session scope holding a launcher's children.
+TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
+{
+    const auto mount =
+        cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or(""));
+    if (!mount || ::geteuid() != 0)
+        GTEST_SKIP() << "needs cgroup2 and root";
+    const std::uint32_t uid = 1'900'000'000u + ::getpid();
+    const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice";
+    const std::string term = slice + "/user@" + u + ".service/app.slice/app-org.example.Term.slice";
+    std::vector<std::string> made; // removed at the end, deepest first
+    for (const std::string& group : {term + "/app-org.example.Term-1.scope",
+                                     term + "/vte-spawn-1.scope", slice + "/session-1.scope"}) {
+        std::string path = *mount;
+        for (const auto& part : std::filesystem::path(group))
+            if (std::filesystem::create_directory(path += "/" + part.string()))
+                made.insert(made.begin(), path);
+    }
+    testing::TempDir tree;
+    std::filesystem::permissions(tree.path(), std::filesystem::perms::all);
+    const std::string opt = tree.makeFolder("opt");
+    for (const char* name : {"writer", "term-server", "launcher"}) // copies of a shell
+        std::filesystem::copy_file("/bin/sh", opt + "/" + name);
+    for (const auto& [id, exec] : {std::pair<std::string, std::string>{"Term", "term"},
+                                   {"Shell", "sh"},
+                                   {"Writer", opt + "/writer"}})
+        tree.write("apps/org.example." + id + ".desktop",
+                   "[Desktop Entry]\nType=Application\nName=x\nExec=" + exec + "\n");
+    {
+        Children children; // `program -c script` as that uid, in the cgroup before it runs
+        const auto start = [&](const std::string& group, const std::string& program,
+                               const std::string& script) {
+            children.start([&] {
+                std::ofstream(*mount + "/" + group + "/cgroup.procs") << "0" << std::endl;
+                if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
+                    ::execl(program.c_str(), program.c_str(), "-c", script.c_str(), nullptr);
+            });
+        };
+        const std::string app = opt + "/writer -c 'sleep 1000 & wait' & ";
+        start(term + "/app-org.example.Term-1.scope", opt + "/term-server", "sleep 1000 & wait");
+        start(term + "/vte-spawn-1.scope", "/bin/sh",
+              app + "sleep 1000 & sh -c 'sleep 1000; :' & wait");
+        start(slice + "/session-1.scope", opt + "/launcher", app + "sleep 1000 & wait");
+
+        DesktopApplications apps({.cgroupRoot = *mount,
+                                  .uid = uid,
+                                  .environment = {.applicationFolders = {tree.path("apps")}}});
+        // server 2; tab: shell, command, sh and its sleep; writers 2 with a child each
+        const Counts expected{{"org.example.Term", 6}, {"org.example.Writer", 4}};
+        Counts found;
+        waitFor([&] { return (found = counts(apps)) == expected; });
+        EXPECT_EQ(found, expected) << "the launcher and its plain child are nobody's";
+    }
+    for (const std::string& group : made)
+        for (int tries = 0; tries < 200 && ::rmdir(group.c_str()) != 0 && errno == EBUSY; ++tries)
+            ::usleep(10'000);
+}
+
+#if CORVEL_TEST_X11
+// In a forked child, with a helper child of its own: one top-level window, mapped again and again
+// because openbox drops map requests that come before it is ready.
+[[noreturn]] void windowChild(std::string_view wmClass, bool skipTaskbar)
+{
+    if (::fork() == 0)
+        for (;;)
+            ::pause();
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const auto atom = [&](const char* name) { // the reply is left: this process never exits
+        const auto cookie = xcb_intern_atom(c, 0, std::strlen(name), name);
+        return xcb_intern_atom_reply(c, cookie, nullptr)->atom;
+    };
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t w = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 10, 10, 200, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const std::uint32_t pid = ::getpid(), skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
+    char host[256] = {}; // this machine's: the pid is one of ours
+    ::gethostname(host, sizeof host - 1);
+    const std::tuple<xcb_atom_t, xcb_atom_t, std::uint8_t, std::uint32_t, const void*> props[] = {
+        {XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.size(), wmClass.data()},
+        {atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid},
+        {XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, std::strlen(host), host},
+        {atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, skipTaskbar, &skip}};
+    for (const auto& [property, type, format, length, data] : props)
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, length, data);
+    for (;; ::usleep(100'000)) {
+        xcb_map_window(c, w);
+        xcb_flush(c);
+    }
+}
+
+// Windows of child processes with known WM_CLASS and _NET_WM_PID.
+TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
+{
+    if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
+        GTEST_SKIP() << "Xvfb or openbox is not installed";
+    Children children;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t server = children.start([&] {
+        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-screen",
+                "0", "640x480x24", "-nolisten", "tcp", nullptr);
+    });
+    ::close(fds[1]);
+    pollfd ready{fds[0], POLLIN, 0};
+    char number[32] = {};
+    ASSERT_TRUE(::poll(&ready, 1, 15000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0);
+    ::close(fds[0]);
+    const std::string display = ":" + std::string(number, std::strcspn(number, "\n"));
+    ::setenv("DISPLAY", display.c_str(), 1);
+    const pid_t wm =
+        children.start([] { ::execlp("openbox", "openbox", "--sm-disable", nullptr); });
+    const pid_t probe = children.start([] { windowChild({"probe\0CorvelProbe\0", 18}, false); });
+    const pid_t tray = children.start([] { windowChild({"traything\0Traything", 19}, true); });
+
+    testing::TempDir tree;
+    tree.write("apps/org.example.Probe.desktop",
+               "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe.svg\n"
+               "StartupWMClass=CorvelProbe\nExec=probe\n");
+    DesktopApplications apps({.environment = {.applicationFolders = {tree.path("apps")}},
+                              .windows = makeX11Windows(display)});
+    RunningApps list;
+    const auto has = [&](pid_t pid) { return list.byPID.count(pid) > 0; };
+    ASSERT_TRUE(waitFor([&] { return list = apps.list(), has(probe) && has(tray); }));
+    const RunningApp &app = *list.byPID.at(probe), &other = *list.byPID.at(tray);
+    EXPECT_EQ(app.bundleIdentifier, "org.example.Probe");
+    EXPECT_EQ(app.localizedName, "Probe");
+    EXPECT_EQ(app.icon->nameOrPath, "/opt/probe.svg");
+    EXPECT_EQ(app.activationPolicy, ActivationPolicy::regular);
+    EXPECT_FALSE(other.bundleIdentifier);
+    EXPECT_EQ(other.localizedName, "Traything");
+    EXPECT_EQ(other.activationPolicy, ActivationPolicy::accessory);
+    EXPECT_EQ(counts(apps)["org.example.Probe"], 2) << "with its helper";
+
+    // Without a window manager there is no client list; without a server, nothing at all.
+    ::kill(-wm, SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return list = apps.list(), !has(probe); }));
+    ::kill(-server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    EXPECT_TRUE(apps.list().byPID.empty() && makeX11Windows("")->windows().empty() &&
+                makeX11Windows("not a display")->windows().empty());
+}
+#endif
+
+} // namespace
+} // namespace corvel
