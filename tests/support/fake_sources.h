@@ -45,13 +45,11 @@ public:
         std::vector<RunningAppRef> running;
         std::int32_t pid = 1000;
         for (const FakeApp& app : apps) {
-            auto record = std::make_shared<RunningApp>();
-            record->processIdentifier = pid;
-            record->bundleIdentifier = app.id;
-            record->localizedName = app.name;
-            if (!app.icon.empty())
-                record->icon = std::make_shared<const IconRef>(IconRef{app.icon});
-            running.push_back(std::move(record));
+            running.push_back(std::make_shared<RunningApp>(RunningApp{
+                .processIdentifier = pid,
+                .bundleIdentifier = app.id,
+                .localizedName = app.name,
+                .icon = app.icon.empty() ? nullptr : std::make_shared<const IconRef>(app.icon)}));
             rows.push_back(PSRow{pid, 1, app.cpu, app.memoryKB, "/usr/bin/" + app.id});
             for (std::int32_t n = 1; n < app.processes; ++n)
                 rows.push_back(PSRow{pid + n, pid, 0, 0, "helper"});

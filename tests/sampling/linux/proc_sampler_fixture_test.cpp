@@ -73,6 +73,7 @@ protected:
             if (!fs::is_directory(dir.path("cg/" + group + "/cgroup.procs")))
                 dir.write("cg/" + group + "/cgroup.procs", members[group]);
         }
+        dir.write("cg/cgroup.procs", members[""]);
     }
     ProcSampler sampler(bool pruned)
     {
@@ -146,9 +147,10 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     run(1003, 10);
     EXPECT_NEAR(row(cycle(pruned, full), 1003).cpu, 5.0, 1e-9);
 
-    // Memory moves without running: every figure is fresh within ten seconds. A zombie in no
-    // cgroup's list is seen by the listing of /proc that comes now and then.
-    put({600, "z", "", 0, 100, 0, "", 'Z'}, false);
+    // Memory moves without running: every figure is fresh within ten seconds. With every
+    // cgroup's list readable, a zombie in none is seen by the listing that comes now and then.
+    fs::remove(dir.path("cg/locked/cgroup.procs"));
+    put({600, "z", "limbo", 0, 100, 0, "", 'Z'}, false);
     for (auto& [pid, p] : processes)
         p.pages = 50, put(p, false);
     for (int step = 0; step < 5; ++step)
@@ -164,14 +166,14 @@ TEST_F(Machine, DamagedEntriesAndAMissingTree)
     put({12, "sh", "", 0, 100, 0, "", 'Z'});
     for (const auto& [file, text] :
          {std::pair{"self", "1 (x)"}, {"21x", "21 (x)"}, {"25", "garbage"}, {"26", "27 (other)"}})
-        dir.write("proc/"s + file + "/stat",
-                  text + " S 0 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s),
-            dir.write("proc/"s + file + "/cmdline", "x");
+        for (const char* name : {"/stat", "/statm", "/cmdline"})
+            dir.write("proc/"s + file + name,
+                      text + " S 0 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s);
     dir.makeFolder("proc/22"); // vanished: no files left
     put({23, "locked", "", 0, 100, 4});
-    unreadable("proc/23/cmdline"); // shown by name
-    unreadable("proc/23/statm");   // stat's count then
-    dir.makeFolder("cg-later");
+    unreadable("proc/23/cmdline");                    // shown by name
+    unreadable("proc/23/statm");                      // stat's count then
+    fs::rename(dir.path("cg"), dir.path("cg-later")); // no tree yet
     ProcSampler pruned = sampler(true), full = sampler(false);
     const auto rows = cycle(pruned, full);
     ASSERT_EQ(rows.size(), 3u);
