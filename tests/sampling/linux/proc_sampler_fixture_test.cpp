@@ -123,6 +123,7 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     run(300, 100), run(2, 20), run(400, 2);
     exit(401);
     put({500, "child", "user/busy", 3, 100450, 2, "child\0-x\0"s, 'R', 300}); // born 0.5 s ago
+    put({501, "title", "user/busy", 0, 100450}); // sets its title right after it starts
     put({402, "new", "locked"});
     auto rows = cycle(pruned, full);
     EXPECT_EQ(pruned.unread(), 20u) << "all but the busy, child, kernel threads, locked one";
@@ -137,12 +138,14 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     put({1001, "python3", "user/app-1", 0, 100, 1, "python3\0-m\0http.server\0"s});
     put({1002, "idle", "user/app-2", 0, 100, 1, "idle\0--exec\0"s}, false);
     exit(500);
+    processes.at(501).cmdline = "TITLE"s + '\0', run(501, 1);
     put({500, "reborn", "user/app-2", 40, 100600, 9}); // born a second ago
     processes.at(1003).cgroup = "user/late";
     put(processes.at(1003), false);
     rows = cycle(pruned, full);
-    EXPECT_EQ(std::tuple(row(rows, 1001).command, row(rows, 1002).command, row(rows, 500).command),
-              std::tuple("python3 -m http.server", "idle --exec", "reborn"));
+    EXPECT_EQ(std::tuple(row(rows, 1001).command, row(rows, 1002).command, row(rows, 500).command,
+                         row(rows, 501).command),
+              std::tuple("python3 -m http.server", "idle --exec", "reborn", "TITLE"));
     EXPECT_NEAR(row(rows, 500).cpu, 40.0, 1e-9);
     run(1003, 10);
     EXPECT_NEAR(row(cycle(pruned, full), 1003).cpu, 5.0, 1e-9);
