@@ -3,16 +3,11 @@
 // Canned sources for the Monitor: a snapshot that hands out the rows a test set, and may be
 // held or made to throw, and a desktop that lists the applications set with them.
 
-#include "monitor.h"
+#include "monitor.h" // and the threading headers through it
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
+#include <stdexcept>
+
+#include <QSignalSpy>
 
 namespace corvel::testing {
 
@@ -20,11 +15,9 @@ namespace corvel::testing {
 // `processes - 1` helpers are its children.
 struct FakeApp
 {
-    std::string id;
-    std::string name;
+    std::string id, name;
     double cpu = 0;
-    std::int64_t memoryKB = 0;
-    std::int64_t processes = 1;
+    std::int64_t memoryKB = 0, processes = 1;
     std::string icon; // icon-theme name or absolute path; empty for none
 };
 
@@ -35,43 +28,107 @@ public:
     {
         std::vector<PSRow> rows;
         std::vector<RunningAppRef> running;
-        bool held = false;  // a held snapshot waits until it is let go
-        bool fails = false; // a failing snapshot throws
-        int taken = 0;      // snapshots started so far
-        int mostAtOnce = 0; // most snapshots ever in progress together
-        int inside = 0;
+        bool held = false, fails = false; // held: a snapshot waits until let go; fails: it throws
+        int taken = 0, mostAtOnce = 0, inside = 0; // snapshots started, most at once, running
         std::mutex mutex;
         std::condition_variable released;
     };
-
-    // Rows and running applications made up to match `apps`.
-    void set(const std::vector<FakeApp>& apps);
-    // Changes the state under its lock, waking a held snapshot.
-    void change(const std::function<void(State&)>& edit);
     struct Counts
     {
         int taken, mostAtOnce;
     };
-    Counts counts() const;
+
+    // Rows and running applications made up to match `apps`.
+    void set(const std::vector<FakeApp>& apps)
+    {
+        std::vector<PSRow> rows;
+        std::vector<RunningAppRef> running;
+        std::int32_t pid = 1000;
+        for (const FakeApp& app : apps) {
+            running.push_back(std::make_shared<RunningApp>(RunningApp{
+                .processIdentifier = pid,
+                .bundleIdentifier = app.id,
+                .localizedName = app.name,
+                .icon = app.icon.empty() ? nullptr : std::make_shared<const IconRef>(app.icon)}));
+            rows.push_back(PSRow{pid, 1, app.cpu, app.memoryKB, "/usr/bin/" + app.id});
+            for (std::int32_t n = 1; n < app.processes; ++n)
+                rows.push_back(PSRow{pid + n, pid, 0, 0, "helper"});
+            pid += static_cast<std::int32_t>(app.processes) + 10;
+        }
+        change([&](State& s) { s.rows = std::move(rows), s.running = std::move(running); });
+    }
+    // Changes the state under its lock, waking a held snapshot.
+    void change(const std::function<void(State&)>& edit)
+    {
+        const std::lock_guard lock(state_->mutex);
+        edit(*state_);
+        state_->released.notify_all();
+    }
+    Counts counts() const
+    {
+        const std::lock_guard lock(state_->mutex);
+        return {state_->taken, state_->mostAtOnce};
+    }
     // Sources over this feed; interval zero: cycles start only through refresh().
-    Monitor::Sources sources(double cores = 1, std::chrono::milliseconds interval = {}) const;
+    Monitor::Sources sources(double cores = 1, std::chrono::milliseconds interval = {}) const
+    {
+        return {std::make_unique<Feed>(state_), std::make_unique<Feed>(state_), cores, interval};
+    }
 
 private:
+    // Both sources, over the feed's state.
+    class Feed final : public ProcessSnapshotter, public RunningApplications
+    {
+    public:
+        explicit Feed(std::shared_ptr<State> state) : s_(std::move(state)) {}
+        std::vector<PSRow> take() override
+        {
+            std::unique_lock lock(s_->mutex);
+            ++s_->taken;
+            s_->mostAtOnce = std::max(s_->mostAtOnce, ++s_->inside);
+            s_->released.wait(lock, [&] { return !s_->held; });
+            --s_->inside;
+            if (s_->fails)
+                throw std::runtime_error("snapshot failed");
+            return s_->rows;
+        }
+        RunningApps list() override
+        {
+            const std::lock_guard lock(s_->mutex);
+            return {s_->running, {}, {}};
+        }
+
+    private:
+        std::shared_ptr<State> s_;
+    };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Calls `start` (if given) and waits for the monitor's next publication; false when `start`
 // fails or nothing is published within ten seconds.
-bool published(Monitor& monitor, bool (Monitor::*start)() = nullptr);
+inline bool published(Monitor& monitor, bool (Monitor::*start)() = nullptr)
+{
+    QSignalSpy spy(&monitor, &Monitor::totalCPUChanged);
+    return (!start || (monitor.*start)()) && spy.wait(10000);
+}
 
 // A Monitor over a feed that has published `apps` by the time the constructor returns.
 class FakeMonitor
 {
 public:
-    explicit FakeMonitor(const std::vector<FakeApp>& apps = {}, double cores = 1);
+    explicit FakeMonitor(const std::vector<FakeApp>& apps = {}, double cores = 1)
+    {
+        feed_.set(apps);
+        monitor_ = std::make_unique<Monitor>(feed_.sources(cores));
+        published(*monitor_); // the constructor started the first cycle
+    }
     Monitor& monitor() { return *monitor_; }
     // Runs one cycle over `apps`; false when it was not published.
-    bool publish(const std::vector<FakeApp>& apps);
+    bool publish(const std::vector<FakeApp>& apps)
+    {
+        feed_.set(apps);
+        return published(*monitor_, &Monitor::refresh);
+    }
 
 private:
     FakeFeed feed_;

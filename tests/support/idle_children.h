@@ -1,10 +1,13 @@
 #pragma once
 
-// Idle child processes for tests and benchmarks that need a large process table. They pause
-// until killed, and die with this process even if it is killed first.
+// Child processes for tests and benchmarks: idle ones for a large process table, or shells
+// running a script. Killed and reaped with this object, and by the kernel should this
+// process be killed first.
 
-#include <cstddef>
-#include <sys/types.h>
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace corvel::testing {
@@ -17,9 +20,33 @@ public:
     IdleChildren(const IdleChildren&) = delete;
     IdleChildren& operator=(const IdleChildren&) = delete;
 
-    // Forks or kills and reaps children until there are `count`; stops early if fork fails.
-    void resize(std::size_t count);
-    std::size_t size() const { return pids_.size(); }
+    // Forks idle children, or kills and reaps the last ones, until there are `count`; stops
+    // early if fork fails.
+    void resize(std::size_t count)
+    {
+        while (pids_.size() < count && start(nullptr) > 0) {
+        }
+        for (; pids_.size() > count; pids_.pop_back())
+            ::kill(pids_.back(), SIGKILL), ::waitpid(pids_.back(), nullptr, 0);
+    }
+    // One more child: /bin/sh -c `script` in a session of its own, reading `input` if given;
+    // `script` null: one that pauses until killed.
+    pid_t start(const char* script, int input = -1)
+    {
+        const pid_t parent = ::getpid(), pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            while (!script && ::getppid() == parent) // else it died before the line above
+                ::pause();
+            if (script && ::getppid() == parent && ::setsid() > 0 &&
+                (input < 0 || ::dup2(input, 0) == 0))
+                ::execl("/bin/sh", "sh", "-c", script, nullptr);
+            ::_exit(127);
+        }
+        if (pid > 0)
+            pids_.push_back(pid);
+        return pid;
+    }
     const std::vector<pid_t>& pids() const { return pids_; }
 
 private:

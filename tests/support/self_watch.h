@@ -4,29 +4,83 @@
 // flat, and the children a test must not leave behind.
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <sys/types.h>
+#include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// From the sanitizer runtime; its header does not come with every compiler.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#define CORVEL_SANITIZED 1
+#else
+#include <malloc.h>
+#define CORVEL_SANITIZED 0
+#endif
 
 namespace corvel::testing {
 
 struct Holdings
 {
-    int descriptors = 0;
-    int threads = 0;
-    std::int64_t residentKB = 0;
-    std::int64_t heapKB = 0; // in live allocations, as the allocator counts them
-    int children = 0;
-    int zombieChildren = 0;
+    int descriptors = 0, threads = 0;
+    std::int64_t residentKB = 0, heapKB = 0; // heap: in live allocations, as the allocator counts
+    int children = 0, zombieChildren = 0;
 };
 
-Holdings currentHoldings();
-std::string describe(const Holdings& holdings);
-
 // What /proc/<pid>/stat says after the process's name (" S 1 ..."); empty once it is gone.
-std::string statAfterName(pid_t pid);
+inline std::string statAfterName(pid_t pid)
+{
+    std::string text; // a process that vanishes mid-read leaves a short read
+    if (pid > 0)
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), text);
+    const auto close = text.rfind(')');
+    return close == std::string::npos ? std::string() : text.substr(close + 1);
+}
 
 // Whether the allocator is a sanitizer's, whose resident size includes freed blocks it holds
 // back on purpose.
-bool sanitizedAllocator();
+inline bool sanitizedAllocator()
+{
+    return CORVEL_SANITIZED;
+}
+
+inline Holdings currentHoldings()
+{
+    Holdings h;
+    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++h.descriptors;
+    --h.descriptors; // the one that listed them
+    std::ifstream status("/proc/self/status");
+    for (std::string word; status >> word;)
+        if (word == "Threads:")
+            status >> h.threads;
+        else if (word == "VmRSS:")
+            status >> h.residentKB;
+#if CORVEL_SANITIZED
+    h.heapKB = static_cast<std::int64_t>(__sanitizer_get_current_allocated_bytes() / 1024);
+#else
+    h.heapKB = static_cast<std::int64_t>(::mallinfo2().uordblks / 1024);
+#endif
+    // Children are found by their parent field: a zombie still has its stat file.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        char state = 0;
+        pid_t parent = 0;
+        std::istringstream stat(statAfterName(std::atoi(entry.path().filename().c_str())));
+        if (stat >> state >> parent && parent == ::getpid())
+            ++h.children, h.zombieChildren += state == 'Z';
+    }
+    return h;
+}
+
+inline std::string describe(const Holdings& h)
+{
+    std::ostringstream text;
+    text << "descriptors " << h.descriptors << ", threads " << h.threads << ", resident "
+         << h.residentKB << " KiB, heap " << h.heapKB << " KiB, children " << h.children << " ("
+         << h.zombieChildren << " zombies)";
+    return text.str();
+}
 
 } // namespace corvel::testing

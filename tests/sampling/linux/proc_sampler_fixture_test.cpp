@@ -5,10 +5,8 @@
 #include "proc_sampler.h"
 #include "support/temp_dir.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
-#include <tuple>
 
 using namespace corvel;
 using namespace std::string_literals;
@@ -19,52 +17,52 @@ namespace {
 struct Process
 {
     int pid;
-    std::string comm;
-    std::string cgroup; // below the top; empty: the top itself
-    unsigned long long ticks = 0;
-    unsigned long long start = 100; // ticks since boot
+    std::string comm, cgroup;                  // cgroup below the top; empty: the top itself
+    unsigned long long ticks = 0, start = 100; // start: ticks since boot
     long long pages = 1;
     std::string cmdline = comm + '\0';
     char state = 'S';
     int ppid = 1;
 };
 
+const PSRow& row(const std::vector<PSRow>& rows, int pid)
+{
+    static const PSRow none{0, 0, -1, -1, "(none)"};
+    const auto it = std::find_if(rows.begin(), rows.end(), [&](auto& r) { return r.pid == pid; });
+    return it == rows.end() ? none : *it;
+}
+
 class Machine : public ::testing::Test
 {
 protected:
-    std::string proc() const { return (dir.path() / "proc").string(); }
-    std::string cgroups() const { return (dir.path() / "cg").string(); }
-
     // Writes the process's files; `ran` also moves its cgroup's usage and every ancestor's.
     void put(const Process& p, bool ran = true)
     {
         const std::string base = "proc/" + std::to_string(p.pid) + "/";
+        char stat[256];
+        std::snprintf(stat, sizeof stat,
+                      "%d (%s) %c %d 1 1 0 -1 0 10 0 0 0 %llu 0 0 0 20 0 1 0 %llu 123 %lld 1 1 1 "
+                      "%llu\n",
+                      p.pid, p.comm.c_str(), p.state, p.ppid, p.ticks, p.start, p.pages + 3,
+                      p.start * 7 + p.cmdline.size()); // the stack moves with an exec
+        dir.write(base + "stat", stat);
         dir.write(base + "statm", "9999 " + std::to_string(p.pages) + " 10 1 0 50 0\n");
-        dir.write(base + "stat", std::to_string(p.pid) + " (" + p.comm + ") " + p.state + " " +
-                                     std::to_string(p.ppid) + " 1 1 0 -1 0 10 0 0 0 " +
-                                     std::to_string(p.ticks) + " 0 0 0 20 0 1 0 " +
-                                     std::to_string(p.start) + " 123 " +
-                                     std::to_string(p.pages + 3) + " 1 1 1 " +
-                                     std::to_string(p.start * 7 + p.comm.size()) + "\n");
         dir.write(base + "cmdline", p.cmdline);
         processes[p.pid] = p;
         for (fs::path g = p.cgroup; ran && !g.empty(); g = g.parent_path())
             usage[g.string()] += 1;
         writeCgroups();
     }
+    void run(int pid, int ticks) { processes.at(pid).ticks += ticks, put(processes.at(pid)); }
     void exit(int pid)
     {
         put(processes.at(pid)); // it ran to exit
         processes.erase(pid);
-        fs::remove_all(dir.path() / "proc" / std::to_string(pid));
+        fs::remove_all(dir.path("proc/" + std::to_string(pid)));
         writeCgroups();
     }
     // Reading a folder fails, even for root.
-    void unreadable(const std::string& file)
-    {
-        fs::remove(dir.path() / file);
-        fs::create_directories(dir.path() / file);
-    }
+    void unreadable(const std::string& file) { fs::remove(dir.path(file)), dir.makeFolder(file); }
     void writeCgroups()
     {
         std::map<std::string, std::string> members;
@@ -72,17 +70,15 @@ protected:
             members[p.cgroup] += std::to_string(pid) + "\n";
         for (const auto& [group, value] : usage) {
             dir.write("cg/" + group + "/cpu.stat", "usage_usec " + std::to_string(value) + "\n");
-            if (!fs::is_directory(dir.path() / "cg" / group / "cgroup.procs"))
+            if (!fs::is_directory(dir.path("cg/" + group + "/cgroup.procs")))
                 dir.write("cg/" + group + "/cgroup.procs", members[group]);
         }
+        dir.write("cg/cgroup.procs", members[""]);
     }
     ProcSampler sampler(bool pruned)
     {
-        ProcSamplerOptions options;
-        options.root = proc();
-        options.cgroupRoot = pruned ? cgroups() : "";
-        options.pageSize = 4096;
-        options.ticksPerSecond = 100;
+        ProcSamplerOptions options{dir.path("proc"), pruned ? dir.path("cg").string() : "", 4096,
+                                   100};
         options.firstInterval = std::chrono::milliseconds(1000);
         options.secondsSinceBoot = [this] { return clock; };
         options.sleep = [this](std::chrono::milliseconds d) { clock += d.count() / 1000.0; };
@@ -103,14 +99,6 @@ protected:
         EXPECT_EQ(key(rows), key(full.take()));
         return rows;
     }
-    static const PSRow& row(const std::vector<PSRow>& rows, int pid)
-    {
-        for (const PSRow& r : rows)
-            if (r.pid == pid)
-                return r;
-        static const PSRow none{0, 0, -1, -1, "(none)"};
-        return none;
-    }
 
     corvel::testing::TempDir dir;
     double clock = 1000;
@@ -123,91 +111,92 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     for (int i = 0; i < 20; ++i)
         put({1000 + i, "idle", "user/app-" + std::to_string(i % 4)});
     put({2, "kthreadd", "", 5, 1, 0, ""});
+    put({3, "kworker", "", 5, 1, 7, "", 'I', 2}); // kernel threads own no memory
     put({300, "busy", "user/busy"});
     put({400, "locked", "locked"});
     unreadable("cg/locked/cgroup.procs");
     put({401, "gone", "user/gone"});
     ProcSampler pruned = sampler(true), full = sampler(false);
-    const auto first = cycle(pruned, full);
-    EXPECT_EQ(first.size(), 24u);
+    EXPECT_EQ(cycle(pruned, full).size(), 25u);
 
     // Runs: the busy one half a processor, a kernel thread, one in an unreadable cgroup.
-    Process busy = processes.at(300), kernel = processes.at(2), locked = processes.at(400);
-    busy.ticks += 100, kernel.ticks += 20, locked.ticks += 2;
-    for (const Process& p : {busy, kernel, locked})
-        put(p);
+    run(300, 100), run(2, 20), run(400, 2);
     exit(401);
     put({500, "child", "user/busy", 3, 100450, 2, "child\0-x\0"s, 'R', 300}); // born 0.5 s ago
+    put({501, "title", "user/busy", 0, 100450}); // sets its title right after it starts
+    put({402, "new", "locked"});
     auto rows = cycle(pruned, full);
-    EXPECT_EQ(pruned.unread(), 20u) << "all but the busy, child, kernel thread, locked one";
+    EXPECT_EQ(pruned.unread(), 20u) << "all but the busy, child, kernel threads, locked one";
     EXPECT_EQ(full.unread(), 0u);
-    EXPECT_DOUBLE_EQ(row(rows, 300).cpu, 50.0);
-    EXPECT_DOUBLE_EQ(row(rows, 500).cpu, 6.0);
-    EXPECT_DOUBLE_EQ(row(rows, 2).cpu, 10.0);
-    EXPECT_DOUBLE_EQ(row(rows, 1000).cpu, 0.0);
-    EXPECT_EQ(row(rows, 401).pid, 0);
+    for (const auto& [pid, share] : {std::pair{300, 50.0}, {500, 6.0}, {2, 10.0}, {1000, 0.0}})
+        EXPECT_NEAR(row(rows, pid).cpu, share, 1e-9) << pid;
+    EXPECT_EQ(std::tuple(row(rows, 401).pid, row(rows, 3).rssKB, row(rows, 3).command),
+              std::tuple(0, 0, "[kworker]"));
 
-    // An exec in an idle cgroup; a pid reused in another; a process moved to a new cgroup
-    // without running, which then runs there.
+    // An exec in an idle cgroup: a new name, or only a new stack; a pid reused in another; a
+    // process moved to a new cgroup without running, which then runs there.
     put({1001, "python3", "user/app-1", 0, 100, 1, "python3\0-m\0http.server\0"s});
+    put({1002, "idle", "user/app-2", 0, 100, 1, "idle\0--exec\0"s}, false);
     exit(500);
+    processes.at(501).cmdline = "TITLE"s + '\0', run(501, 1);
     put({500, "reborn", "user/app-2", 40, 100600, 9}); // born a second ago
-    Process moved = processes.at(1003);
-    moved.cgroup = "user/late";
-    put(moved, false);
+    processes.at(1003).cgroup = "user/late";
+    put(processes.at(1003), false);
     rows = cycle(pruned, full);
-    EXPECT_EQ(row(rows, 1001).command, "python3 -m http.server");
-    EXPECT_EQ(row(rows, 500).command, "reborn");
-    EXPECT_DOUBLE_EQ(row(rows, 500).cpu, 40.0);
-    moved.ticks += 10;
-    put(moved);
-    EXPECT_DOUBLE_EQ(row(cycle(pruned, full), 1003).cpu, 5.0);
+    EXPECT_EQ(std::tuple(row(rows, 1001).command, row(rows, 1002).command, row(rows, 500).command,
+                         row(rows, 501).command),
+              std::tuple("python3 -m http.server", "idle --exec", "reborn", "TITLE"));
+    EXPECT_NEAR(row(rows, 500).cpu, 40.0, 1e-9);
+    run(1003, 10);
+    EXPECT_NEAR(row(cycle(pruned, full), 1003).cpu, 5.0, 1e-9);
 
-    // Memory moves without running: every figure is fresh within ten seconds.
-    for (int i = 0; i < 20; ++i) {
-        Process p = processes.at(1000 + i);
-        p.pages = 50;
-        put(p, false);
-    }
+    // Memory moves without running: every figure is fresh within ten seconds. With every
+    // cgroup's list readable, a zombie in none is seen by the listing that comes now and then.
+    fs::remove(dir.path("cg/locked/cgroup.procs"));
+    put({600, "z", "limbo", 0, 100, 0, "", 'Z'}, false);
+    for (auto& [pid, p] : processes)
+        p.pages = 50, put(p, false);
     for (int step = 0; step < 5; ++step)
         clock += 2, rows = pruned.take();
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(row(rows, 1000 + i).rssKB, 200) << 1000 + i;
+    EXPECT_EQ(row(rows, 600).command, "[z] <defunct>");
 }
 
 TEST_F(Machine, DamagedEntriesAndAMissingTree)
 {
     put({11, "a) (b", "", 0, 100, 1, "/opt/caf\xC3\xA9/t\0\xFF\0"s});
     put({12, "sh", "", 0, 100, 0, "", 'Z'});
-    dir.write("proc/self/stat", "1 (x) S 0 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1\n");
-    dir.write("proc/21x/stat", "21 (x) S 0 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1\n");
-    dir.write("proc/25/stat", "garbage\n");
-    dir.write("proc/26/stat", "27 (other) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1\n");
-    fs::create_directories(dir.path() / "proc/22"); // vanished: no files left
+    for (const auto& [file, text] :
+         {std::pair{"self", "1 (x)"}, {"21x", "21 (x)"}, {"25", "garbage"}, {"26", "27 (other)"}})
+        for (const char* name : {"/stat", "/statm", "/cmdline"})
+            dir.write("proc/"s + file + name,
+                      text + " S 0 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1"s);
+    dir.makeFolder("proc/22"); // vanished: no files left
     put({23, "locked", "", 0, 100, 4});
-    unreadable("proc/23/cmdline"); // shown by name
-    unreadable("proc/23/statm");   // stat's count then
-    fs::create_directories(dir.path() / "cg-later");
+    unreadable("proc/23/cmdline");                    // shown by name
+    unreadable("proc/23/statm");                      // stat's count then
+    fs::rename(dir.path("cg"), dir.path("cg-later")); // no tree yet
     ProcSampler pruned = sampler(true), full = sampler(false);
     const auto rows = cycle(pruned, full);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(row(rows, 11).command, "/opt/caf\xC3\xA9/t \xEF\xBF\xBD");
     EXPECT_EQ(row(rows, 12).command, "[sh] <defunct>");
-    EXPECT_EQ(row(rows, 23).command, "[locked]");
-    EXPECT_EQ(row(rows, 23).rssKB, 28);
-    fs::rename(dir.path() / "cg-later", dir.path() / "cg"); // the tree appears
+    EXPECT_EQ(std::pair(row(rows, 23).command, row(rows, 23).rssKB), std::pair("[locked]"s, 28l));
+    fs::rename(dir.path("cg-later"), dir.path("cg")); // the tree appears
     cycle(pruned, full);
     EXPECT_EQ(pruned.cgroupsRead(), 1u);
 }
 
 TEST_F(Machine, MachineShareOnlyWhenProcessesMayBeHidden)
 {
-    const std::string mount = "20 1 0:5 / " + proc() + " rw - proc proc rw";
+    const std::string mount = "20 1 0:5 / " + dir.path("proc").string() + " rw - proc proc rw";
     const std::tuple<std::string, std::string, bool> cases[] = {
         {mount + "\n", "NSpid:\t4242\n", false},
         {mount + ",hidepid=invisible\n", "NSpid:\t4242\n", true},
         {mount + ",hidepid=0\n", "", false},
-        {mount + "\n", "NSpid:\t4242\t7\n", true}};
+        {mount + "\n", "NSpid:\t4242\t7\n", true},
+        {"20 1 0:5 / /elsewhere rw - proc proc rw,hidepid=2\n", "", false}};
     put({10, "x", ""});
     for (const auto& [mountinfo, status, hidden] : cases) {
         dir.write("proc/self/mountinfo", mountinfo);
