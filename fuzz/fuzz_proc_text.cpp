@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else if (data[0] % 5 == 2)
         commandLine(input);
     else if (data[0] % 5 == 3)
-        parseMachineTicks(input), parseCgroupUsage(input), pidNamespaceDepth(input);
+        parseMachineTicks(input), parseCgroupUsage(input), pidNamespaceDepth(input),
+            parseReclaimEvents(input);
     else
         for (const MountEntry& mount : parseMountInfo(input))
             check(!mount.mountPoint.empty() && !mount.type.empty()),

@@ -69,6 +69,10 @@ TEST(SmallKernelFiles, MachineTicksCgroupUsageNamespacesAndMounts)
     EXPECT_EQ(parseCgroupUsage("nr_periods 0\nusage_usec 587368000\nuser_usec 4\n"), 587368000u);
     EXPECT_FALSE(parseCgroupUsage("user_usec 4\n"));
     EXPECT_FALSE(parseCgroupUsage("usage_usec -1\n"));
+    EXPECT_EQ(parseReclaimEvents("nr_free_pages 9\npgscan_kswapd 4\npgsteal_anon 5\npswpin 7\n"
+                                 "pswpout 1\nthp_collapse_alloc 2\nthp_collapse_alloc_failed 9\n"),
+              12u);
+    EXPECT_FALSE(parseReclaimEvents("nr_free_pages 9\npswpin 7\n"));
     EXPECT_EQ(pidNamespaceDepth("Name:\tx\nNSpid:\t4242\n"), 1u);
     EXPECT_EQ(pidNamespaceDepth("NSpid:\t4242\t17\t1\n"), 3u);
     EXPECT_EQ(pidNamespaceDepth("Name:\tx\n"), 0u);

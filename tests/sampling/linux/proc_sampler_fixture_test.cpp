@@ -161,6 +161,25 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(row(rows, 1000 + i).rssKB, 200) << 1000 + i;
     EXPECT_EQ(row(rows, 600).command, "[z] <defunct>");
+
+    // Reclaim counters that stand still: idle figures wait for the calm pace, a minute; once
+    // they move, every figure is fresh within ten seconds again.
+    const auto freshAfter = [&](int seconds, long long pages) {
+        for (auto& [pid, p] : processes)
+            p.pages = pages, put(p, false);
+        for (int t = 0; t < seconds; t += 2)
+            clock += 2, rows = pruned.take();
+        int fresh = 0;
+        for (int i = 0; i < 20; ++i)
+            fresh += row(rows, 1000 + i).rssKB == pages * 4;
+        return fresh;
+    };
+    dir.write("proc/vmstat", "nr_free_pages 9\npgsteal_kswapd 7\npswpout 2\n");
+    freshAfter(12, 50); // the first reading of the counters starts at the faster pace
+    EXPECT_LT(freshAfter(10, 60), 20);
+    EXPECT_EQ(freshAfter(50, 60), 20);
+    dir.write("proc/vmstat", "nr_free_pages 9\npgsteal_kswapd 8\npswpout 2\n");
+    EXPECT_EQ(freshAfter(10, 70), 20);
 }
 
 TEST_F(Machine, DamagedEntriesAndAMissingTree)
