@@ -1,5 +1,4 @@
-// The desktop layer over one fixture tree: a cgroup2 tree, a /proc with the programs of the
-// processes, two XDG folders (the first one wins), a $PATH folder and a stand-in window list.
+// The desktop layer over one fixture tree: cgroups, /proc, XDG folders, $PATH and windows.
 #include "cycle.h"
 #include "desktop_applications.h"
 #include "support/temp_dir.h"
@@ -52,9 +51,7 @@ protected:
             {"app-gnome-org.example.NoEntry-6.scope", "601\n"},
             {"app-gnome-org.gnome.Shell-7.scope", "701\n"},
             {"app-gnome-org.example.Junk-9.scope", "x\n-5\n0\n\n"},
-            {"../background.slice/app-org.example.Sync@autostart.service", "902\n"},
-        };
-        // clang-format on
+            {"../background.slice/app-org.example.Sync@autostart.service", "902\n"}};
         for (const auto& [unit, pids] : units)
             tree.write("cgroup/" + userService + "app.slice/" + unit + "/cgroup.procs", pids);
         tree.write("cgroup/user.slice/user-1001.slice/user@1001.service/app.slice/" // not ours
@@ -66,20 +63,16 @@ protected:
         const std::string opt = tree.path("opt");
         fs::create_symlink(tree.writeScript("opt/paint-real", ""),
                            tree.makeFolder("bin") / "paint");
-        // clang-format off
         const std::pair<std::int32_t, std::string> programs[] = {
         {101, "/usr/bin/editor"}, {201, "/bin/bash"}, {202, "/usr/libexec/term-server"},
         {203, opt + "/writer"}, {204, "/usr/bin/python3.11"}, {205, opt + "/paint-real"},
         {206, "/elsewhere/probe-bin"}, {207, "/opt/envtool (deleted)"},
         {208, "/usr/lib/suite/suite"}, {209, "/opt/twin"}, {210, "/usr/libexec/hidden-tool"},
         {211, "/usr/bin/topish"}, {212, "/usr/bin/flatpak"}, {213, "/usr/bin/viewer"},
-        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"},
-        };
-        // clang-format on
+        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"}};
         for (const auto& [pid, program] : programs)
             fs::create_symlink(program, tree.makeFolder("proc/" + std::to_string(pid)) / "exe");
 
-        // clang-format off
         const std::tuple<std::string, std::string, std::string> entries[] = { // file, Name, more
         {"apps/org.example.Editor", "Editor", "Name[sr@latin]=Uređivač\nIcon=/opt/ed.png\n"},
         {"apps/org.example.Terminal", "Terminal", "Icon=utilities-terminal\nExec=term\n"},
@@ -104,8 +97,7 @@ protected:
         {"home/org.example.Gone", "Gone", "Hidden=true\n"},
         {"home/kde/dolphin", "Dolphin", ""},
         {"autostart/org.example.Tray", "Tray", "Icon=tray\n"},
-        {"autostart/org.example.Sync", "Sync", ""},
-        };
+        {"autostart/org.example.Sync", "Sync", ""}};
         // clang-format on
         for (const auto& [file, name, more] : entries)
             tree.write(file + ".desktop", entry(name, more));
@@ -187,7 +179,6 @@ TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
         EXPECT_EQ(show(records, pid), app) << pid;
 }
 
-// Which application each program in a terminal's tab, or outside any unit, is.
 TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
 {
     DesktopApplications apps(sources());
@@ -249,8 +240,7 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
         {601, "org.example.NoEntry R NoEntry"}, {501, "org.example.Helper R Helper"},
         {204, "org.example.Script R Script"}, {206, "org.example.Probe R Probe"},
         {201, "org.example.Terminal R Terminal utilities-terminal"},
-        {209, "org.example.Terminal R Terminal utilities-terminal"},
-    };
+        {209, "org.example.Terminal R Terminal utilities-terminal"}};
     // clang-format on
     for (const auto& [pid, app] : cases)
         EXPECT_EQ(show(records, pid), app) << pid;
@@ -271,8 +261,7 @@ TEST_F(DesktopTreeTest, FindsTheUserServiceWithoutItsOwnCgroupAndFollowsChanges)
     EXPECT_EQ(show(records, 301) + show(records, 302, true), "-org.example.Viewer");
 }
 
-// Changes are seen at the first check after them, checks come no more often than asked, and
-// past the maximum age the folders are read again even when nothing changed.
+// Changes are seen at the first check after them, checks come no more often than asked.
 TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
 {
     EntryIndex index(folders(), true, "C", {5s, 60s});
@@ -300,9 +289,7 @@ TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
     EXPECT_TRUE(index.refresh(now + 80s)) << "past the maximum age";
 }
 
-// The user service somewhere else (a container's nested tree), found by searching; entries
-// behind a folder loop, a dangling link and a folder named like an entry; no /proc; and a
-// desktop with nothing at all.
+// A user service in a container's nested tree; folder loops, dangling links; no /proc; nothing.
 TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
 {
     TempDir tree;

@@ -30,17 +30,10 @@ std::vector<std::string> entries(const Grouping& g)
     return out;
 }
 
-// One process table for every ownership rule: applications a (pid 100, bundle /Apps/A.app) and
-// b (pid 200); a terminal unit (1) with its server, a tab's shell, a command, and an editor
-// started in the tab (its own process by program); a unit (2) the desktop made for a program
-// that b asked for. Own process, parent, grandparent; a bundle's helper but not a look-alike
-// path; an own process before the bundle in its command; the twelfth ancestor counts, the
-// thirteenth not; a parent cycle ends; a parent outside the snapshot is still looked up; the
-// terminal keeps its shell and commands; an application started in a tab keeps its helpers; a
-// unit is not taken by the program that asked for it; from outside any unit the walk goes on.
-// The maps come from buildLookups: a prohibited application (p, 150) claims nothing, an
-// accessory one (160) does, a later record replaces an earlier one (x), the desktop's map of
-// further processes is applied last (170 is b's), and pid 0 (known by unit or program) is no key.
+// Applications a (pid 100, bundle /Apps/A.app) and b (200); a terminal unit (1: server, a tab's
+// shell and commands, an editor started in the tab); a unit (2) made for a program b asked for;
+// ancestors 501..512 of a. Through buildLookups: a prohibited application (p) claims nothing, an
+// accessory one does, a later record wins (x), the desktop's map is applied last (170 is b's).
 TEST(Owner, EachRuleInItsOrder)
 {
     const RunningAppRef a = app(100, "a", {}, "/Apps/A.app"), b = app(200, "b");
@@ -82,10 +75,8 @@ TEST(Owner, EachRuleInItsOrder)
     }
 }
 
-// Unknown processes make one entry; two instances of one id make one entry named by the first
-// row's application; an application without id is "pid<N>", named so, without icon; a pid
-// listed twice counts twice; CPU descending, ties by memory, not-a-number last, nothing capped;
-// memory sums stay at a limit rather than wrap, and move off it again.
+// One entry per id, named by the first row's application; "pid<N>" without id; CPU descending,
+// ties by memory, NaN last; memory sums saturate rather than wrap.
 TEST(Group, SumsMergesAndSorts)
 {
     EXPECT_TRUE(group({}, {}, {}).apps.empty());

@@ -1,6 +1,4 @@
-// The snapshot from the process-status tool: the rules for reading its text (UTF-8 repair,
-// strict numbers, the lines they make into rows), the real tool, and stand-ins that misbehave.
-
+// The snapshot from the process-status tool: its text rules, the real tool, misbehaving ones.
 #include "snapshot.h"
 #include "support/self_watch.h"
 #include "support/temp_dir.h"
@@ -83,7 +81,6 @@ TEST(NumberRules, WholeFieldSignDigitsAndRangeInAnyLocale)
         GTEST_SKIP() << "ran in the C locale only: de_DE.UTF-8 is not generated here";
 }
 
-// Each line alone: the pid and command of the row it makes, or no row.
 TEST(ParsePS, LinesThatMakeARowAndLinesDropped)
 {
     // clang-format off
@@ -129,9 +126,8 @@ TEST(RealTool, ListsThisProcessAndAChildWithItsExactCommandLine)
     EXPECT_EQ(rows[child].command, "/bin/sleep 30   0");
 }
 
-// Each run ends in bounded time with what could be parsed and leaves no child behind. A
-// grandchild a script leaves writes its pid to "<script>.pid" and must end with the tool (or be
-// a zombie). Runs that only the size bound may end get a long time-out.
+// Each run ends in bounded time with what could be parsed and leaves no child behind; a
+// grandchild (pid in "<script>.pid") ends with the tool or is a zombie.
 TEST(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
 {
 #define ROW "#!/bin/sh\necho '1 0 0.0 4 a'\n"
@@ -151,8 +147,7 @@ TEST(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
     // clang-format on
     TempDir dir;
     EXPECT_TRUE(runPS(dir.path("missing").c_str(), {}).empty());
-    // The child sees only the standard descriptors, whatever this process has open (3 is the
-    // one ls lists them with).
+    // The child sees only the standard descriptors (3 is ls's own).
     const int leaky = ::open("/proc/self/stat", O_RDONLY); // no close-on-exec on purpose
     EXPECT_EQ(captureOutput("/bin/ls", {"ls", "/proc/self/fd"}, ToolLimits{}), "0\n1\n2\n3\n");
     ::close(leaky);
