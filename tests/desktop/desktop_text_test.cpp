@@ -13,7 +13,8 @@
 namespace corvel {
 namespace {
 
-TEST(UnitName, GivesTheApplicationId)
+// Unit names, /proc/self/cgroup, the user's service, cgroup.procs and mountinfo.
+TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsAndMountInfo)
 {
     // clang-format off
     const std::pair<const char*, const char*> apps[] = {
@@ -53,10 +54,6 @@ TEST(UnitName, GivesTheApplicationId)
         const auto unit = parseAppUnit(name);
         EXPECT_EQ(unit ? unit->id + kinds[static_cast<int>(unit->kind)] : "-", expected) << name;
     }
-}
-
-TEST(CgroupText, OwnCgroupUserServiceProcsAndMountInfo)
-{
     EXPECT_EQ(unifiedCgroupPath("12:pids:/user.slice\n1:name=systemd:/x\n0::/user.slice/"
                                 "user-1000.slice/user@1000.service/app.slice/a.scope\n"),
               "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope");
@@ -178,7 +175,8 @@ constexpr const char* editorEntry =
     "StartupWMClass=Example-editor\nNoDisplay=false\n\n[Desktop Action new-window]\n"
     "Name=New Window\nIcon=other\nExec=example-editor --new-window\n";
 
-TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
+// The keys, the name of the closest locale, odd text; Exec's program past "env".
+TEST(DesktopEntry, KeysNamesOddTextAndExecProgram)
 {
     // clang-format off
     const std::pair<const char*, const char*> names[] = {
@@ -187,18 +185,11 @@ TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
         {"pt_BR.UTF-8", "Editor de texto"}, {"pt_PT.UTF-8", "Text Editor"}, // no "pt": plain Name
         {"fr_FR.UTF-8", "Text Editor"}, {"C.UTF-8", "Text Editor"}, {"POSIX", "Text Editor"},
         {"", "Text Editor"}};
-    // clang-format on
     for (const auto& [locale, name] : names)
         EXPECT_EQ(parseDesktopEntry(editorEntry, locale).value_or(DesktopEntry{}).name, name)
             << locale;
-    EXPECT_EQ(describe(parseDesktopEntry(editorEntry, "C")),
-              "Text Editor|org.example.Editor|/usr/bin/example-editor||Example-editor|+A");
-}
-
-TEST(DesktopEntry, FlagsAbsentPiecesAndOddText)
-{
-    // clang-format off
     const std::pair<std::string_view, const char*> cases[] = {
+        {editorEntry, "Texteditor|org.example.Editor|/usr/bin/example-editor||Example-editor|+A"},
         {"[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\nTerminal=true\nType=Link\n"
          "TryExec=probe\n", "x|||probe||TNH"},
         {"[Desktop Entry]\nType=Application\nIcon=\nName[fr]=rien\n", "|||||A"},
@@ -209,21 +200,15 @@ TEST(DesktopEntry, FlagsAbsentPiecesAndOddText)
          "Tab\tbed name\xEF\xBF\xBD|/opt/App Icons/app.png||||A"},
         {std::string_view("\0\0\0", 3), "-"}, {"Name=orphan\n", "-"},
         {"[Desktop Action x]\nName=y\n", "-"}};
-    // clang-format on
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(describe(parseDesktopEntry(text, "de_DE")), expected) << text;
-}
-
-TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
-{
-    // clang-format off
-    const std::pair<const char*, const char*> cases[] = { // the program, "+" when it runs alone
+    const std::pair<const char*, const char*> execs[] = { // the program, "+" when it runs alone
         {"/usr/bin/gedit %U", "/usr/bin/gedit+"}, {"\"/opt/A b/c d\" --flag", "/opt/A b/c d"},
         {"env GDK_BACKEND=x11 code --new-window", "code"}, {"/usr/bin/env -u X A=1 t %f %i", "t+"},
         {"  tool", "tool+"}, {"sh -c \"foo\"", "sh"}, {"", "-"}, {"\"unterminated", "-"},
         {"env A=1", "-"}, {"/usr/bin/", "-"}, {"app -x %u", "app"}};
     // clang-format on
-    for (const auto& [exec, program] : cases) {
+    for (const auto& [exec, program] : execs) {
         const auto found = execProgram(exec);
         EXPECT_EQ(found ? found->program + (found->plain ? "+" : "") : "-", program) << exec;
     }

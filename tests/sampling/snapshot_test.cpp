@@ -30,8 +30,9 @@ namespace {
 
 const std::string bad = "\xEF\xBF\xBD"; // U+FFFD
 
-// One replacement per maximal ill-formed subpart, as the Unicode standard recommends.
-TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
+// UTF-8 repair: one replacement per maximal ill-formed subpart, as Unicode recommends. Numbers:
+// Qt sets the C library's locale from the environment, so these run under a decimal comma's.
+TEST(TextRules, Utf8RepairAndNumbersInAnyLocale)
 {
     // clang-format off
     const std::pair<std::string, std::string> cases[] = {
@@ -41,20 +42,13 @@ TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
         {"\xF0\x9F\x98", bad}, {"\xED\xA0\x80", bad + bad + bad}, {"\xE0\x80\x80", bad + bad + bad},
         {"\xF4\x90\x80\x80", bad + bad + bad + bad}, {"\xF5\xFF", bad + bad},
         {"ab\xE2", "ab" + bad}, {"\xF0\x9F\x98\xF0\x9F\x98\x80", bad + "\xF0\x9F\x98\x80"}};
-    // clang-format on
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(decodeUtf8Lossy(in), out) << ::testing::PrintToString(in);
         EXPECT_EQ(isValidUtf8(in), in == out) << ::testing::PrintToString(in);
     }
-}
-
-// Qt sets the C library's locale from the environment, so these run under a decimal comma's.
-TEST(NumberRules, WholeFieldSignDigitsAndRangeInAnyLocale)
-{
     const std::string saved = std::setlocale(LC_ALL, nullptr);
     const bool comma = std::setlocale(LC_ALL, "de_DE.UTF-8"); // scripts/test-locale-setup
     using Int = std::optional<std::int64_t>;
-    // clang-format off
     const std::tuple<const char*, Int, Int> integers[] = {
         {"0", 0, 0}, {"+42", 42, 42}, {"-42", -42, -42}, {"007", 7, 7},
         {"2147483647", INT32_MAX, INT32_MAX}, {"-2147483648", INT32_MIN, INT32_MIN},
@@ -96,8 +90,7 @@ TEST(ParsePS, LinesThatMakeARowAndLinesDropped)
     for (const auto& [line, pid, command] : cases) {
         const auto rows = parsePS(line);
         ASSERT_EQ(rows.size(), 1u) << line;
-        EXPECT_EQ(rows[0].pid, pid) << line;
-        EXPECT_EQ(rows[0].command, command) << line;
+        EXPECT_EQ(std::tie(rows[0].pid, rows[0].command), std::tie(pid, command)) << line;
     }
     for (const char* line : dropped)
         EXPECT_TRUE(parsePS(line).empty()) << ::testing::PrintToString(line);
@@ -120,10 +113,9 @@ TEST(RealTool, ListsThisProcessAndAChildWithItsExactCommandLine)
         rows.emplace(row.pid, std::move(row));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    EXPECT_EQ(rows[::getpid()].ppid, ::getppid());
-    EXPECT_GT(rows[::getpid()].rssKB, 0);
-    EXPECT_EQ(rows[child].ppid, ::getpid());
-    EXPECT_EQ(rows[child].command, "/bin/sleep 30   0");
+    EXPECT_EQ(std::tuple(rows[::getpid()].ppid, rows[::getpid()].rssKB > 0, rows[child].ppid,
+                         rows[child].command),
+              std::tuple(::getppid(), true, ::getpid(), "/bin/sleep 30   0"));
 }
 
 // Each run ends in bounded time with what could be parsed and leaves no child behind; a
