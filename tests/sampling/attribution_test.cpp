@@ -17,17 +17,14 @@ RunningAppRef app(std::int32_t pid, std::optional<std::string> id = std::nullopt
     return std::make_shared<const RunningApp>(RunningApp{pid, bundlePath, policy, id, name, icon});
 }
 
-// Each entry as "id name processes cpu memory icon", in the order shown.
-std::vector<std::string> entries(const Grouping& g)
+// Each entry as "id name processes cpu memory icon; ", in the order shown.
+std::string entries(const Grouping& g)
 {
-    std::vector<std::string> out;
-    for (const AppUsage& a : g.apps) {
-        std::ostringstream text;
+    std::ostringstream text;
+    for (const AppUsage& a : g.apps)
         text << a.id << " " << a.name << " " << a.processCount << " " << a.cpu << " " << a.memoryKB
-             << " " << (a.icon ? a.icon->nameOrPath : "-");
-        out.push_back(text.str());
-    }
-    return out;
+             << " " << (a.icon ? a.icon->nameOrPath : "-") << "; ";
+    return text.str();
 }
 
 // Applications a (pid 100, bundle /Apps/A.app) and b (200); a terminal unit (1: server, a tab's
@@ -82,8 +79,8 @@ TEST(Group, SumsMergesAndSorts)
     EXPECT_TRUE(group({}, {}, {}).apps.empty());
     const Grouping up =
         group({{1, 0, 1, INT64_MAX - 1, ""}, {2, 1, 2, 5, ""}, {3, 0, 3, -1, ""}}, {}, {});
-    EXPECT_EQ(entries(up), std::vector<std::string>{"__system System & Background 3 6 " +
-                                                    std::to_string(INT64_MAX - 1) + " -"});
+    EXPECT_EQ(entries(up),
+              "__system System & Background 3 6 " + std::to_string(INT64_MAX - 1) + " -; ");
     EXPECT_EQ(up.total, 6);
     EXPECT_EQ(group({{1, 0, 1, INT64_MIN + 1, ""}, {2, 0, 1, -5, ""}}, {}, {}).apps[0].memoryKB,
               INT64_MIN);
@@ -95,9 +92,9 @@ TEST(Group, SumsMergesAndSorts)
     const Grouping g = group({{20, 1, 2, 100, ""}, {10, 1, 3, 50, ""}, {11, 10, 1, 1, ""},
         {5000, 812, 2, 7, ""}, {20, 1, 1, 1, ""}, {30, 1, 2, 9, ""}, {31, 1, 2, 8, ""},
         {99, 1, 250, 1, ""}, {40, 1, NAN, 1, ""}, {50, 1, NAN, 9, ""}}, byPID, {});
-    EXPECT_EQ(entries(g), (std::vector<std::string>{"__system System & Background 1 250 1 -",
-        "t Two 4 7 152 icon-t", "c c 1 2 9 icon-c", "d d 1 2 8 icon-d", "pid812 pid812 1 2 7 -",
-        "m m 1 nan 9 icon-m", "n n 1 nan 1 icon-n"}));
+    EXPECT_EQ(entries(g), "__system System & Background 1 250 1 -; t Two 4 7 152 icon-t; "
+        "c c 1 2 9 icon-c; d d 1 2 8 icon-d; pid812 pid812 1 2 7 -; m m 1 nan 9 icon-m; "
+        "n n 1 nan 1 icon-n; ");
     // clang-format on
 }
 

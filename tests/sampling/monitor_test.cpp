@@ -29,10 +29,8 @@ namespace {
 
 TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
 {
-    // clang-format off
-    const double cases[][3] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0}, {NAN, 2, 100}, {0, 0, 100},
-                               {-4, 2, -2}};
-    // clang-format on
+    const double cases[][3] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0},
+                               {NAN, 2, 100}, {0, 0, 100},  {-4, 2, -2}};
     for (const auto& [total, cores, share] : cases)
         EXPECT_EQ(scaleTotal(total, cores), share) << total << " on " << cores;
 }
