@@ -12,25 +12,14 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
-bool isText(const std::optional<std::string>& text)
-{
-    return !text || (!text->empty() && corvel::isValidUtf8(*text));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace corvel;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto require = [](bool holds) { holds ? void() : std::abort(); };
+    const auto isText = [](const std::optional<std::string>& text) {
+        return !text || (!text->empty() && isValidUtf8(*text));
+    };
     if (const auto unit = parseAppUnit(input))
         require(!unit->id.empty() && unit->id.find_first_not_of(
                                          "abcdefghijklmnopqrstuvwxyzABCDEF"

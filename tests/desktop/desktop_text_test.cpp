@@ -73,8 +73,7 @@ TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsAndMountInfo)
               "/sys/fs/cgroup/unified");
 }
 
-// Files that are too large, gone, or not files at all give nothing, and never block.
-TEST(SmallFile, WholeFilesOnly)
+TEST(SmallFile, WholeFilesOnlyNeverBlocking)
 {
     testing::TempDir tree;
     const std::string file = tree.write("f", std::string(10000, 'x'));

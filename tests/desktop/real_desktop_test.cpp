@@ -161,7 +161,6 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     }
 }
 
-// Windows of child processes with known WM_CLASS and _NET_WM_PID.
 TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
 {
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)

@@ -8,9 +8,8 @@ using namespace corvel;
 
 namespace {
 
-RunningAppRef app(std::int32_t pid, std::optional<std::string> id = std::nullopt,
-                  std::optional<std::string> name = std::nullopt,
-                  std::optional<std::string> bundlePath = std::nullopt,
+using Text = std::optional<std::string>;
+RunningAppRef app(std::int32_t pid, Text id = {}, Text name = {}, Text bundlePath = {},
                   ActivationPolicy policy = ActivationPolicy::regular)
 {
     IconHandle icon = id ? std::make_shared<const IconRef>(IconRef{"icon-" + *id}) : nullptr;

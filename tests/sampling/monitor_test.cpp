@@ -114,7 +114,6 @@ done
 wait
 exec /bin/bash -c 'sleep 2; :')";
 
-// Keeps the last real snapshot, for the test to read once the monitor published it.
 struct Recorder final : ProcessSnapshotter
 {
     std::unique_ptr<ProcessSnapshotter> inner;
