@@ -1,7 +1,5 @@
-// The desktop layer's decoders of outside text on arbitrary bytes: unit names, /proc/PID/cgroup,
-// cgroup.procs, mountinfo, WM_CLASS and _NET_WM_PID, Exec values, and desktop entries (the first
-// line is the locale, the rest the file). Ids that come out hold only desktop-id characters, pids
-// are positive, text is valid UTF-8 (without NULs where NUL ends it), programs have a file name.
+// The desktop layer's decoders on arbitrary bytes (for entries the first line is the locale):
+// ids hold desktop-id characters, pids are positive, text is UTF-8, programs have a file name.
 #include "cgroup_apps.h"
 #include "desktop_entry.h"
 #include "program_index.h"
@@ -14,25 +12,14 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
-bool isText(const std::optional<std::string>& text)
-{
-    return !text || (!text->empty() && corvel::isValidUtf8(*text));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace corvel;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto require = [](bool holds) { holds ? void() : std::abort(); };
+    const auto isText = [](const std::optional<std::string>& text) {
+        return !text || (!text->empty() && isValidUtf8(*text));
+    };
     if (const auto unit = parseAppUnit(input))
         require(!unit->id.empty() && unit->id.find_first_not_of(
                                          "abcdefghijklmnopqrstuvwxyzABCDEF"

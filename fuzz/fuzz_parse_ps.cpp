@@ -14,15 +14,14 @@ using namespace corvel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto require = [](bool holds) { holds ? void() : std::abort(); };
     const std::string text = decodeUtf8Lossy(input);
-    if (!isValidUtf8(text) || (isValidUtf8(input) && text != input))
-        std::abort();
+    require(isValidUtf8(text) && (!isValidUtf8(input) || text == input));
     const auto rows = parsePS(input);
-    if (rows.size() > static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1)
-        std::abort();
+    require(rows.size() <=
+            static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     for (const PSRow& row : rows)
-        if (!isValidUtf8(row.command) || row.command.find('\n') != std::string::npos ||
-            text.find(row.command) == std::string::npos)
-            std::abort();
+        require(isValidUtf8(row.command) && row.command.find('\n') == std::string::npos &&
+                text.find(row.command) != std::string::npos);
     return 0;
 }

@@ -31,7 +31,7 @@ const std::vector<AppUsage> sample = {
     AppUsage{"pid9", "Caf\xC3\xA9 \"quoted\"\n", nullptr, 0, 0, 2},
     AppUsage{"x", "bad \xFF name", nullptr, 1, 1, 1}};
 
-TEST(TerminalView, TextShowsThePanelsColumnsAndFormats)
+TEST(TerminalView, TextShowsThePanelsColumnsAndJsonKeepsEveryFieldRepairingItsText)
 {
     const std::string text = renderText(sample, 37.4);
     EXPECT_EQ(text.rfind("App", 0), 0u);
@@ -39,10 +39,6 @@ TEST(TerminalView, TextShowsThePanelsColumnsAndFormats)
         EXPECT_NE(text.find(part), std::string::npos) << part;
     EXPECT_EQ(text.find("System & Background ("), std::string::npos); // one process: no count
     EXPECT_TRUE(text.ends_with("Total CPU 37%\n"));
-}
-
-TEST(TerminalView, JsonKeepsEveryFieldAndRepairsItsText)
-{
     EXPECT_EQ(nlohmann::json::parse(renderJson(sample, 37.4, 2)), nlohmann::json::parse(R"({
         "totalCPU": 37.4, "cores": 2, "apps": [
         {"id": "org.example.Editor", "name": "Editor", "cpu": 250, "memoryKB": 1572864,

@@ -1,5 +1,4 @@
-// The small decoders of outside text: unit names, /proc and cgroup files, X properties, the
-// environment, desktop entries.
+// The small decoders of outside text.
 #include "cgroup_apps.h"
 #include "desktop_entry.h"
 #include "desktop_environment.h"
@@ -14,8 +13,8 @@
 namespace corvel {
 namespace {
 
-// The application each unit name gives, with its kind; the names that give none.
-TEST(UnitName, GivesTheApplicationId)
+// Unit names, /proc/self/cgroup, the user's service, cgroup.procs and mountinfo.
+TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsAndMountInfo)
 {
     // clang-format off
     const std::pair<const char*, const char*> apps[] = {
@@ -37,8 +36,7 @@ TEST(UnitName, GivesTheApplicationId)
     {"dbus-:1.44-org.freedesktop.portal.Desktop@12.service", "org.freedesktop.portal.Desktop"},
     {"app-gnome-org.gnome.Shell-3131.scope", "org.gnome.Shell launcher"},
     {"app-cinnamon-1234.scope", "cinnamon launcher"}, {"app-rofi-99.scope", "rofi launcher"},
-    {"app-org.kde.plasmashell@autostart.service", "org.kde.plasmashell launcher"},
-    };
+    {"app-org.kde.plasmashell@autostart.service", "org.kde.plasmashell launcher"}};
     for (const char* name : {"app.slice", "org.gnome.Shell@wayland.service", "init.scope",
         "vte-spawn-6f9d7a4e-1c2b-4d3e-9f8a-7b6c5d4e3f2a.scope", "app-gnome-org.gnome.Nautilus-4242",
         "app-gnome-org.gnome.Nautilus-4242.mount", "app-.scope", "app--4242.scope",
@@ -56,10 +54,6 @@ TEST(UnitName, GivesTheApplicationId)
         const auto unit = parseAppUnit(name);
         EXPECT_EQ(unit ? unit->id + kinds[static_cast<int>(unit->kind)] : "-", expected) << name;
     }
-}
-
-TEST(CgroupText, OwnCgroupUserServiceProcsAndMountInfo)
-{
     EXPECT_EQ(unifiedCgroupPath("12:pids:/user.slice\n1:name=systemd:/x\n0::/user.slice/"
                                 "user-1000.slice/user@1000.service/app.slice/a.scope\n"),
               "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope");
@@ -79,8 +73,7 @@ TEST(CgroupText, OwnCgroupUserServiceProcsAndMountInfo)
               "/sys/fs/cgroup/unified");
 }
 
-// Files that are too large, gone, or not files at all give nothing, and never block.
-TEST(SmallFile, WholeFilesOnly)
+TEST(SmallFile, WholeFilesOnlyNeverBlocking)
 {
     testing::TempDir tree;
     const std::string file = tree.write("f", std::string(10000, 'x'));
@@ -98,9 +91,7 @@ TEST(WindowProps, WmClassPidAndRole)
     const std::pair<std::string_view, const char*> classes[] = {
         {std::string_view("navigator\0Firefox\0", 18), "navigator/Firefox"},
         {std::string_view("xterm\0XTerm", 11), "xterm/XTerm"}, // unterminated
-        {"lonely", "lonely/"}, {std::string_view("a\0\xff\0", 4), "a/\xEF\xBF\xBD"}, {"", "/"},
-    };
-    // clang-format on
+        {"lonely", "lonely/"}, {std::string_view("a\0\xff\0", 4), "a/\xEF\xBF\xBD"}, {"", "/"}};
     for (const auto& [bytes, names] : classes) {
         const WmClass decoded = decodeWmClass(bytes);
         EXPECT_EQ(decoded.instance + "/" + decoded.cls, names);
@@ -113,7 +104,6 @@ TEST(WindowProps, WmClassPidAndRole)
     const WindowAtoms atoms{10, 11, 12, 13, {14, 15}, 20};
     using V = std::vector<std::uint32_t>;
     using enum WindowRole;
-    // clang-format off
     const std::tuple<V, V, WindowRole> cases[] = {
         {{}, {}, taskbar}, {{10}, {}, taskbar}, {{11}, {21}, taskbar}, {{99}, {}, taskbar},
         {{0}, {0}, taskbar}, {{10}, {21, 20}, skipsTaskbar}, {{14}, {}, skipsTaskbar},
@@ -127,7 +117,6 @@ TEST(WindowProps, WmClassPidAndRole)
         << "atoms the server lacks match nothing";
 }
 
-// The folders (each list joined with ':'), locale and display of an environment.
 TEST(Environment, XdgFoldersLocaleAndDisplay)
 {
     const auto join = [](const std::vector<std::string>& list) {
@@ -149,8 +138,7 @@ TEST(Environment, XdgFoldersLocaleAndDisplay)
         {{{"HOME", "relative"}, {"XDG_DATA_DIRS", ""}, {"XDG_CONFIG_DIRS", "/etc/a:/b/"},
           {"LANG", "pt"}},
          "/usr/local/share/applications:/usr/share/applications /etc/a/autostart:/b/autostart "
-         "/usr/local/bin:/usr/bin:/bin pt "},
-    };
+         "/usr/local/bin:/usr/bin:/bin pt "}};
     // clang-format on
     for (const auto& [vars, expected] : cases) {
         const DesktopEnvironment env = desktopEnvironmentFrom([&](std::string_view name) {
@@ -170,13 +158,11 @@ std::string describe(const std::optional<DesktopEntry>& e)
     if (!e)
         return "-";
     const auto value = [](const std::optional<std::string>& v) { return v.value_or("") + "|"; };
+    const bool set[] = {e->plainExec, e->application, e->terminal, e->noDisplay, e->hidden};
     std::string flags;
-    for (const auto& [set, letter] : {std::pair{e->plainExec, '+'},
-                                      {e->application, 'A'},
-                                      {e->terminal, 'T'},
-                                      {e->noDisplay, 'N'},
-                                      {e->hidden, 'H'}})
-        flags += set ? std::string(1, letter) : "";
+    for (int i = 0; i < 5; ++i)
+        if (set[i])
+            flags += "+ATNH"[i];
     return value(e->name) + value(e->icon) + value(e->program) + value(e->tryExec) +
            value(e->startupWMClass) + flags;
 }
@@ -188,7 +174,8 @@ constexpr const char* editorEntry =
     "StartupWMClass=Example-editor\nNoDisplay=false\n\n[Desktop Action new-window]\n"
     "Name=New Window\nIcon=other\nExec=example-editor --new-window\n";
 
-TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
+// The keys, the name of the closest locale, odd text; Exec's program past "env".
+TEST(DesktopEntry, KeysNamesOddTextAndExecProgram)
 {
     // clang-format off
     const std::pair<const char*, const char*> names[] = {
@@ -196,20 +183,12 @@ TEST(DesktopEntry, ReadsTheKeysAndTheNameOfTheClosestLocale)
         {"sr_RS.UTF-8", "Уређивач текста"}, {"de_AT.UTF-8", "Texteditor"},
         {"pt_BR.UTF-8", "Editor de texto"}, {"pt_PT.UTF-8", "Text Editor"}, // no "pt": plain Name
         {"fr_FR.UTF-8", "Text Editor"}, {"C.UTF-8", "Text Editor"}, {"POSIX", "Text Editor"},
-        {"", "Text Editor"},
-    };
-    // clang-format on
+        {"", "Text Editor"}};
     for (const auto& [locale, name] : names)
         EXPECT_EQ(parseDesktopEntry(editorEntry, locale).value_or(DesktopEntry{}).name, name)
             << locale;
-    EXPECT_EQ(describe(parseDesktopEntry(editorEntry, "C")),
-              "Text Editor|org.example.Editor|/usr/bin/example-editor||Example-editor|+A");
-}
-
-TEST(DesktopEntry, FlagsAbsentPiecesAndOddText)
-{
-    // clang-format off
     const std::pair<std::string_view, const char*> cases[] = {
+        {editorEntry, "Texteditor|org.example.Editor|/usr/bin/example-editor||Example-editor|+A"},
         {"[Desktop Entry]\nName = x \nNoDisplay = true\nHidden=1\nTerminal=true\nType=Link\n"
          "TryExec=probe\n", "x|||probe||TNH"},
         {"[Desktop Entry]\nType=Application\nIcon=\nName[fr]=rien\n", "|||||A"},
@@ -219,24 +198,16 @@ TEST(DesktopEntry, FlagsAbsentPiecesAndOddText)
          "Name=Tab\\tbed\\sname\xff\r\nIcon=/opt/App Icons/app.png\r\nIcon=later\r\n",
          "Tab\tbed name\xEF\xBF\xBD|/opt/App Icons/app.png||||A"},
         {std::string_view("\0\0\0", 3), "-"}, {"Name=orphan\n", "-"},
-        {"[Desktop Action x]\nName=y\n", "-"},
-    };
-    // clang-format on
+        {"[Desktop Action x]\nName=y\n", "-"}};
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(describe(parseDesktopEntry(text, "de_DE")), expected) << text;
-}
-
-TEST(DesktopEntry, ExecProgramIsTheFirstWordPastEnv)
-{
-    // clang-format off
-    const std::pair<const char*, const char*> cases[] = { // the program, "+" when it runs alone
+    const std::pair<const char*, const char*> execs[] = { // the program, "+" when it runs alone
         {"/usr/bin/gedit %U", "/usr/bin/gedit+"}, {"\"/opt/A b/c d\" --flag", "/opt/A b/c d"},
         {"env GDK_BACKEND=x11 code --new-window", "code"}, {"/usr/bin/env -u X A=1 t %f %i", "t+"},
         {"  tool", "tool+"}, {"sh -c \"foo\"", "sh"}, {"", "-"}, {"\"unterminated", "-"},
-        {"env A=1", "-"}, {"/usr/bin/", "-"}, {"app -x %u", "app"},
-    };
+        {"env A=1", "-"}, {"/usr/bin/", "-"}, {"app -x %u", "app"}};
     // clang-format on
-    for (const auto& [exec, program] : cases) {
+    for (const auto& [exec, program] : execs) {
         const auto found = execProgram(exec);
         EXPECT_EQ(found ? found->program + (found->plain ? "+" : "") : "-", program) << exec;
     }

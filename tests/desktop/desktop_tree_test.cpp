@@ -1,5 +1,4 @@
-// The desktop layer over one fixture tree: a cgroup2 tree, a /proc with the programs of the
-// processes, two XDG folders (the first one wins), a $PATH folder and a stand-in window list.
+// The desktop layer over one fixture tree: cgroups, /proc, XDG folders, $PATH and windows.
 #include "cycle.h"
 #include "desktop_applications.h"
 #include "support/temp_dir.h"
@@ -52,9 +51,7 @@ protected:
             {"app-gnome-org.example.NoEntry-6.scope", "601\n"},
             {"app-gnome-org.gnome.Shell-7.scope", "701\n"},
             {"app-gnome-org.example.Junk-9.scope", "x\n-5\n0\n\n"},
-            {"../background.slice/app-org.example.Sync@autostart.service", "902\n"},
-        };
-        // clang-format on
+            {"../background.slice/app-org.example.Sync@autostart.service", "902\n"}};
         for (const auto& [unit, pids] : units)
             tree.write("cgroup/" + userService + "app.slice/" + unit + "/cgroup.procs", pids);
         tree.write("cgroup/user.slice/user-1001.slice/user@1001.service/app.slice/" // not ours
@@ -66,20 +63,16 @@ protected:
         const std::string opt = tree.path("opt");
         fs::create_symlink(tree.writeScript("opt/paint-real", ""),
                            tree.makeFolder("bin") / "paint");
-        // clang-format off
         const std::pair<std::int32_t, std::string> programs[] = {
         {101, "/usr/bin/editor"}, {201, "/bin/bash"}, {202, "/usr/libexec/term-server"},
         {203, opt + "/writer"}, {204, "/usr/bin/python3.11"}, {205, opt + "/paint-real"},
         {206, "/elsewhere/probe-bin"}, {207, "/opt/envtool (deleted)"},
         {208, "/usr/lib/suite/suite"}, {209, "/opt/twin"}, {210, "/usr/libexec/hidden-tool"},
         {211, "/usr/bin/topish"}, {212, "/usr/bin/flatpak"}, {213, "/usr/bin/viewer"},
-        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"},
-        };
-        // clang-format on
+        {950, "/usr/bin/xterm"}, {1101, opt + "/writer"}, {1102, "/usr/bin/dash"}};
         for (const auto& [pid, program] : programs)
             fs::create_symlink(program, tree.makeFolder("proc/" + std::to_string(pid)) / "exe");
 
-        // clang-format off
         const std::tuple<std::string, std::string, std::string> entries[] = { // file, Name, more
         {"apps/org.example.Editor", "Editor", "Name[sr@latin]=Uređivač\nIcon=/opt/ed.png\n"},
         {"apps/org.example.Terminal", "Terminal", "Icon=utilities-terminal\nExec=term\n"},
@@ -104,8 +97,7 @@ protected:
         {"home/org.example.Gone", "Gone", "Hidden=true\n"},
         {"home/kde/dolphin", "Dolphin", ""},
         {"autostart/org.example.Tray", "Tray", "Icon=tray\n"},
-        {"autostart/org.example.Sync", "Sync", ""},
-        };
+        {"autostart/org.example.Sync", "Sync", ""}};
         // clang-format on
         for (const auto& [file, name, more] : entries)
             tree.write(file + ".desktop", entry(name, more));
@@ -156,15 +148,8 @@ protected:
         return out;
     }
 
-    // The line of a pid, or only its id; "-" when it has none.
-    static std::string show(const std::map<std::int32_t, std::string>& lines, std::int32_t pid,
-                            bool idOnly = false)
-    {
-        const auto it = lines.find(pid);
-        return it == lines.end() ? "-"
-               : idOnly          ? it->second.substr(0, it->second.find(' '))
-                                 : it->second;
-    }
+    // The id in a pid's line.
+    static std::string idOf(const std::string& line) { return line.substr(0, line.find(' ')); }
 
     TempDir tree;
 };
@@ -172,7 +157,7 @@ protected:
 TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
 {
     DesktopApplications apps(sources({}, "sr_RS.UTF-8@latin"));
-    const auto records = byPid(apps.list());
+    auto records = byPid(apps.list());
     // clang-format off
     const std::pair<std::int32_t, const char*> cases[] = {
         {101, "org.example.Editor R Uređivač /opt/ed.png"},
@@ -180,18 +165,17 @@ TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
         {205, "org.example.Paint R My Paint"}, {401, "org.example.Tray A Tray tray"}, // autostart
         {902, "org.example.Sync A Sync"}, {501, "org.example.Helper A Helper"}, // NoDisplay
         {601, "org.example.NoEntry P"}, {701, "org.gnome.Shell P Shell"}, // no entry; the shell
-        {801, "-"}, {1001, "-"}, // in no app unit of this user
+        {801, ""}, {1001, ""}, // in no app unit of this user
     };
     // clang-format on
     for (const auto& [pid, app] : cases)
-        EXPECT_EQ(show(records, pid), app) << pid;
+        EXPECT_EQ(records[pid], app) << pid;
 }
 
-// Which application each program in a terminal's tab, or outside any unit, is.
 TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
 {
     DesktopApplications apps(sources());
-    const auto records = byPid(apps.list());
+    auto records = byPid(apps.list());
     const char* const term = "org.example.Terminal";
     // clang-format off
     const std::pair<std::int32_t, const char*> cases[] = {
@@ -206,17 +190,17 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
         {210, term},                   // NoDisplay entries claim only through units and windows
         {211, term}, {212, term},      // a terminal program stays with the terminal; a wrapper
         {213, "org.example.Viewer"},   // a second instance of an application already running
-        {1101, "org.example.Writer"}, {1102, "-"}, // outside any unit
+        {1101, "org.example.Writer"}, {1102, ""}, // outside any unit
     };
     // clang-format on
     for (const auto& [pid, id] : cases)
-        EXPECT_EQ(show(records, pid, true), id) << "pid " << pid;
-    EXPECT_EQ(show(records, 203), "org.example.Writer R Writer");
+        EXPECT_EQ(idOf(records[pid]), id) << "pid " << pid;
+    EXPECT_EQ(records[203], "org.example.Writer R Writer");
 
     // A wrapper is looked at again in the next cycles: it may exec the application it starts.
     fs::remove(tree.path("proc/212/exe"));
     fs::create_symlink(tree.path("opt/writer"), tree.path("proc/212/exe"));
-    EXPECT_EQ(show(byPid(apps.list()), 212, true), "org.example.Writer");
+    EXPECT_EQ(idOf(byPid(apps.list())[212]), "org.example.Writer");
 }
 
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
@@ -238,7 +222,7 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
         {209, "twin", "org.example.Script", taskbar},
         {209, "writer", "org.example.Writer", taskbar}, // no program: the unit
     }));
-    const auto records = byPid(apps.list());
+    auto records = byPid(apps.list());
     const std::pair<std::int32_t, const char*> cases[] = {
         {950, "xterm R XTerm"}, {970, "pid P"},
         {960, "pid A Tray-thing"}, // no entry: known by its pid, named by its WM_CLASS class
@@ -249,30 +233,24 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
         {601, "org.example.NoEntry R NoEntry"}, {501, "org.example.Helper R Helper"},
         {204, "org.example.Script R Script"}, {206, "org.example.Probe R Probe"},
         {201, "org.example.Terminal R Terminal utilities-terminal"},
-        {209, "org.example.Terminal R Terminal utilities-terminal"},
-    };
+        {209, "org.example.Terminal R Terminal utilities-terminal"}};
     // clang-format on
     for (const auto& [pid, app] : cases)
-        EXPECT_EQ(show(records, pid), app) << pid;
+        EXPECT_EQ(records[pid], app) << pid;
 }
 
-TEST_F(DesktopTreeTest, FindsTheUserServiceWithoutItsOwnCgroupAndFollowsChanges)
+TEST_F(DesktopTreeTest, UnitsThatEndAndStartAreSeenAtTheNextCycle)
 {
-    // Our own cgroup outside the user's tree: the usual path is used.
-    tree.write("proc/self/cgroup", "12:pids:/\n0::/system.slice/cron.service\n");
     DesktopApplications apps(sources());
-    EXPECT_EQ(show(byPid(apps.list()), 101, true), "org.example.Editor");
-
-    // A unit that ends and one that starts are seen at the next cycle.
+    EXPECT_EQ(idOf(byPid(apps.list())[101]), "org.example.Editor");
     const std::string app = "cgroup/" + userService + "app.slice/";
     fs::remove_all(tree.path(app + "app-flatpak-org.example.Viewer-77.scope"));
     tree.write(app + "app-gnome-org.example.Viewer-78.scope/cgroup.procs", "302\n");
-    const auto records = byPid(apps.list());
-    EXPECT_EQ(show(records, 301) + show(records, 302, true), "-org.example.Viewer");
+    auto records = byPid(apps.list());
+    EXPECT_EQ(records[301] + idOf(records[302]), "org.example.Viewer") << "301 gone, 302 seen";
 }
 
-// Changes are seen at the first check after them, checks come no more often than asked, and
-// past the maximum age the folders are read again even when nothing changed.
+// Changes are seen at the first check after them, checks come no more often than asked.
 TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
 {
     EntryIndex index(folders(), true, "C", {5s, 60s});
@@ -300,9 +278,7 @@ TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
     EXPECT_TRUE(index.refresh(now + 80s)) << "past the maximum age";
 }
 
-// The user service somewhere else (a container's nested tree), found by searching; entries
-// behind a folder loop, a dangling link and a folder named like an entry; no /proc; and a
-// desktop with nothing at all.
+// A user service in a container's nested tree; folder loops, dangling links; no /proc; nothing.
 TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
 {
     TempDir tree;

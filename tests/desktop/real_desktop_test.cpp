@@ -1,6 +1,5 @@
-// The desktop layer against real parts: the cgroup2 hierarchy (needs root), an X server (Xvfb)
-// with an EWMH window manager (openbox), and the real process table. Each test starts its
-// processes itself, ends them with their process groups, and skips when its parts are missing.
+// The desktop layer against real cgroups (root), Xvfb with openbox and the real process table;
+// each test skips when its parts are missing.
 #include "cgroup_apps.h"
 #include "cycle.h"
 #include "desktop_applications.h"
@@ -70,9 +69,8 @@ Counts counts(DesktopApplications& apps) // of one cycle over the real process t
     return out;
 }
 
-// Processes of a uid no one has in a terminal's slice (a server unit, and a tab where an
-// application with a child, a command and a shell named by an entry were started) and in a
-// session scope holding a launcher's children.
+// Processes of a uid no one has in a terminal's slice (its server; a tab with an application
+// and its child, a command, a shell) and in a session scope holding a launcher's children.
 TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
 {
     const auto mount =
@@ -163,7 +161,6 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     }
 }
 
-// Windows of child processes with known WM_CLASS and _NET_WM_PID.
 TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
 {
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
@@ -197,13 +194,12 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     const auto has = [&](pid_t pid) { return list.byPID.count(pid) > 0; };
     ASSERT_TRUE(waitFor([&] { return list = apps.list(), has(probe) && has(tray); }));
     const RunningApp &app = *list.byPID.at(probe), &other = *list.byPID.at(tray);
-    EXPECT_EQ(app.bundleIdentifier, "org.example.Probe");
-    EXPECT_EQ(app.localizedName, "Probe");
-    EXPECT_EQ(app.icon->nameOrPath, "/opt/probe.svg");
-    EXPECT_EQ(app.activationPolicy, ActivationPolicy::regular);
-    EXPECT_FALSE(other.bundleIdentifier);
-    EXPECT_EQ(other.localizedName, "Traything");
-    EXPECT_EQ(other.activationPolicy, ActivationPolicy::accessory);
+    using enum ActivationPolicy;
+    EXPECT_EQ(std::tuple(app.bundleIdentifier, app.localizedName, app.icon->nameOrPath,
+                         app.activationPolicy, other.bundleIdentifier, other.localizedName,
+                         other.activationPolicy),
+              std::tuple("org.example.Probe", "Probe", "/opt/probe.svg", regular, std::nullopt,
+                         "Traything", accessory));
     EXPECT_EQ(counts(apps)["org.example.Probe"], 2) << "with its helper";
 
     // Without a window manager there is no client list; without a server, nothing at all.

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# What the program may touch, watched with strace -f over whole runs: `corvel --once`, and the
-# status item (Qt's offscreen platform, a session bus of its own) with its panel opened once.
-#   - it starts no shell: the only programs executed are corvel itself and /bin/ps;
-#   - it opens no file for writing (only /dev/null, which the ps child's standard error gets);
-#   - its only sockets are local ones, connected to nothing but the session bus (and the C
-#     library's user-database cache, /var/run/nscd/socket, which it may ask who we are).
-#   promises_test.sh <corvel executable>
-# Exits 77 (skipped) when strace cannot trace here or a tool it needs is missing.
+# promises_test.sh <corvel executable>: what `corvel --once` and the status item (offscreen, on
+# a bus of its own, its panel opened once) touch, under strace -f. The only programs executed
+# are corvel and /bin/ps; no file is opened for writing but /dev/null (ps's standard error); the
+# only sockets are local, to the session bus or nscd's cache. Exits 77 when it cannot trace.
 set -u
 corvel=$1
 trace=(strace -f -qq -s 4096 -e trace=execve,open,openat,creat,socket,connect -o)

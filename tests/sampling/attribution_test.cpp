@@ -8,39 +8,28 @@ using namespace corvel;
 
 namespace {
 
-RunningAppRef app(std::int32_t pid, std::optional<std::string> id = std::nullopt,
-                  std::optional<std::string> name = std::nullopt,
-                  std::optional<std::string> bundlePath = std::nullopt,
+using Text = std::optional<std::string>;
+RunningAppRef app(std::int32_t pid, Text id = {}, Text name = {}, Text bundlePath = {},
                   ActivationPolicy policy = ActivationPolicy::regular)
 {
     IconHandle icon = id ? std::make_shared<const IconRef>(IconRef{"icon-" + *id}) : nullptr;
     return std::make_shared<const RunningApp>(RunningApp{pid, bundlePath, policy, id, name, icon});
 }
 
-// Each entry as "id name processes cpu memory icon", in the order shown.
-std::vector<std::string> entries(const Grouping& g)
+// Each entry as "id name processes cpu memory icon; ", in the order shown.
+std::string entries(const Grouping& g)
 {
-    std::vector<std::string> out;
-    for (const AppUsage& a : g.apps) {
-        std::ostringstream text;
+    std::ostringstream text;
+    for (const AppUsage& a : g.apps)
         text << a.id << " " << a.name << " " << a.processCount << " " << a.cpu << " " << a.memoryKB
-             << " " << (a.icon ? a.icon->nameOrPath : "-");
-        out.push_back(text.str());
-    }
-    return out;
+             << " " << (a.icon ? a.icon->nameOrPath : "-") << "; ";
+    return text.str();
 }
 
-// One process table for every ownership rule: applications a (pid 100, bundle /Apps/A.app) and
-// b (pid 200); a terminal unit (1) with its server, a tab's shell, a command, and an editor
-// started in the tab (its own process by program); a unit (2) the desktop made for a program
-// that b asked for. Own process, parent, grandparent; a bundle's helper but not a look-alike
-// path; an own process before the bundle in its command; the twelfth ancestor counts, the
-// thirteenth not; a parent cycle ends; a parent outside the snapshot is still looked up; the
-// terminal keeps its shell and commands; an application started in a tab keeps its helpers; a
-// unit is not taken by the program that asked for it; from outside any unit the walk goes on.
-// The maps come from buildLookups: a prohibited application (p, 150) claims nothing, an
-// accessory one (160) does, a later record replaces an earlier one (x), the desktop's map of
-// further processes is applied last (170 is b's), and pid 0 (known by unit or program) is no key.
+// Applications a (pid 100, bundle /Apps/A.app) and b (200); a terminal unit (1: server, a tab's
+// shell and commands, an editor started in the tab); a unit (2) made for a program b asked for;
+// ancestors 501..512 of a. Through buildLookups: a prohibited application (p) claims nothing, an
+// accessory one does, a later record wins (x), the desktop's map is applied last (170 is b's).
 TEST(Owner, EachRuleInItsOrder)
 {
     const RunningAppRef a = app(100, "a", {}, "/Apps/A.app"), b = app(200, "b");
@@ -82,17 +71,15 @@ TEST(Owner, EachRuleInItsOrder)
     }
 }
 
-// Unknown processes make one entry; two instances of one id make one entry named by the first
-// row's application; an application without id is "pid<N>", named so, without icon; a pid
-// listed twice counts twice; CPU descending, ties by memory, not-a-number last, nothing capped;
-// memory sums stay at a limit rather than wrap, and move off it again.
+// One entry per id, named by the first row's application; "pid<N>" without id; CPU descending,
+// ties by memory, NaN last; memory sums saturate rather than wrap.
 TEST(Group, SumsMergesAndSorts)
 {
     EXPECT_TRUE(group({}, {}, {}).apps.empty());
     const Grouping up =
         group({{1, 0, 1, INT64_MAX - 1, ""}, {2, 1, 2, 5, ""}, {3, 0, 3, -1, ""}}, {}, {});
-    EXPECT_EQ(entries(up), std::vector<std::string>{"__system System & Background 3 6 " +
-                                                    std::to_string(INT64_MAX - 1) + " -"});
+    EXPECT_EQ(entries(up),
+              "__system System & Background 3 6 " + std::to_string(INT64_MAX - 1) + " -; ");
     EXPECT_EQ(up.total, 6);
     EXPECT_EQ(group({{1, 0, 1, INT64_MIN + 1, ""}, {2, 0, 1, -5, ""}}, {}, {}).apps[0].memoryKB,
               INT64_MIN);
@@ -104,9 +91,9 @@ TEST(Group, SumsMergesAndSorts)
     const Grouping g = group({{20, 1, 2, 100, ""}, {10, 1, 3, 50, ""}, {11, 10, 1, 1, ""},
         {5000, 812, 2, 7, ""}, {20, 1, 1, 1, ""}, {30, 1, 2, 9, ""}, {31, 1, 2, 8, ""},
         {99, 1, 250, 1, ""}, {40, 1, NAN, 1, ""}, {50, 1, NAN, 9, ""}}, byPID, {});
-    EXPECT_EQ(entries(g), (std::vector<std::string>{"__system System & Background 1 250 1 -",
-        "t Two 4 7 152 icon-t", "c c 1 2 9 icon-c", "d d 1 2 8 icon-d", "pid812 pid812 1 2 7 -",
-        "m m 1 nan 9 icon-m", "n n 1 nan 1 icon-n"}));
+    EXPECT_EQ(entries(g), "__system System & Background 1 250 1 -; t Two 4 7 152 icon-t; "
+        "c c 1 2 9 icon-c; d d 1 2 8 icon-d; pid812 pid812 1 2 7 -; m m 1 nan 9 icon-m; "
+        "n n 1 nan 1 icon-n; ");
     // clang-format on
 }
 

@@ -1,6 +1,4 @@
-// The monitor over canned sources, and the long run: the real monitor under churn, run alone
-// by ctest as long_run_test (it is disabled here, so that the unit run stays short).
-
+// The monitor over canned sources, and the long run (disabled here; ctest's long_run_test).
 #include "cycle.h"
 #include "desktop_applications.h"
 #include "support/fake_sources.h"
@@ -31,10 +29,8 @@ namespace {
 
 TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
 {
-    // clang-format off
-    const double cases[][3] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0}, {NAN, 2, 100}, {0, 0, 100},
-                               {-4, 2, -2}};
-    // clang-format on
+    const double cases[][3] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0},
+                               {NAN, 2, 100}, {0, 0, 100},  {-4, 2, -2}};
     for (const auto& [total, cores, share] : cases)
         EXPECT_EQ(scaleTotal(total, cores), share) << total << " on " << cores;
 }
@@ -69,8 +65,7 @@ TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
               "total 1 100 50; apps 0 0 0; total 0 0 0; apps 1 100 50; total 1 100 50; ");
 }
 
-// Destroying the monitor waits for the cycle in flight, whose result is dropped rather than
-// delivered into freed memory (the sanitizer builds see that).
+// Destroying the monitor waits for the cycle in flight and drops its result.
 TEST(Monitor, ASlowSnapshotMakesTicksSkipNeverOverlapAndHoldsTheDestructor)
 {
     FakeFeed feed;
@@ -99,18 +94,14 @@ TEST(Monitor, ASlowSnapshotMakesTicksSkipNeverOverlapAndHoldsTheDestructor)
     QCoreApplication::processEvents();
 }
 
-// The long run: the real monitor sampling back to back while a shell forks a few hundred
-// short-lived processes a second (the churn below). Every publication keeps the list's rules,
-// the last exec is seen, nothing stays behind, and only the worker thread runs at a higher nice.
-
+// The long run: the real monitor back to back while a shell forks a few hundred processes a
+// second. Every publication keeps the list's rules, and nothing stays behind.
 constexpr int warmUp = 100; // cycles before the baseline is taken, and after the churn
-// Growth allowed in the live heap, and four times it in the resident size: a cache that kept
-// half a kilobyte for each process gone would pass it.
+// Growth allowed in the live heap, four times it in the resident size.
 constexpr std::int64_t allowedGrowthKB = 256;
 
-// $1: a folder with copies of sleep under names made to confuse a reader of /proc/<pid>/stat;
-// $2: seconds to churn. Rewritten titles, execs under the same pid, zombies left for a while;
-// at last the shell execs a shell, which /proc shows only by a new command line.
+// $1: a folder of sleep copies with confusing names; $2: seconds. Rewritten titles, execs under
+// the same pid, zombies; at last an exec that only a new command line shows.
 constexpr const char* churn = R"(cd "$1" || exit 1
 end=$((SECONDS + $2))
 while ((SECONDS < end)); do
@@ -123,7 +114,6 @@ done
 wait
 exec /bin/bash -c 'sleep 2; :')";
 
-// Keeps the last real snapshot, for the test to read once the monitor published it.
 struct Recorder final : ProcessSnapshotter
 {
     std::unique_ptr<ProcessSnapshotter> inner;
@@ -133,13 +123,12 @@ struct Recorder final : ProcessSnapshotter
 
 TEST(LongRun, DISABLED_ChurnKeepsEveryRuleAndHoldsNothingMore)
 {
-    // HOME and the XDG folders are the test's own, with one desktop entry, and there is no
-    // display: the real desktop layer then reads only what the test made.
+    // The test's own HOME and XDG folders, and no display.
     TempDir dir;
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS"})
         ::setenv(name, dir.makeFolder(name).c_str(), 1);
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        ::unsetenv(name);
     std::ofstream(dir.makeFolder("XDG_DATA_DIRS/applications") / "org.example.Sleeper.desktop")
         << "[Desktop Entry]\nType=Application\nName=Sleeper\nExec=sleep 1\nIcon=sleeper\n";
     const std::string folder = dir.makeFolder("churn");
@@ -155,8 +144,7 @@ TEST(LongRun, DISABLED_ChurnKeepsEveryRuleAndHoldsNothingMore)
     Monitor monitor(std::move(sources));
     pid_t shell = -1;
     bool execSeen = false;
-    // Ids unique, every row counted once, the entries' CPU adding up to the rows' and the total
-    // the machine's share of it.
+    // Ids unique, every row counted once, the CPU adding up.
     const auto cycle = [&] {
         ASSERT_TRUE(published(monitor, monitor.cycleInFlight() ? nullptr : &Monitor::refresh));
         double rowsCpu = 0, cpu = 0;
@@ -200,8 +188,7 @@ TEST(LongRun, DISABLED_ChurnKeepsEveryRuleAndHoldsNothingMore)
     EXPECT_LE(after.threads, before.threads);
     EXPECT_EQ(after.children, 0);
     EXPECT_LT(after.heapKB - before.heapKB, allowedGrowthKB);
-    // A sanitizer's allocator keeps freed blocks back to catch late uses, so its resident size
-    // says nothing about ours; the live heap above still does.
+    // A sanitizer's allocator keeps freed blocks back: its resident size says nothing.
     EXPECT_LT(sanitizedAllocator() ? 0 : after.residentKB - before.residentKB, 4 * allowedGrowthKB);
 }
 

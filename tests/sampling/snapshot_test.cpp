@@ -1,6 +1,4 @@
-// The snapshot from the process-status tool: the rules for reading its text (UTF-8 repair,
-// strict numbers, the lines they make into rows), the real tool, and stand-ins that misbehave.
-
+// The snapshot from the process-status tool: its text rules, the real tool, misbehaving ones.
 #include "snapshot.h"
 #include "support/self_watch.h"
 #include "support/temp_dir.h"
@@ -32,8 +30,9 @@ namespace {
 
 const std::string bad = "\xEF\xBF\xBD"; // U+FFFD
 
-// One replacement per maximal ill-formed subpart, as the Unicode standard recommends.
-TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
+// UTF-8 repair: one replacement per maximal ill-formed subpart, as Unicode recommends. Numbers:
+// Qt sets the C library's locale from the environment, so these run under a decimal comma's.
+TEST(TextRules, Utf8RepairAndNumbersInAnyLocale)
 {
     // clang-format off
     const std::pair<std::string, std::string> cases[] = {
@@ -43,20 +42,13 @@ TEST(Utf8Repair, ReplacesMaximalSubpartsAndKeepsValidText)
         {"\xF0\x9F\x98", bad}, {"\xED\xA0\x80", bad + bad + bad}, {"\xE0\x80\x80", bad + bad + bad},
         {"\xF4\x90\x80\x80", bad + bad + bad + bad}, {"\xF5\xFF", bad + bad},
         {"ab\xE2", "ab" + bad}, {"\xF0\x9F\x98\xF0\x9F\x98\x80", bad + "\xF0\x9F\x98\x80"}};
-    // clang-format on
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(decodeUtf8Lossy(in), out) << ::testing::PrintToString(in);
         EXPECT_EQ(isValidUtf8(in), in == out) << ::testing::PrintToString(in);
     }
-}
-
-// Qt sets the C library's locale from the environment, so these run under a decimal comma's.
-TEST(NumberRules, WholeFieldSignDigitsAndRangeInAnyLocale)
-{
     const std::string saved = std::setlocale(LC_ALL, nullptr);
     const bool comma = std::setlocale(LC_ALL, "de_DE.UTF-8"); // scripts/test-locale-setup
     using Int = std::optional<std::int64_t>;
-    // clang-format off
     const std::tuple<const char*, Int, Int> integers[] = {
         {"0", 0, 0}, {"+42", 42, 42}, {"-42", -42, -42}, {"007", 7, 7},
         {"2147483647", INT32_MAX, INT32_MAX}, {"-2147483648", INT32_MIN, INT32_MIN},
@@ -83,7 +75,6 @@ TEST(NumberRules, WholeFieldSignDigitsAndRangeInAnyLocale)
         GTEST_SKIP() << "ran in the C locale only: de_DE.UTF-8 is not generated here";
 }
 
-// Each line alone: the pid and command of the row it makes, or no row.
 TEST(ParsePS, LinesThatMakeARowAndLinesDropped)
 {
     // clang-format off
@@ -99,8 +90,7 @@ TEST(ParsePS, LinesThatMakeARowAndLinesDropped)
     for (const auto& [line, pid, command] : cases) {
         const auto rows = parsePS(line);
         ASSERT_EQ(rows.size(), 1u) << line;
-        EXPECT_EQ(rows[0].pid, pid) << line;
-        EXPECT_EQ(rows[0].command, command) << line;
+        EXPECT_EQ(std::tie(rows[0].pid, rows[0].command), std::tie(pid, command)) << line;
     }
     for (const char* line : dropped)
         EXPECT_TRUE(parsePS(line).empty()) << ::testing::PrintToString(line);
@@ -123,15 +113,13 @@ TEST(RealTool, ListsThisProcessAndAChildWithItsExactCommandLine)
         rows.emplace(row.pid, std::move(row));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    EXPECT_EQ(rows[::getpid()].ppid, ::getppid());
-    EXPECT_GT(rows[::getpid()].rssKB, 0);
-    EXPECT_EQ(rows[child].ppid, ::getpid());
-    EXPECT_EQ(rows[child].command, "/bin/sleep 30   0");
+    EXPECT_EQ(std::tuple(rows[::getpid()].ppid, rows[::getpid()].rssKB > 0, rows[child].ppid,
+                         rows[child].command),
+              std::tuple(::getppid(), true, ::getpid(), "/bin/sleep 30   0"));
 }
 
-// Each run ends in bounded time with what could be parsed and leaves no child behind. A
-// grandchild a script leaves writes its pid to "<script>.pid" and must end with the tool (or be
-// a zombie). Runs that only the size bound may end get a long time-out.
+// Each run ends in bounded time with what could be parsed and leaves no child behind; a
+// grandchild (pid in "<script>.pid") ends with the tool or is a zombie.
 TEST(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
 {
 #define ROW "#!/bin/sh\necho '1 0 0.0 4 a'\n"
@@ -150,9 +138,7 @@ TEST(MisbehavingTool, EndsInBoundedTimeWithWhatCouldBeParsed)
         {"OneEndlessLine", "#!/bin/sh\nprintf '1 0 0.0 4 '\nexec cat /dev/zero\n", 1, true}};
     // clang-format on
     TempDir dir;
-    EXPECT_TRUE(runPS(dir.path("missing").c_str(), {}).empty());
-    // The child sees only the standard descriptors, whatever this process has open (3 is the
-    // one ls lists them with).
+    // The child sees only the standard descriptors (3 is ls's own).
     const int leaky = ::open("/proc/self/stat", O_RDONLY); // no close-on-exec on purpose
     EXPECT_EQ(captureOutput("/bin/ls", {"ls", "/proc/self/fd"}, ToolLimits{}), "0\n1\n2\n3\n");
     ::close(leaky);

@@ -1,5 +1,4 @@
-// The panel on Qt's offscreen platform over a Monitor of canned sources. Opening, placement,
-// closing, the Quit button and Ctrl+Q run on real hosts (tests/hosts).
+// The panel on Qt's offscreen platform over canned sources; opening and closing: tests/hosts.
 #include "panel_style.h"
 #include "popover_view.h"
 #include "row_layout.h"
@@ -123,9 +122,8 @@ TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
                 hasTabularDigits(tabularFont(panel.font())));
 }
 
-// The texts, under a locale with a decimal comma and digit grouping for both the C library and
-// Qt where this machine has one (scripts/test-locale-setup makes it). Publications reach the
-// rows one step at a time (the tester checks each), never by a reset, and a hidden panel waits.
+// The texts under a decimal comma's locale (scripts/test-locale-setup); publications reach the
+// rows step by step, never by a reset, and a hidden panel waits.
 TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits)
 {
     ASSERT_TRUE(fake.publish(manyApps(5)));
@@ -163,8 +161,7 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
     EXPECT_EQ(panel.model().rowCount(), 4);
 }
 
-// Input as a layer-shell surface of our own hands it over: the wheel over the rows scrolls the
-// list; a plain Q does not quit (Ctrl+Q does, on the hosts).
+// Input as our layer-shell surface hands it over: the wheel scrolls; a plain Q does not quit.
 TEST_F(PanelTest, WheelScrollsTheListAndPlainQDoesNotQuit)
 {
     ASSERT_TRUE(fake.publish(manyApps(40)));
@@ -181,9 +178,8 @@ TEST_F(PanelTest, WheelScrollsTheListAndPlainQDoesNotQuit)
     EXPECT_EQ(QCoreApplication::exec(), 7);
 }
 
-// Leaves panel.png in the build folder for people to look at, and checks in it what pixels
-// tell: images fill their cell whatever their shape; no icon, a missing file or an unknown
-// name show a gear inside the cell; a file is read once.
+// Leaves panel.png in the build folder to look at: images fill their cell; no icon, a missing
+// file or an unknown name show a gear inside it; a file is read once.
 TEST_F(PanelTest, IconsFillTheirCellMissingOnesAreAGearAndFilesAreReadOnce)
 {
     auto apps = fewApps();

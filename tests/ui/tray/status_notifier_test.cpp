@@ -1,7 +1,5 @@
-// The status item on the private session bus CMake starts, with a watcher and a notification
-// server of the test's own (clicks and the menu run on real hosts: tests/hosts); then its
-// pictures, left in the build folder as label_icons.png (16, 18, 22 px on light and dark bars).
-
+// The status item on a private bus with the test's own watcher and notification server (clicks
+// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png.
 #include "corvel_app.h"
 #include "label_icon.h"
 #include "status_notifier_item.h"
