@@ -44,7 +44,7 @@ std::string processName(uint pid)
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), label_(std::move(label)),
-      icon_(itemIconPixmaps(iconStyle_, label_)), adaptor_(nullptr),
+      adaptor_(nullptr),
       menu_(new StatusNotifierMenu(this)),
       watcher_(QString::fromLatin1(watcherService), bus_, QDBusServiceWatcher::WatchForOwnerChange)
 {
@@ -104,14 +104,22 @@ void StatusNotifierItem::setLabel(const QString& label)
         return;
     label_ = label;
     // The glyph does not show the label: its pixmaps stay.
-    if (iconStyle_ == IconStyle::badge)
-        icon_ = itemIconPixmaps(iconStyle_, label_);
+    iconCurrent_ = iconCurrent_ && iconStyle_ == IconStyle::glyph;
     if (!published_)
         return;
     emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));
     emit adaptor_->NewToolTip();
     if (iconStyle_ == IconStyle::badge)
         emit adaptor_->NewIcon();
+}
+
+const IconPixmapList& StatusNotifierItem::iconPixmaps() const
+{
+    // Drawn when a host asks, not at every change of the label: with no host, or one that
+    // shows the other icon, nothing is drawn.
+    if (!iconCurrent_)
+        icon_ = itemIconPixmaps(iconStyle_, label_), iconCurrent_ = true;
+    return icon_;
 }
 
 ToolTip StatusNotifierItem::toolTip() const
@@ -200,7 +208,7 @@ void StatusNotifierItem::chooseIconStyle()
     if (style == iconStyle_)
         return;
     iconStyle_ = style;
-    icon_ = itemIconPixmaps(iconStyle_, label_);
+    iconCurrent_ = false;
     if (published_)
         emit adaptor_->NewIcon();
 }

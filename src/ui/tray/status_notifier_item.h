@@ -55,7 +55,7 @@ public:
     // the text is unchanged.
     void setLabel(const QString& label);
 
-    const IconPixmapList& iconPixmaps() const { return icon_; }
+    const IconPixmapList& iconPixmaps() const;
     ToolTip toolTip() const;
 
     // From the adaptor: a click, a menu choice, or an activation through the host.
@@ -85,7 +85,8 @@ private:
     QDBusConnection bus_;
     QString label_;
     IconStyle iconStyle_ = IconStyle::badge;
-    IconPixmapList icon_;
+    mutable IconPixmapList icon_;
+    mutable bool iconCurrent_ = false;
     StatusNotifierAdaptor* adaptor_;
     StatusNotifierMenu* menu_;
     QDBusServiceWatcher watcher_;
