@@ -48,8 +48,15 @@ inline bool sanitizedAllocator()
 inline Holdings currentHoldings()
 {
     Holdings h;
-    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++h.descriptors;
+    // The sampler keeps the stat files of live processes open; one of a process that is gone
+    // counts as held.
+    std::error_code ignored;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const std::string to = std::filesystem::read_symlink(fd, ignored).string();
+        const auto slash = to.rfind("/stat");
+        h.descriptors += !(to.starts_with("/proc/") && slash + 5 == to.size() &&
+                           std::filesystem::exists(to.substr(0, slash), ignored));
+    }
     --h.descriptors; // the one that listed them
     std::ifstream status("/proc/self/status");
     for (std::string word; status >> word;)
@@ -63,7 +70,6 @@ inline Holdings currentHoldings()
     h.heapKB = static_cast<std::int64_t>(::mallinfo2().uordblks / 1024);
 #endif
     // Children are found by their parent field: a zombie still has its stat file.
-    std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
         char state = 0;
         pid_t parent = 0;

@@ -43,8 +43,7 @@ std::string processName(uint pid)
 } // namespace
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), label_(std::move(label)),
-      adaptor_(nullptr),
+    : QObject(parent), bus_(std::move(bus)), label_(std::move(label)), adaptor_(nullptr),
       menu_(new StatusNotifierMenu(this)),
       watcher_(QString::fromLatin1(watcherService), bus_, QDBusServiceWatcher::WatchForOwnerChange)
 {
