@@ -112,27 +112,24 @@ inline bool published(Monitor& monitor, bool (Monitor::*start)() = nullptr)
     return (!start || (monitor.*start)()) && spy.wait(10000);
 }
 
-// A Monitor over a feed that has published `apps` by the time the constructor returns.
-class FakeMonitor
+// A Monitor over a feed that has published `apps` by the time the constructor returns;
+// publish() runs one cycle over others.
+struct FakeMonitor
 {
-public:
     explicit FakeMonitor(const std::vector<FakeApp>& apps = {}, double cores = 1)
+        : monitor_((feed_.set(apps), feed_.sources(cores)))
     {
-        feed_.set(apps);
-        monitor_ = std::make_unique<Monitor>(feed_.sources(cores));
-        published(*monitor_); // the constructor started the first cycle
+        published(monitor_); // the constructor started the first cycle
     }
-    Monitor& monitor() { return *monitor_; }
-    // Runs one cycle over `apps`; false when it was not published.
+    Monitor& monitor() { return monitor_; }
     bool publish(const std::vector<FakeApp>& apps)
     {
-        feed_.set(apps);
-        return published(*monitor_, &Monitor::refresh);
+        return feed_.set(apps), published(monitor_, &Monitor::refresh);
     }
 
 private:
     FakeFeed feed_;
-    std::unique_ptr<Monitor> monitor_;
+    Monitor monitor_;
 };
 
 } // namespace corvel::testing

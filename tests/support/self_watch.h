@@ -11,7 +11,8 @@
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// From the sanitizer runtime; its header does not come with every compiler.
+// From the sanitizer runtime (its header does not come with every compiler); a sanitizer's
+// allocator holds freed blocks back on purpose, so its resident size says little.
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #define CORVEL_SANITIZED 1
 #else
@@ -36,13 +37,6 @@ inline std::string statAfterName(pid_t pid)
         std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), text);
     const auto close = text.rfind(')');
     return close == std::string::npos ? std::string() : text.substr(close + 1);
-}
-
-// Whether the allocator is a sanitizer's, whose resident size includes freed blocks it holds
-// back on purpose.
-inline bool sanitizedAllocator()
-{
-    return CORVEL_SANITIZED;
 }
 
 inline Holdings currentHoldings()
