@@ -26,6 +26,7 @@
 namespace corvel {
 namespace {
 
+using namespace std::string_literals;
 using Counts = std::map<std::string, std::int64_t>;
 
 struct Children
@@ -80,28 +81,23 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     const std::uint32_t uid = 1'900'000'000u + ::getpid();
     const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice";
     const std::string term = slice + "/user@" + u + ".service/app.slice/app-org.example.Term.slice";
-    std::vector<std::string> made; // removed at the end, deepest first
-    for (const std::string& group : {term + "/app-org.example.Term-1.scope",
-                                     term + "/vte-spawn-1.scope", slice + "/session-1.scope"}) {
-        std::string path = *mount;
-        for (const auto& part : std::filesystem::path(group))
-            if (std::filesystem::create_directory(path += "/" + part.string()))
-                made.insert(made.begin(), path);
-    }
     testing::TempDir tree;
     std::filesystem::permissions(tree.path(), std::filesystem::perms::all);
     const std::string opt = tree.makeFolder("opt");
     for (const char* name : {"writer", "term-server", "launcher"}) // copies of a shell
         std::filesystem::copy_file("/bin/sh", opt + "/" + name);
-    for (const auto& [id, exec] : {std::pair<std::string, std::string>{"Term", "term"},
-                                   {"Shell", "sh"},
-                                   {"Writer", opt + "/writer"}})
-        tree.write("apps/org.example." + id + ".desktop",
-                   "[Desktop Entry]\nType=Application\nName=x\nExec=" + exec + "\n");
+    for (const std::string& e : {"Term=term"s, "Shell=sh"s, "Writer=" + opt + "/writer"}) // id=Exec
+        tree.write("apps/org.example." + e.substr(0, e.find('=')) + ".desktop",
+                   "[Desktop Entry]\nType=Application\nName=x\nExec" + e.substr(e.find('=')));
+    std::vector<std::string> made; // removed at the end, deepest first
     {
-        Children children; // `program -c script` as that uid, in the cgroup before it runs
+        Children children; // `program -c script` as that uid, in its cgroup (made) before it runs
         const auto start = [&](const std::string& group, const std::string& program,
                                const std::string& script) {
+            std::string path = *mount;
+            for (const auto& part : std::filesystem::path(group))
+                if (std::filesystem::create_directory(path += "/" + part.string()))
+                    made.insert(made.begin(), path);
             children.start([&] {
                 std::ofstream(*mount + "/" + group + "/cgroup.procs") << "0" << std::endl;
                 if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
