@@ -13,8 +13,8 @@
 namespace corvel {
 namespace {
 
-// Unit names, /proc/self/cgroup, the user's service, cgroup.procs and mountinfo.
-TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsAndMountInfo)
+// Unit names, /proc/self/cgroup, the user's service, cgroup.procs, mountinfo; the file reader.
+TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsMountInfoAndSmallFiles)
 {
     // clang-format off
     const std::pair<const char*, const char*> apps[] = {
@@ -67,10 +67,8 @@ TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsAndMountInfo)
     EXPECT_EQ(cgroup2MountPoint("39 30 0:36 / /sys/fs/cgroup/systemd rw - cgroup cgroup rw\n"
                                 "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"),
               "/sys/fs/cgroup/unified");
-}
 
-TEST(SmallFile, WholeFilesOnlyNeverBlocking)
-{
+    // The files they come from are read whole or not at all, never blocking.
     testing::TempDir tree;
     const std::string file = tree.write("f", std::string(10000, 'x'));
     EXPECT_EQ(readSmallFile(file, 10000)->size(), 10000u);
@@ -157,8 +155,7 @@ std::string describe(const std::optional<DesktopEntry>& e)
     const bool set[] = {e->plainExec, e->application, e->terminal, e->noDisplay, e->hidden};
     std::string flags;
     for (int i = 0; i < 5; ++i)
-        if (set[i])
-            flags += "+ATNH"[i];
+        flags += std::string(set[i], "+ATNH"[i]); // once or not at all
     return value(e->name) + value(e->icon) + value(e->program) + value(e->tryExec) +
            value(e->startupWMClass) + flags;
 }

@@ -99,17 +99,12 @@ protected:
         tree.ageFolders();
     }
 
-    std::vector<std::string> folders() const
-    {
-        return {tree.path("home"), tree.path("missing"), tree.path("apps")};
-    }
-
     DesktopSources sources(std::vector<WindowInfo> windows = {}, std::string locale = "C")
     {
         return {.cgroupRoot = tree.path("cgroup"),
                 .procRoot = tree.path("proc"),
                 .uid = ::getuid(),
-                .environment = {.applicationFolders = folders(),
+                .environment = {.applicationFolders = folders,
                                 .autostartFolders = {tree.path("autostart")},
                                 .programFolders = {tree.path("nothing"), tree.path("bin")},
                                 .locale = std::move(locale)},
@@ -145,6 +140,8 @@ protected:
     static std::string idOf(const std::string& line) { return line.substr(0, line.find(' ')); }
 
     TempDir tree;
+    const std::vector<std::string> folders{tree.path("home"), tree.path("missing"),
+                                           tree.path("apps")};
 };
 
 TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
@@ -232,7 +229,7 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
 // Changes are seen at the first check after them, checks come no more often than asked.
 TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
 {
-    EntryIndex index(folders(), true, "C", {5s, 60s});
+    EntryIndex index(folders, true, "C", {5s, 60s});
     const auto now = EntryIndex::Clock::now();
     ASSERT_TRUE(index.refresh(now));
     EXPECT_EQ(index.table().find("kde-dolphin")->name, "Dolphin") << "subfolders join with '-'";
