@@ -14,7 +14,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -119,9 +118,8 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
         waitFor([&] { return (found = counts(apps)) == expected; });
         EXPECT_EQ(found, expected) << "the launcher and its plain child are nobody's";
     }
-    for (const std::string& group : made)
-        for (int tries = 0; tries < 200 && ::rmdir(group.c_str()) != 0 && errno == EBUSY; ++tries)
-            ::usleep(10'000);
+    for (const std::string& group : made) // emptied a moment after its processes are reaped
+        waitFor([&] { return ::rmdir(group.c_str()) == 0 || errno != EBUSY; });
 }
 
 #if CORVEL_TEST_X11
@@ -162,25 +160,25 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
         GTEST_SKIP() << "Xvfb or openbox is not installed";
     Children children;
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
+    testing::TempDir tree; // the server writes its display number to a file there
+    const int fd = ::open(tree.path("display").c_str(), O_WRONLY | O_CREAT, 0600);
     const pid_t server = children.start([&] {
-        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-screen",
-                "0", "640x480x24", "-nolisten", "tcp", nullptr);
+        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", std::to_string(fd).c_str(), "-screen", "0",
+                "640x480x24", "-nolisten", "tcp", nullptr);
     });
-    ::close(fds[1]);
-    pollfd ready{fds[0], POLLIN, 0};
-    char number[32] = {};
-    ASSERT_TRUE(::poll(&ready, 1, 15000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0);
-    ::close(fds[0]);
-    const std::string display = ":" + std::string(number, std::strcspn(number, "\n"));
+    ::close(fd);
+    std::string display;
+    ASSERT_TRUE(waitFor([&] {
+        display = ":" + readSmallFile(tree.path("display"), 64).value_or("");
+        return display.ends_with('\n');
+    }));
+    display.pop_back();
     ::setenv("DISPLAY", display.c_str(), 1);
     const pid_t wm =
         children.start([] { ::execlp("openbox", "openbox", "--sm-disable", nullptr); });
     const pid_t probe = children.start([] { windowChild({"probe\0CorvelProbe\0", 18}, false); });
     const pid_t tray = children.start([] { windowChild({"traything\0Traything", 19}, true); });
 
-    testing::TempDir tree;
     tree.write("apps/org.example.Probe.desktop",
                "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe.svg\n"
                "StartupWMClass=CorvelProbe\nExec=probe\n");
