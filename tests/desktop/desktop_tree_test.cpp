@@ -75,17 +75,17 @@ protected:
         // kde/dolphin (id kde-dolphin). Exec is absolute (Writer) or on $PATH (Paint); Suite runs
         // its program alone: it wins the tie.
         const std::string entries[] = {
-        "Helper NoDisplay=true;Exec=/usr/libexec/hidden-tool", "Gone", "Paint Exec=paint %U",
-        "apps/gimp Name=GIMP;StartupWMClass=Gimp-2.10;Exec=gimp-2.10 %U", "Suite Exec=suite %U",
-        "Editor Name[sr@latin]=Uređivač;Icon=/opt/ed.png", "Top Terminal=true;Exec=topish",
-        "Probe Exec=sh -c probe-launch;TryExec=probe-bin", "home/org.example.Gone Hidden=true",
-        "Flat Exec=/usr/bin/flatpak run org.example.Flat", "Terminal Icon=utilities-terminal;Exec=term",
-        "home/kde/dolphin Name=Dolphin", "Viewer Icon=viewer;Exec=/usr/bin/viewer %U",
-        "apps/org.gnome.Shell", "Script Exec=/usr/bin/python3.11 /opt/s.py", "apps/kde-dolphin",
-        "apps/xterm Name=XTerm;Exec=xterm", "SuiteWriter Exec=suite --writer %U",
-        "home/org.example.Paint Name=My Paint;Exec=paint %U", "autostart/org.example.Tray Icon=tray",
-        "Writer Exec=" + opt + "/writer %F", "Env Exec=env A=1 envtool %U", "autostart/org.example.Sync",
-        "TwinA Exec=/opt/twin --a", "TwinB Exec=/opt/twin --b"};
+        "apps/gimp Name=GIMP;StartupWMClass=Gimp-2.10;Exec=gimp-2.10 %U", "apps/org.gnome.Shell",
+        "Helper NoDisplay=true;Exec=/usr/libexec/hidden-tool", "SuiteWriter Exec=suite --writer %U",
+        "home/org.example.Paint Name=My Paint;Exec=paint %U", "home/org.example.Gone Hidden=true",
+        "Editor Name[sr@latin]=Uređivač;Icon=/opt/ed.png", "autostart/org.example.Tray Icon=tray",
+        "Probe Exec=sh -c probe-launch;TryExec=probe-bin", "Writer Exec=" + opt + "/writer %F",
+        "Flat Exec=/usr/bin/flatpak run org.example.Flat", "apps/xterm Name=XTerm;Exec=xterm",
+        "Terminal Icon=utilities-terminal;Exec=term", "Viewer Icon=viewer;Exec=/usr/bin/viewer %U",
+        "Script Exec=/usr/bin/python3.11 /opt/s.py", "Top Terminal=true;Exec=topish", "Gone",
+        "home/kde/dolphin Name=Dolphin", "Env Exec=env A=1 envtool %U", "TwinA Exec=/opt/twin --a",
+        "autostart/org.example.Sync", "TwinB Exec=/opt/twin --b", "Paint Exec=paint %U",
+        "Suite Exec=suite %U", "apps/kde-dolphin"};
         // clang-format on
         for (std::string line : entries) {
             const std::string file = line.substr(0, line.find(' '));
