@@ -45,16 +45,13 @@ TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsMountInfoAndSmallFiles)
         const auto unit = parseAppUnit(name);
         EXPECT_EQ(unit ? unit->id + kinds[static_cast<int>(unit->kind)] : "-", expected) << name;
     }
-    EXPECT_EQ(unifiedCgroupPath("12:pids:/user.slice\n1:name=systemd:/x\n0::/user.slice/"
-                                "user-1000.slice/user@1000.service/app.slice/a.scope\n"),
-              "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope");
+    const std::string path = "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope";
+    EXPECT_EQ(unifiedCgroupPath("12:pids:/user.slice\n1:name=systemd:/x\n0::" + path + "\n"), path);
     EXPECT_EQ(unifiedCgroupPath("0::/\n"), "/");
     EXPECT_FALSE(unifiedCgroupPath("1:cpu:/\n") || unifiedCgroupPath(""));
-
-    const std::string path = "/user.slice/user-1000.slice/user@1000.service/app.slice/a.scope";
     EXPECT_EQ(userServicePrefix(path, 1000), "/user.slice/user-1000.slice/user@1000.service");
-    EXPECT_FALSE(userServicePrefix(path, 100)) << "user@100.service is not user@1000.service";
-    EXPECT_FALSE(userServicePrefix("/user.slice/user@1000.services", 1000));
+    EXPECT_FALSE(userServicePrefix(path, 100) || // user@100.service is not user@1000.service
+                 userServicePrefix("/user.slice/user@1000.services", 1000));
     EXPECT_EQ(userServicePrefix("/user@0.service", 0), "/user@0.service");
 
     EXPECT_EQ(parseCgroupProcs("7\n\n-1\n0\nabc\n99999999999\n22\n8"),
@@ -67,11 +64,10 @@ TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsMountInfoAndSmallFiles)
     testing::TempDir tree;
     const std::string file = tree.write("f", std::string(10000, 'x'));
     EXPECT_EQ(readSmallFile(file, 10000)->size(), 10000u);
-    EXPECT_FALSE(readSmallFile(file, 9999));
-    EXPECT_FALSE(readSmallFile(tree.path("gone"), 10));
+    EXPECT_FALSE(readSmallFile(file, 9999) || readSmallFile(tree.path("gone"), 10) ||
+                 readSmallFile(tree.path(), 10)); // too long, missing, a folder
     ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(readSmallFile(tree.path("fifo"), 10), "");
-    EXPECT_FALSE(readSmallFile(tree.path(), 10)) << "a folder";
 }
 
 TEST(WindowProps, WmClassPidAndRole)
@@ -97,8 +93,7 @@ TEST(WindowProps, WmClassPidAndRole)
         {{}, {}, taskbar}, {{10}, {}, taskbar}, {{11}, {21}, taskbar}, {{99}, {}, taskbar},
         {{0}, {0}, taskbar}, {{10}, {21, 20}, skipsTaskbar}, {{14}, {}, skipsTaskbar},
         {{12}, {}, shell}, {{13}, {20}, shell}, {{99, 12}, {}, shell}, // unknown types: passed over
-        {{10, 12}, {}, taskbar}, // the first known type decides
-    };
+        {{10, 12}, {}, taskbar}}; // the first known type decides
     // clang-format on
     for (const auto& [types, states, role] : cases)
         EXPECT_EQ(classifyWindow(types, states, atoms), role);

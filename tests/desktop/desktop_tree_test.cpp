@@ -155,8 +155,7 @@ TEST_F(DesktopTreeTest, UnitsNameAndRankTheirProcesses)
         {205, "org.example.Paint R My Paint"}, {401, "org.example.Tray A Tray tray"}, // autostart
         {902, "org.example.Sync A Sync"}, {501, "org.example.Helper A Helper"}, // NoDisplay
         {601, "org.example.NoEntry P"}, {701, "org.gnome.Shell P Shell"}, // no entry; the shell
-        {801, ""}, {1001, ""}, // in no app unit of this user
-    };
+        {801, ""}, {1001, ""}}; // in no app unit of this user
     // clang-format on
     for (const auto& [pid, app] : cases)
         EXPECT_EQ(records[pid], app) << pid;
