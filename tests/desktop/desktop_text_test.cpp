@@ -77,10 +77,8 @@ TEST(WindowProps, WmClassPidAndRole)
         {std::string_view("navigator\0Firefox\0", 18), "navigator/Firefox"},
         {std::string_view("xterm\0XTerm", 11), "xterm/XTerm"}, // unterminated
         {"lonely", "lonely/"}, {std::string_view("a\0\xff\0", 4), "a/\xEF\xBF\xBD"}, {"", "/"}};
-    for (const auto& [bytes, names] : classes) {
-        const WmClass decoded = decodeWmClass(bytes);
-        EXPECT_EQ(decoded.instance + "/" + decoded.cls, names);
-    }
+    for (const auto& [bytes, names] : classes)
+        EXPECT_EQ(decodeWmClass(bytes).instance + "/" + decodeWmClass(bytes).cls, names);
     const std::uint32_t pid[] = {4242, 7}, zero[] = {0}, huge[] = {0x80000000u};
     EXPECT_EQ(decodeWmPid(pid), 4242);
     EXPECT_FALSE(decodeWmPid(zero) || decodeWmPid(huge) || decodeWmPid({}));

@@ -70,10 +70,9 @@ protected:
         for (const auto& [pid, program] : programs)
             fs::create_symlink(program, tree.makeFolder("proc/" + std::to_string(pid)) / "exe");
 
-        // Entries: file (apps/org.example.* unless a folder is named) and keys; Name is the file's
-        // last word unless given. The first folder wins: home's Paint, its Hidden Gone, its
-        // kde/dolphin (id kde-dolphin). Exec is absolute (Writer) or on $PATH (Paint); Suite runs
-        // its program alone: it wins the tie.
+        // Entries: file (apps/org.example.* unless a folder is named), keys; Name is the file's last
+        // word unless given. The first folder wins: home's Paint, Hidden Gone, kde/dolphin (id
+        // kde-dolphin). Exec absolute (Writer), on $PATH (Paint); Suite runs it alone: wins the tie.
         const std::string entries[] = {
         "apps/gimp Name=GIMP;StartupWMClass=Gimp-2.10;Exec=gimp-2.10 %U", "apps/org.gnome.Shell",
         "Helper NoDisplay=true;Exec=/usr/libexec/hidden-tool", "SuiteWriter Exec=suite --writer %U",
@@ -196,9 +195,8 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
 {
     using enum WindowRole;
-    // 950 has no unit: its program claims it. 601 is a unit without entry, 501 a NoDisplay app,
-    // 204 in the tab, each with a window; 206 and 209 have windows of two classes: the program
-    // decides, without one the unit does. Without an entry a window is known by its pid and
+    // 950 has no unit: its program claims it; 601 (no entry), 501 (NoDisplay), 204 (in the tab)
+    // show windows; of two classes (206, 209) the program decides, else the unit. No entry: a pid
     // named by its class; StartupWMClass matches class or instance, exactly; the id in any case.
     // clang-format off
     const std::string script = "org.example.Script", writer = "org.example.Writer";
@@ -237,14 +235,12 @@ TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
     EXPECT_FALSE(index.refresh(now + 5s)) << "nothing changed";
     const std::pair<std::string, std::string> changes[] = {
         {"missing/org.example.New.desktop", "org.example.New"}, // a folder appears
-        {"home/kde/konsole.desktop", "kde-konsole"},            // in a subfolder
-    };
+        {"home/kde/konsole.desktop", "kde-konsole"}};           // in a subfolder
     auto at = now + 5s;
     for (const auto& [file, id] : changes) {
         tree.write(file, entry("New"));
         EXPECT_FALSE(index.refresh(at + 4s)) << "too soon";
-        EXPECT_TRUE(index.refresh(at += 5s)) << id;
-        EXPECT_TRUE(index.table().find(id)) << id;
+        EXPECT_TRUE(index.refresh(at += 5s) && index.table().find(id)) << id;
     }
     fs::remove(tree.path("home/org.example.Paint.desktop"));
     EXPECT_TRUE(index.refresh(at += 5s));

@@ -132,8 +132,8 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
             ::pause();
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     const auto atom = [&](const char* name) { // the reply is left: this process never exits
-        return xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr)
-            ->atom;
+        const auto cookie = xcb_intern_atom(c, 0, std::strlen(name), name);
+        return xcb_intern_atom_reply(c, cookie, nullptr)->atom;
     };
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t w = xcb_generate_id(c);
