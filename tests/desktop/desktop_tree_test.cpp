@@ -13,7 +13,6 @@ namespace corvel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempDir;
 namespace fs = std::filesystem;
 
 // Our own uid, so that the fixture's process folders are the user's processes.
@@ -135,10 +134,9 @@ protected:
         return out;
     }
 
-    // The id in a pid's line.
     static std::string idOf(const std::string& line) { return line.substr(0, line.find(' ')); }
 
-    TempDir tree;
+    testing::TempDir tree;
     const std::vector<std::string> folders{tree.path("home"), tree.path("missing"),
                                            tree.path("apps")};
 };
@@ -252,7 +250,7 @@ TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
 // A user service in a container's nested tree; folder loops, dangling links; no /proc; nothing.
 TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
 {
-    TempDir tree;
+    testing::TempDir tree;
     tree.write("cg/m.slice/b.slice/user@1000.service/app.slice/app-a-1.scope/cgroup.procs", "11");
     tree.write("apps/a.desktop", entry("A")); // the shortest name an entry can have
     fs::create_directory_symlink(tree.path("apps"), tree.path("apps/loop"));
@@ -272,10 +270,8 @@ TEST(DesktopTreeEdges, UnusualTreesAndMissingPartsListWhatTheyCan)
     EXPECT_FALSE(index.table().find("dangling") || index.table().find("folder"));
 
     DesktopApplications none({.cgroupRoot = tree.path("none"), .procRoot = tree.path("none")});
-    for (int cycle = 0; cycle < 2; ++cycle) {
-        const RunningApps listed = none.list();
+    for (const RunningApps& listed : {none.list(), none.list()}) // two cycles
         EXPECT_TRUE(listed.apps.empty() && listed.byPID.empty() && listed.byUnit.empty());
-    }
 }
 
 } // namespace
