@@ -14,7 +14,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -26,6 +25,7 @@
 namespace corvel {
 namespace {
 
+using namespace std::string_literals;
 using Counts = std::map<std::string, std::int64_t>;
 
 struct Children
@@ -80,28 +80,23 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     const std::uint32_t uid = 1'900'000'000u + ::getpid();
     const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice";
     const std::string term = slice + "/user@" + u + ".service/app.slice/app-org.example.Term.slice";
-    std::vector<std::string> made; // removed at the end, deepest first
-    for (const std::string& group : {term + "/app-org.example.Term-1.scope",
-                                     term + "/vte-spawn-1.scope", slice + "/session-1.scope"}) {
-        std::string path = *mount;
-        for (const auto& part : std::filesystem::path(group))
-            if (std::filesystem::create_directory(path += "/" + part.string()))
-                made.insert(made.begin(), path);
-    }
     testing::TempDir tree;
     std::filesystem::permissions(tree.path(), std::filesystem::perms::all);
     const std::string opt = tree.makeFolder("opt");
     for (const char* name : {"writer", "term-server", "launcher"}) // copies of a shell
         std::filesystem::copy_file("/bin/sh", opt + "/" + name);
-    for (const auto& [id, exec] : {std::pair<std::string, std::string>{"Term", "term"},
-                                   {"Shell", "sh"},
-                                   {"Writer", opt + "/writer"}})
-        tree.write("apps/org.example." + id + ".desktop",
-                   "[Desktop Entry]\nType=Application\nName=x\nExec=" + exec + "\n");
+    for (const std::string& e : {"Term=term"s, "Shell=sh"s, "Writer=" + opt + "/writer"}) // id=Exec
+        tree.write("apps/org.example." + e.substr(0, e.find('=')) + ".desktop",
+                   "[Desktop Entry]\nType=Application\nName=x\nExec" + e.substr(e.find('=')));
+    std::vector<std::string> made; // removed at the end, deepest first
     {
-        Children children; // `program -c script` as that uid, in the cgroup before it runs
+        Children children; // `program -c script` as that uid, in its cgroup (made) before it runs
         const auto start = [&](const std::string& group, const std::string& program,
                                const std::string& script) {
+            std::string path = *mount;
+            for (const auto& part : std::filesystem::path(group))
+                if (std::filesystem::create_directory(path += "/" + part.string()))
+                    made.insert(made.begin(), path);
             children.start([&] {
                 std::ofstream(*mount + "/" + group + "/cgroup.procs") << "0" << std::endl;
                 if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
@@ -123,9 +118,8 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
         waitFor([&] { return (found = counts(apps)) == expected; });
         EXPECT_EQ(found, expected) << "the launcher and its plain child are nobody's";
     }
-    for (const std::string& group : made)
-        for (int tries = 0; tries < 200 && ::rmdir(group.c_str()) != 0 && errno == EBUSY; ++tries)
-            ::usleep(10'000);
+    for (const std::string& group : made) // emptied a moment after its processes are reaped
+        waitFor([&] { return ::rmdir(group.c_str()) == 0 || errno != EBUSY; });
 }
 
 #if CORVEL_TEST_X11
@@ -166,25 +160,25 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
         GTEST_SKIP() << "Xvfb or openbox is not installed";
     Children children;
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
+    testing::TempDir tree; // the server writes its display number to a file there
+    const int fd = ::open(tree.path("display").c_str(), O_WRONLY | O_CREAT, 0600);
     const pid_t server = children.start([&] {
-        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-screen",
-                "0", "640x480x24", "-nolisten", "tcp", nullptr);
+        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", std::to_string(fd).c_str(), "-screen", "0",
+                "640x480x24", "-nolisten", "tcp", nullptr);
     });
-    ::close(fds[1]);
-    pollfd ready{fds[0], POLLIN, 0};
-    char number[32] = {};
-    ASSERT_TRUE(::poll(&ready, 1, 15000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0);
-    ::close(fds[0]);
-    const std::string display = ":" + std::string(number, std::strcspn(number, "\n"));
+    ::close(fd);
+    std::string display;
+    ASSERT_TRUE(waitFor([&] {
+        display = ":" + readSmallFile(tree.path("display"), 64).value_or("");
+        return display.ends_with('\n');
+    }));
+    display.pop_back();
     ::setenv("DISPLAY", display.c_str(), 1);
     const pid_t wm =
         children.start([] { ::execlp("openbox", "openbox", "--sm-disable", nullptr); });
     const pid_t probe = children.start([] { windowChild({"probe\0CorvelProbe\0", 18}, false); });
     const pid_t tray = children.start([] { windowChild({"traything\0Traything", 19}, true); });
 
-    testing::TempDir tree;
     tree.write("apps/org.example.Probe.desktop",
                "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe.svg\n"
                "StartupWMClass=CorvelProbe\nExec=probe\n");
