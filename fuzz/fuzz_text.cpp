@@ -1,0 +1,136 @@
+// Every parser of outside text on arbitrary bytes: /proc's, the process-status tool's and the
+// desktop's; the first byte picks one. Whatever they accept must mean what it says: stat names the
+// text between the first "(" and the last ")", after the pid; a joined command line has no NUL or
+// line feed, and a command is valid UTF-8.
+
+#include "cgroup_apps.h"
+#include "desktop_entry.h"
+#include "kernel_text.h"
+#include "proc_parse.h"
+#include "program_index.h"
+#include "snapshot.h"
+#include "text_rules.h"
+#include "unit_name.h"
+#include "window_props.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+using namespace corvel;
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+void stat(std::string_view input)
+{
+    const auto s = parseProcStat(input);
+    if (!s)
+        return;
+    const std::size_t open = input.find(" (");
+    std::string_view pid = input.substr(0, open);
+    pid.remove_prefix(std::min(pid.find_first_not_of('0'), pid.size() - 1));
+    check(s->pid > 0 && s->rssPages >= 0 && pid == std::to_string(s->pid));
+    check(s->comm.data() == &input[open + 2] &&
+          s->comm.data() + s->comm.size() == &input[input.rfind(')')]);
+}
+
+void commandLine(std::string_view input)
+{
+    const char state = input.empty() ? 'S' : input[0];
+    const std::string_view comm = input.substr(std::min<std::size_t>(input.size(), 1), 16);
+    const std::string_view raw = input.substr(std::min<std::size_t>(input.size(), 17));
+    const std::string joined = joinCmdline(raw), command = processCommand(raw, comm, state);
+    check(joined.find_first_of(std::string_view("\0\n", 2)) == std::string::npos);
+    check(isValidUtf8(command) && (joined.empty() || !isValidUtf8(joined) || command == joined));
+}
+
+// The process-status tool's output: the repair gives valid UTF-8 and leaves valid text alone;
+// each line makes at most a row, whose command is in the repaired text.
+void psOutput(std::string_view input)
+{
+    const std::string text = decodeUtf8Lossy(input);
+    check(isValidUtf8(text) && (!isValidUtf8(input) || text == input));
+    const auto rows = parsePS(input);
+    check(rows.size() <= static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    for (const PSRow& row : rows)
+        check(isValidUtf8(row.command) && row.command.find('\n') == std::string::npos &&
+              text.find(row.command) != std::string::npos);
+}
+
+// The desktop layer's decoders (for entries the first line is the locale): ids hold desktop-id
+// characters, pids are positive, text is UTF-8, programs have a file name.
+void desktopText(std::string_view input)
+{
+    const auto isText = [](const std::optional<std::string>& text) {
+        return !text || (!text->empty() && isValidUtf8(*text));
+    };
+    if (const auto unit = parseAppUnit(input))
+        check(!unit->id.empty() &&
+              unit->id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEF"
+                                         "GHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos);
+    if (const auto text = unescapeUnitPart(input))
+        check(text->find('\0') == std::string::npos && text->size() <= input.size());
+    for (const std::int32_t pid : parseCgroupProcs(input))
+        check(pid > 0);
+    const auto path = unifiedCgroupPath(input), prefix = userServicePrefix(input, 1000);
+    check((!path || path->starts_with('/')) &&
+          (!prefix || prefix->ends_with("/user@1000.service")));
+    cgroup2MountPoint(input);
+
+    const WmClass names = decodeWmClass(input);
+    for (const std::string& name : {names.instance, names.cls})
+        check(isValidUtf8(name) && name.find('\0') == std::string::npos);
+    std::vector<std::uint32_t> words(input.size() / 4); // _NET_WM_PID as CARDINALs of any count
+    if (!words.empty())
+        std::memcpy(words.data(), input.data(), words.size() * 4);
+    if (const auto pid = decodeWmPid(words))
+        check(*pid > 0 && static_cast<std::uint32_t>(*pid) == words[0]);
+
+    const std::size_t newline = std::min(input.find('\n'), input.size());
+    const std::string_view locale = input.substr(0, newline);
+    for (const std::string& key : localeKeys(locale))
+        check(!key.empty());
+    const auto entry = parseDesktopEntry(input.substr(std::min(newline + 1, input.size())), locale);
+    check(!entry || (isText(entry->name) && isText(entry->icon) && isText(entry->program) &&
+                     (!entry->startupWMClass || isValidUtf8(*entry->startupWMClass)) &&
+                     (!entry->program || entry->program->back() != '/')));
+    if (const auto exec = execProgram(input)) {
+        check(!exec->program.empty() && exec->program.back() != '/');
+        static_cast<void>(isWrapperProgram(baseName(exec->program)));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
+    if (data[0] % 7 == 0)
+        stat(input);
+    else if (data[0] % 7 == 1)
+        check(parseStatmResident(input).value_or(0) >= 0);
+    else if (data[0] % 7 == 2)
+        commandLine(input);
+    else if (data[0] % 7 == 3)
+        parseMachineTicks(input), parseCgroupUsage(input), pidNamespaceDepth(input),
+            parseReclaimEvents(input);
+    else if (data[0] % 7 == 5)
+        psOutput(input);
+    else if (data[0] % 7 == 6)
+        desktopText(input);
+    else
+        for (const MountEntry& mount : parseMountInfo(input))
+            check(!mount.mountPoint.empty() && !mount.type.empty()),
+                procOptionsHideProcesses(mount.options);
+    return 0;
+}
