@@ -8,7 +8,7 @@
 # Defaults: 60 s, 1000 idle processes, build/release/src/corvel. --own-cgroup puts the idle
 # processes in a cgroup of their own (root, cgroup2). CPU is utime+stime from
 # /proc/PID/stat of each program's own process. btop runs in a pseudo-terminal (script) when
-# installed, with update_ms 2000. Needs procps and the tools of the end-to-end test.
+# installed, with update_ms 2000. Needs procps and the tools of the tint2 host test.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=60 idle=1000 own_cgroup=""
@@ -21,36 +21,16 @@ while (($#)); do
     esac
 done
 corvel=${1:-$root/build/release/src/corvel}
-hosts=$root/tests/hosts
-for tool in Xvfb openbox tint2 xdotool xwininfo dbus-daemon top; do
-    command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 1; }
-done
-
-work=$(mktemp -d /tmp/corvel-compare-XXXXXX)
-pids=() idle_pids=() group=""
+command -v top >/dev/null || { echo "needs top" >&2; exit 1; }
+# The tint2 host's session from the host tests: Xvfb, a bus, openbox and tint2's tray.
+source "$root/tests/hosts/host_test.sh" # work, pids, until_true, start_session, start_corvel
+idle_pids=() group=""
 cleanup() {
-    exec 2>/dev/null
-    for pid in "${pids[@]}"; do kill "$pid"; done
-    ((${#idle_pids[@]})) && kill -KILL "${idle_pids[@]}"
-    sleep 0.5
-    for pid in "${pids[@]}"; do kill -9 "$pid"; done
-    wait
+    ((${#idle_pids[@]})) && kill -KILL "${idle_pids[@]}" 2>/dev/null && wait "${idle_pids[@]}" 2>/dev/null
     [[ -n $group ]] && rmdir "$group"
-    rm -rf "$work"
+    end_session
 }
 trap cleanup EXIT
-trap "exit 1" INT TERM HUP PIPE
-until_true() { # until_true <seconds> <command...>
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.2
-    done
-}
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
 
 for ((i = 0; i < idle; i++)); do
     sleep infinity &
@@ -63,37 +43,19 @@ if [[ -n $own_cgroup ]]; then
     for pid in "${idle_pids[@]}"; do echo "$pid" >"$group/cgroup.procs"; done
 fi
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-until_true 30 test -s "$work/display" || { echo "no X server" >&2; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >/dev/null 2>&1 &
-pids+=($!)
-until_true 20 test -s "$work/bus" || { echo "no bus" >&2; exit 1; }
-DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus")
-export DBUS_SESSION_BUS_ADDRESS
-openbox --config-file "$hosts/config/openbox/rc.xml" >/dev/null 2>&1 &
-pids+=($!)
-tint2 -c "$hosts/config/tint2/tint2rc" >"$work/tint2.log" 2>&1 &
-pids+=($!)
-until_true 60 grep -q "systray started" "$work/tint2.log" || { echo "no tray" >&2; exit 1; }
-"$corvel" >/dev/null 2>"$work/corvel.err" &
-corvel_pid=$!
-pids+=($corvel_pid)
-until_true 60 sh -c 'xdotool search --onlyvisible --classname corvel >/dev/null' || {
-    echo "no tray icon" >&2
-    exit 1
-}
+start_session tint2 || { echo "no tint2 session" >&2; exit 1; }
+cp "$work/b.png" "$work/empty.png" && start_corvel
+until_true 60 find_item || { echo "no tray icon" >&2; exit 1; }
 
 top -b -d 2 >/dev/null &
 top_pid=$!
 pids+=($top_pid)
 btop_pid=""
 if command -v btop >/dev/null && command -v script >/dev/null; then
-    mkdir -p "$XDG_CONFIG_HOME/btop"
-    echo "update_ms = 2000" >"$XDG_CONFIG_HOME/btop/btop.conf"
+    mkdir -p "$work/home/.config/btop"
+    echo "update_ms = 2000" >"$work/home/.config/btop/btop.conf"
     mkfifo "$work/keys" # never written: btop waits for keys that never come
-    TERM=xterm-256color script -qfec "stty rows 50 cols 160; exec btop" /dev/null \
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/.config TERM=xterm-256color script -qfec "stty rows 50 cols 160; exec btop" /dev/null \
         <"$work/keys" >/dev/null 2>&1 &
     pids+=($!)
     exec 8>"$work/keys"
