@@ -73,8 +73,7 @@ ProcReader::ProcReader(ProcSamplerOptions options)
         ::getrlimit(RLIMIT_NOFILE, &files) == 0)
         keptLimit_ = std::min<std::size_t>(options_.keptFiles, files.rlim_cur / 4);
     // In a nested PID namespace /proc shows only the processes of ours.
-    const UniqueFd status(::open((options_.root + "/self/status").c_str(), O_RDONLY | O_CLOEXEC));
-    if (status.valid() && readAll(status.get(), text_, 1 << 16))
+    if (readRootFile("/self/status"))
         hiddenByMount_ = hiddenByMount_ || pidNamespaceDepth(text_) > 1;
 }
 
@@ -97,21 +96,24 @@ std::optional<double> ProcReader::machineShare() const
                     busy * 100.0 / static_cast<double>(machine_->total - previousMachine_->total));
 }
 
+bool ProcReader::readRootFile(const char* name)
+{
+    const UniqueFd fd(::open((options_.root + name).c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.valid() && readAll(fd.get(), text_, 1 << 20);
+}
+
 void ProcReader::readMachine()
 {
     previousMachine_ = machine_;
     machine_.reset();
-    const UniqueFd fd(::open((options_.root + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.valid() && readAll(fd.get(), text_, 1 << 20))
+    if (readRootFile("/stat"))
         machine_ = parseMachineTicks(text_);
 }
 
 void ProcReader::noteReclaim(double at)
 {
-    std::optional<std::uint64_t> events;
-    const UniqueFd fd(::open((options_.root + "/vmstat").c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.valid() && readAll(fd.get(), text_, 1 << 20))
-        events = parseReclaimEvents(text_);
+    const std::optional<std::uint64_t> events =
+        readRootFile("/vmstat") ? parseReclaimEvents(text_) : std::nullopt;
     if (!events || !reclaimEvents_ || *events != *reclaimEvents_)
         reclaimAt_ = at;
     reclaimEvents_ = events;
@@ -119,10 +121,8 @@ void ProcReader::noteReclaim(double at)
 
 bool ProcReader::memoryDue(const Entry& entry, double at) const
 {
-    const double fast = static_cast<double>(options_.memoryRefresh.count()) / 1000;
-    const double calm = static_cast<double>(options_.calmMemoryRefresh.count()) / 1000;
     // Each pid has its own phase in the period, so the re-reads spread over the cycles.
-    const double period = std::max(0.001, at - reclaimAt_ <= fast ? fast : std::max(fast, calm));
+    const double period = memoryPeriod_;
     const double phase = std::fmod(static_cast<double>(entry.pid) * 0.6180339887, 1.0) * period;
     return std::floor((at + phase) / period) != std::floor((entry.memoryAt + phase) / period);
 }
@@ -137,7 +137,10 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     if (pruning && unread_ > 0)
         noteReclaim(cycleStart);
     else
-        reclaimEvents_.reset();
+        reclaimEvents_.reset(), reclaimAt_ = cycleStart;
+    const double fast = static_cast<double>(options_.memoryRefresh.count()) / 1000;
+    const double calm = static_cast<double>(options_.calmMemoryRefresh.count()) / 1000;
+    memoryPeriod_ = std::max(0.001, cycleStart - reclaimAt_ <= fast ? fast : std::max(fast, calm));
     hidden_ = hiddenByMount_;
     unread_ = 0;
     kept_ = 0;

@@ -55,6 +55,7 @@ private:
     bool readResident(Entry& entry, std::int64_t fallback, char* buffer, std::size_t size);
     bool readCommand(Entry& entry, char state, bool young);
     bool memoryDue(const Entry& entry, double at) const;
+    bool readRootFile(const char* name); // <root><name> into text_
     void readMachine();
     void noteReclaim(double at);
     double now() const;
@@ -77,7 +78,8 @@ private:
     bool hidden_ = false; // this read
     std::optional<MachineTicks> machine_, previousMachine_;
     std::optional<std::uint64_t> reclaimEvents_;
-    double reclaimAt_ = 0; // when vmstat last showed reclaim, or could not be read
+    double reclaimAt_ = 0;     // when vmstat last showed reclaim, or could not be read
+    double memoryPeriod_ = 10; // this cycle's pace of idle memory re-reads, in seconds
     std::size_t unread_ = 0;
     std::size_t keptLimit_ = 0, kept_ = 0;
     int listedAgo_ = 5; // reads since /proc was last listed; the first read lists it
