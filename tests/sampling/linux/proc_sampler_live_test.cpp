@@ -3,6 +3,7 @@
 
 #include "proc_sampler.h"
 #include "support/idle_children.h"
+#include "support/require.h"
 #include "support/test_cgroup.h"
 #include "system_snapshot.h"
 #include "tool_runner.h"
@@ -44,7 +45,7 @@ TEST(ProcSamplerLive, RealCgroupsAgreeWithAFullScanAndPs)
     ASSERT_NE(dynamic_cast<ProcSampler*>(makeSystemSnapshotter().get()), nullptr);
     const TestCgroup busyGroup("busy"), idleGroup("idle");
     if (busyGroup.path().empty() || idleGroup.path().empty())
-        GTEST_SKIP() << busyGroup.why() << idleGroup.why();
+        CORVEL_SKIP_TEST("cgroup", busyGroup.why() + idleGroup.why());
     IdleChildren children;
     int pipeFds[2];
     ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
