@@ -94,6 +94,7 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     EXPECT_EQ(host.items.size(), 1) << "an item that is listed is left alone";
 
     QSignalSpy newLabels(item, SIGNAL(XAyatanaNewLabel(QString, QString)));
+    QSignalSpy newToolTips(item, SIGNAL(NewToolTip())), newIcons(item, SIGNAL(NewIcon()));
     const std::pair<double, const char*> steps[] = {{37.0, "CPU 37%"}, {12.4, "CPU 12%"},
                                                     {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
                                                     {250, "CPU 100%"}, {0.4, "CPU 0%"}};
@@ -101,11 +102,17 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
         feed.set({{"busy", "Busy", total, 2048}});
         ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
         EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
-        EXPECT_EQ(item->property("ToolTip").value<ToolTip>().description, text);
+        const ToolTip tip = item->property("ToolTip").value<ToolTip>();
+        EXPECT_EQ(tip.title + ": " + tip.description, "Corvel: " + QString(text));
+        EXPECT_EQ(item->property("IconAccessibleDesc").toString(), "Corvel: " + QString(text));
         EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
                   itemIconPixmaps(IconStyle::badge, text).front().argb);
     }
-    EXPECT_EQ(newLabels.count(), 3) << "hosts are told only when the text changes";
+    EXPECT_EQ(std::tuple(newLabels.count(), newToolTips.count(), newIcons.count()),
+              std::tuple(3, 3, 3))
+        << "hosts are told only when the text changes";
+    EXPECT_EQ(newLabels.value(2), (QVariantList{"CPU 0%", "CPU 100%"})) << "the text and its guide";
+    EXPECT_EQ(item->property("XAyatanaLabelGuide").toString(), "CPU 100%");
     EXPECT_EQ(notices.size() + host.bodies.size(), 2) << "told once, here and by a notification";
     EXPECT_EQ(app.panel(), nullptr) << "nothing but the item at start-up";
 
