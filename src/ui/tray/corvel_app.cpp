@@ -21,17 +21,20 @@ namespace {
 constexpr std::chrono::milliseconds trayPollInterval{2000};
 constexpr std::chrono::milliseconds watcherGraceTime{1500};
 
-QString labelFor(double totalCPU)
+// A dash while the figures are stale: an old percentage would pass for a current one.
+QString labelFor(const Monitor& monitor)
 {
-    return QString::fromStdString(formatCpuLabel(totalCPU));
+    if (monitor.staleSince())
+        return QStringLiteral("CPU \u2013");
+    return QString::fromStdString(formatCpuLabel(monitor.totalCPU()));
 }
 
 } // namespace
 
 CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
                      std::chrono::milliseconds noticeDelay)
-    : monitor_(std::move(sources)), notice_(std::move(notice)),
-      label_(labelFor(monitor_.totalCPU())), bus_(bus)
+    : monitor_(std::move(sources)), notice_(std::move(notice)), label_(labelFor(monitor_)),
+      bus_(bus)
 {
     connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateLabel);
 
@@ -68,7 +71,7 @@ CorvelApp::~CorvelApp() = default;
 
 void CorvelApp::updateLabel()
 {
-    const QString text = labelFor(monitor_.totalCPU());
+    const QString text = labelFor(monitor_);
     if (text == label_)
         return;
     label_ = text;

@@ -95,11 +95,12 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
 
     QSignalSpy newLabels(item, SIGNAL(XAyatanaNewLabel(QString, QString)));
     QSignalSpy newToolTips(item, SIGNAL(NewToolTip())), newIcons(item, SIGNAL(NewIcon()));
-    const std::pair<double, const char*> steps[] = {{37.0, "CPU 37%"}, {12.4, "CPU 12%"},
-                                                    {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
-                                                    {250, "CPU 100%"}, {0.4, "CPU 0%"}};
+    const std::pair<double, const char*> steps[] = {
+        {37.0, "CPU 37%"}, {12.4, "CPU 12%"},  {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
+        {250, "CPU 100%"}, {-1, "CPU \u2013"}, {0.4, "CPU 0%"}}; // -1: a failed cycle
     for (const auto& [total, text] : steps) {
         feed.set({{"busy", "Busy", total, 2048}});
+        feed.change([total = total](auto& s) { s.fails = total < 0; });
         ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
         EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
         const ToolTip tip = item->property("ToolTip").value<ToolTip>();
@@ -109,9 +110,9 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
                   itemIconPixmaps(IconStyle::badge, text).front().argb);
     }
     EXPECT_EQ(std::tuple(newLabels.count(), newToolTips.count(), newIcons.count()),
-              std::tuple(3, 3, 3))
+              std::tuple(4, 4, 4))
         << "hosts are told only when the text changes";
-    EXPECT_EQ(newLabels.value(2), (QVariantList{"CPU 0%", "CPU 100%"})) << "the text and its guide";
+    EXPECT_EQ(newLabels.value(3), (QVariantList{"CPU 0%", "CPU 100%"})) << "the text and its guide";
     EXPECT_EQ(item->property("XAyatanaLabelGuide").toString(), "CPU 100%");
     EXPECT_EQ(notices.size() + host.bodies.size(), 2) << "told once, here and by a notification";
     EXPECT_EQ(app.panel(), nullptr) << "nothing but the item at start-up";
