@@ -8,8 +8,6 @@
 #include "snapshot.h"
 
 #include <optional>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace corvel {
@@ -33,24 +31,6 @@ class RunningApplications
 public:
     virtual ~RunningApplications() = default;
     virtual RunningApps list() = 0;
-};
-
-// Runs the process-status tool every time. A run that lists no process failed: the tool
-// always lists at least itself.
-class PSToolSnapshotter final : public ProcessSnapshotter
-{
-public:
-    explicit PSToolSnapshotter(std::string tool = "/bin/ps") : tool_(std::move(tool)) {}
-    std::vector<PSRow> take() override
-    {
-        std::vector<PSRow> rows = runPS(tool_.c_str(), ToolLimits{});
-        if (rows.empty())
-            throw std::runtime_error(tool_ + " listed no process");
-        return rows;
-    }
-
-private:
-    std::string tool_;
 };
 
 // A desktop that reports no applications: everything is "System & Background".

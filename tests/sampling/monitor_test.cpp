@@ -1,6 +1,7 @@
 // The monitor over canned sources, and the long run (disabled here; ctest's long_run_test).
 #include "cycle.h"
 #include "desktop_applications.h"
+#include "ps_tool.h"
 #include "support/fake_sources.h"
 #include "support/self_watch.h"
 #include "support/temp_dir.h"

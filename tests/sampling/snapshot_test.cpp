@@ -1,10 +1,10 @@
 // The snapshot from the process-status tool: its text rules, the real tool, misbehaving ones.
+#include "ps_tool.h"
 #include "snapshot.h"
 #include "support/require.h"
 #include "support/self_watch.h"
 #include "support/temp_dir.h"
 #include "text_rules.h"
-#include "tool_runner.h"
 
 #include <chrono>
 #include <clocale>

@@ -2,11 +2,11 @@
 // full scan and against what /bin/ps prints for them.
 
 #include "proc_sampler.h"
+#include "ps_tool.h"
 #include "support/idle_children.h"
 #include "support/require.h"
 #include "support/test_cgroup.h"
 #include "system_snapshot.h"
-#include "tool_runner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
