@@ -153,8 +153,12 @@ void CorvelApp::togglePanel(const QRect& anchor)
         panel_ = std::make_unique<PopoverView>(monitor_);
         layerPanel_ = LayerPanel::create(*panel_);
     }
-    if (layerPanel_ && !layerPanel_->usable())
-        layerPanel_.reset(); // the compositor went away: Qt's own window from now on
+    if (layerPanel_ && !layerPanel_->usable()) {
+        // Our connection to the compositor died: a new one where the compositor still answers
+        // (or one that took its place), else Qt's own window.
+        layerPanel_.reset();
+        layerPanel_ = LayerPanel::create(*panel_);
+    }
     if (layerPanel_)
         layerPanel_->toggle(anchor.topLeft());
     else

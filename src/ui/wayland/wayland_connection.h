@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QObject>
 
@@ -44,6 +45,8 @@ public:
     // Runs `done` once the compositor has handled every request sent before this call.
     void afterRoundTrip(std::function<void()> done);
 
+    struct RoundTrip;
+
 signals:
     // The compositor went away or rejected a request: the connection is of no further use.
     void lost();
@@ -65,6 +68,7 @@ private:
     wp_viewporter* viewporter_ = nullptr;
     QSocketNotifier* readable_ = nullptr;
     bool broken_ = false;
+    std::vector<std::unique_ptr<RoundTrip>> roundTrips_; // sent, not answered yet
 };
 
 } // namespace corvel

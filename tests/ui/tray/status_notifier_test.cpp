@@ -1,19 +1,28 @@
 // The status item on a private bus with the test's own watcher and notification server (clicks
-// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png.
+// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png; its
+// panel on a headless sway that goes away.
 #include "corvel_app.h"
 #include "label_icon.h"
+#include "popover_view.h"
 #include "status_notifier_item.h"
 #include "support/fake_sources.h"
+#include "support/require.h"
+#include "wayland_connection.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QIcon>
 #include <QPainter>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace corvel;
@@ -207,6 +216,72 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHos
     EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32),
               renderItemIcon(IconStyle::badge, QStringLiteral("CPU 7%"), 48)
                   .convertToFormat(QImage::Format_ARGB32));
+}
+
+// A headless sway of the test's own, as nobody when run by root (sway refuses root).
+struct Sway
+{
+    Sway()
+    {
+        auto env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"})
+            env.remove(name);
+        for (const auto& [name, value] : {std::pair{"WLR_BACKENDS", "headless"},
+                                          {"WLR_LIBINPUT_NO_DEVICES", "1"},
+                                          {"WLR_RENDERER", "pixman"},
+                                          {"XDG_RUNTIME_DIR", qPrintable(dir.path())}})
+            env.insert(name, value);
+        process.setProcessEnvironment(env);
+        const QStringList args{"--reuid=65534", "--regid=65534", "--clear-groups", "sway", "-c",
+                               "/dev/null"};
+        EXPECT_TRUE(::geteuid() != 0 || ::chown(qPrintable(dir.path()), 65534, 65534) == 0);
+        process.start(::geteuid() == 0 ? "setpriv" : "sway", args.mid(::geteuid() == 0 ? 0 : 3));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !socket().isEmpty(); }, 10'000));
+    }
+    ~Sway() { process.kill(), process.waitForFinished(); }
+    QString socket() const
+    {
+        const QStringList names = QDir(dir.path()).entryList({"wayland-?"}, QDir::System);
+        return names.isEmpty() ? QString() : dir.filePath(names.front());
+    }
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+// A connection that dies with a round trip in flight leaves nothing behind; the next click
+// opens the panel through a new connection where a compositor answers, else Qt's own window.
+TEST(WaylandPanel, ALostConnectionLeavesNothingAndTheNextClickStillOpensThePanel)
+{
+    if (QStandardPaths::findExecutable("sway").isEmpty())
+        CORVEL_SKIP_TEST("wayland", "sway is not installed");
+    auto sway = std::make_unique<Sway>();
+    qputenv("WAYLAND_DISPLAY", sway->socket().toLocal8Bit());
+    auto connection = WaylandConnection::open();
+    ASSERT_TRUE(connection) << sway->process.readAllStandardError().toStdString();
+    const auto token = std::make_shared<int>();
+    ::kill(static_cast<pid_t>(sway->process.processId()), SIGSTOP); // it answers nothing
+    connection->afterRoundTrip([token] {});
+    connection.reset();
+    EXPECT_EQ(token.use_count(), 1);
+    ::kill(static_cast<pid_t>(sway->process.processId()), SIGCONT);
+
+    corvel::testing::FakeFeed feed;
+    CorvelApp app(feed.sources(), QDBusConnection(QString()), nullptr);
+    const auto opened = [&](bool ownSurfaces) {
+        const bool own = app.panel()->testAttribute(Qt::WA_DontShowOnScreen);
+        return app.panel()->isVisible() && own == ownSurfaces;
+    };
+    for (const bool again : {true, false}) {
+        app.togglePanel(QRect(10, 10, 1, 1));
+        EXPECT_TRUE(opened(true));
+        sway.reset(); // our connection dies, maybe with a round trip in flight
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !app.panel()->isVisible(); }, 5000));
+        if (again)
+            sway = std::make_unique<Sway>();
+        qputenv("WAYLAND_DISPLAY", again ? sway->socket().toLocal8Bit() : "nowhere");
+    }
+    app.togglePanel(QRect(10, 10, 1, 1));
+    EXPECT_TRUE(opened(false));
 }
 
 } // namespace
