@@ -2,6 +2,7 @@
 // Every scenario runs twice, pruned by the cgroup tree and as a full scan, and both must give
 // the same rows at every step.
 
+#include "kept_files.h"
 #include "proc_sampler.h"
 #include "support/temp_dir.h"
 
@@ -205,6 +206,30 @@ TEST_F(Machine, DamagedEntriesAndAMissingTree)
     fs::rename(dir.path("cg-later"), dir.path("cg")); // the tree appears
     cycle(pruned, full);
     EXPECT_EQ(pruned.cgroupsRead(), 1u);
+}
+
+TEST_F(Machine, KeptStatFilesNeverOutnumberTheirLimit)
+{
+    for (int pid = 10; pid < 20; ++pid)
+        put({pid, "p", ""});
+    ProcDir proc(dir.path("proc").string());
+    KeptFiles kept(3);
+    std::map<int, KeptFiles::File> files;
+    char buffer[512];
+    // Low pids after high ones (a wrap-around), a slot handed on, slots that go.
+    for (const int pid : {15, 16, 17, 10, 11, -16, 18, 12, -17, -15, 13, 14, 19}) {
+        if (pid < 0)
+            files.erase(-pid);
+        else
+            EXPECT_GT(kept.readStat(proc, pid, files[pid], buffer, sizeof buffer), 0) << pid;
+        if (pid == 11)
+            files[99] = std::move(files[10]);
+        EXPECT_EQ(
+            std::count_if(files.begin(), files.end(), [](auto& f) { return f.second.open(); }),
+            static_cast<long>(kept.open()));
+        EXPECT_LE(kept.open(), 3u) << pid;
+    }
+    EXPECT_EQ(kept.open(), 3u);
 }
 
 TEST_F(Machine, MachineShareOnlyWhenProcessesMayBeHidden)
