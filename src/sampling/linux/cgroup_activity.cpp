@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,9 +41,9 @@ std::string join(const std::string& path, const char* name)
 bool listChildren(int dir, std::vector<std::string>& names)
 {
     names.clear();
-    if (!forEachEntry(dir, [&names](const char* name, unsigned char type) {
-            if (type == DT_DIR && name[0] != '.')
-                names.emplace_back(name);
+    if (!forEachEntry(dir, [&names](const FolderEntry& entry) {
+            if (entry.isFolder())
+                names.emplace_back(entry.name());
         }))
         return false;
     std::sort(names.begin(), names.end());
