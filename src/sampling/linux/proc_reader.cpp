@@ -126,8 +126,9 @@ void ProcReader::listPids(bool pruning)
     // Listing /proc costs about as much per process as reading a small file. Where the tree
     // holds every process its member lists stand in for it, together with the processes we
     // knew (their stat tells an exit). A process that starts and dies between two walks is in
-    // no list while a zombie: the listing, every fifth time, catches it.
-    if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 5) {
+    // no list while a zombie (it holds no memory and runs no more): the listing, every
+    // fifteenth time (30 s), catches it.
+    if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 15) {
         activity_->members(known_);
         pids_.clear();
         for (const Entry& entry : entries_)

@@ -77,7 +77,7 @@ private:
     bool hidden_ = false; // this read
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
-    int listedAgo_ = 5; // reads since /proc was last listed; the first read lists it
+    int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
     std::vector<std::int32_t> pids_, known_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
     std::vector<Entry> next_;
