@@ -129,15 +129,16 @@ void ProcReader::listPids(bool pruning)
     // no list while a zombie (it holds no memory and runs no more): the listing, every
     // fifteenth time (30 s), catches it.
     if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 15) {
-        activity_->members(known_);
+        const std::vector<std::int32_t>& members = activity_->members();
         pids_.clear();
-        for (const Entry& entry : entries_)
+        auto member = members.begin();
+        for (const Entry& entry : entries_) {
+            for (; member != members.end() && *member < entry.pid; ++member)
+                pids_.push_back(*member);
+            member += member != members.end() && *member == entry.pid ? 1 : 0;
             pids_.push_back(entry.pid);
-        const std::size_t middle = pids_.size();
-        pids_.insert(pids_.end(), known_.begin(), known_.end());
-        std::inplace_merge(pids_.begin(), pids_.begin() + static_cast<std::ptrdiff_t>(middle),
-                           pids_.end());
-        pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end());
+        }
+        pids_.insert(pids_.end(), member, members.end());
     } else {
         dir_.listPids(pids_);
         listedAgo_ = 0;

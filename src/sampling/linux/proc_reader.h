@@ -78,7 +78,7 @@ private:
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
     int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
-    std::vector<std::int32_t> pids_, known_;
+    std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
     std::vector<Entry> next_;
     std::string text_; // scratch
