@@ -31,6 +31,9 @@ class RunningApplications
 public:
     virtual ~RunningApplications() = default;
     virtual RunningApps list() = 0;
+    // The same for the processes of this cycle's snapshot: a desktop that would list the
+    // process table itself takes it from there.
+    virtual RunningApps listFor(const std::vector<PSRow>& /*rows*/) { return list(); }
 };
 
 // A desktop that reports no applications: everything is "System & Background".
