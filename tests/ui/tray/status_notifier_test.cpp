@@ -223,19 +223,16 @@ struct Sway
 {
     Sway()
     {
-        auto env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"})
-            env.remove(name);
-        for (const auto& [name, value] : {std::pair{"WLR_BACKENDS", "headless"},
-                                          {"WLR_LIBINPUT_NO_DEVICES", "1"},
-                                          {"WLR_RENDERER", "pixman"},
-                                          {"XDG_RUNTIME_DIR", qPrintable(dir.path())}})
-            env.insert(name, value);
-        process.setProcessEnvironment(env);
-        const QStringList args{"--reuid=65534", "--regid=65534", "--clear-groups", "sway", "-c",
-                               "/dev/null"};
-        EXPECT_TRUE(::geteuid() != 0 || ::chown(qPrintable(dir.path()), 65534, 65534) == 0);
-        process.start(::geteuid() == 0 ? "setpriv" : "sway", args.mid(::geteuid() == 0 ? 0 : 3));
+        const bool root = ::geteuid() == 0;
+        EXPECT_TRUE(!root || ::chown(qPrintable(dir.path()), 65534, 65534) == 0);
+        process.start(
+            "env",
+            QStringList{"-u", "WAYLAND_DISPLAY", "-u", "DISPLAY", "WLR_BACKENDS=headless",
+                        "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+                        "XDG_RUNTIME_DIR=" + dir.path()} +
+                (root ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
+                      : QStringList()) +
+                QStringList{"sway", "-c", "/dev/null"});
         EXPECT_TRUE(QTest::qWaitFor([&] { return !socket().isEmpty(); }, 10'000));
     }
     ~Sway() { process.kill(), process.waitForFinished(); }
