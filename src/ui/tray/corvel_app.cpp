@@ -88,7 +88,7 @@ void CorvelApp::chooseArea()
         noticeDelay_.stop();
         if (xembed_)
             xembed_->hide();
-        setArea(Area::statusNotifier);
+        area_ = Area::statusNotifier;
         return;
     }
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -99,12 +99,12 @@ void CorvelApp::chooseArea()
             connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
         }
         xembed_->show();
-        setArea(Area::xembed);
+        area_ = Area::xembed;
         return;
     }
     if (xembed_)
         xembed_->hide();
-    setArea(Area::waiting);
+    area_ = Area::waiting;
     trayPoll_.start();
     if (!waitNoticeGiven_ && !noticeDelay_.isActive())
         noticeDelay_.start();
@@ -137,14 +137,6 @@ void CorvelApp::tellNoArea()
            << -1;
     // No reply is awaited: a session without a notification server has the terminal line.
     bus_.asyncCall(notify);
-}
-
-void CorvelApp::setArea(Area area)
-{
-    if (area == area_)
-        return;
-    area_ = area;
-    emit areaChanged(area);
 }
 
 void CorvelApp::togglePanel(const QRect& anchor)

@@ -32,7 +32,6 @@ public:
     static std::unique_ptr<WaylandConnection> open();
     ~WaylandConnection() override;
 
-    wl_display* display() const { return display_; }
     wl_compositor* compositor() const { return compositor_; }
     wl_shm* shm() const { return shm_; }
     wl_seat* seat() const { return seat_; }
