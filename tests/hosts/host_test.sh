@@ -21,7 +21,9 @@ sway_waybar          sway  26 top    click  3 sway  waybar sway grim setpriv
 sway_waybar_xwayland sway  26 top    click  3 sway  waybar sway grim setpriv Xwayland
 gnome                gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
 gnome_xwayland       gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
+cinnamon             x     40 bottom click  3 X-Cinnamon cinnamon /usr/libexec/xapps/sn-watcher/xapp-sn-watcher Xvfb xdotool import
 mate                 x     24 top    click  3 MATE  mate-panel openbox Xvfb xdotool import
+kde_x11              x     44 bottom click  3 KDE   plasmashell kwin_x11 Xvfb xdotool import kded5
 kde                  kde   44 bottom click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert
 kde_top              kde   44 top    click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert"
 
@@ -62,11 +64,16 @@ start_session() {
     camera=(import -window root -crop ${W}x$H+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -) &&
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
     [[ $kind == kde ]] && camera=(/usr/bin/python3 "$here/kwin.py" shot)
+    [[ $host == cinnamon ]] && camera=(sh -c 'gdbus call --session -d org.gnome.Shell.Screenshot -m \
+        org.gnome.Shell.Screenshot.Screenshot -o /org/gnome/Shell/Screenshot false false "$0" >/dev/null &&
+        cat "$0"' "$work/screen.png") # a grab of the root window misses what its compositor draws
     serve bus DBUS_SESSION_BUS_ADDRESS= dbus-daemon --session --nofork --print-address=3 || return 1
     case $kind in
-        x) # applets that the bus starts (MATE's) need the display too
-            start_xvfb ${W}x${H}x24 && in_session dbus-update-activation-environment DISPLAY &&
-                spawn wm "$wm" && spawn host "$program" || return 1 ;;
+        x) # as in a desktop session (Cinnamon's watcher runs only there); applets that the bus
+            # starts (MATE's) need the display too
+            [[ $desktop != - ]] && senv+=(XDG_CURRENT_DESKTOP=$desktop)
+            start_xvfb ${W}x${H}x24 && in_session dbus-update-activation-environment DISPLAY && spawn wm "$wm" || return 1
+            if [[ $program == plasmashell ]]; then start_plasma || return 1; else spawn host "$program"; fi ;;
         sway)
             spawn host env -C "$work" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
                 sway -c "$work/home/.config/sway/$program.conf"
@@ -90,24 +97,26 @@ start_session() {
     [[ $host == *_xwayland ]] && client_env+=(QT_QPA_PLATFORM=xcb)
     until_true 30 picture_still
 }
-# Plasma on KWin's virtual output, with Xwayland: KWin runs a program once Xwayland is up, which
-# tells its display; the activity manager that plasmashell starts over D-Bus needs it too. kded
-# holds the status-area watcher, loaded by hand: it autoloads only in a full session, and late.
+# Plasma, on X or on KWin's virtual output with Xwayland: KWin runs a program once Xwayland is up,
+# which tells its display; the activity manager that plasmashell starts over D-Bus needs it too.
+# kded holds the status-area watcher, loaded by hand: it autoloads only in a full session, and late.
 start_plasma() {
-    # The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
-    kwin_wayland --version >/dev/null 2>&1 || setcap -r /usr/bin/kwin_wayland
-    senv+=(XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
-        KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 LIBGL_ALWAYS_SOFTWARE=1
-        KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
-    printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
-    spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $W --height $H \
-        --no-lockscreen --no-global-shortcuts "$work/started"
-    until_true 60 grep -qs '^DISPLAY=' "$work/env.txt" && senv+=($(grep '^DISPLAY=' "$work/env.txt")) &&
-        in_session dbus-update-activation-environment --all && spawn kded kded5 || return 1
+    senv+=(KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 LIBGL_ALWAYS_SOFTWARE=1)
+    if [[ $kind == kde ]]; then
+        # The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
+        kwin_wayland --version >/dev/null 2>&1 || setcap -r /usr/bin/kwin_wayland
+        senv+=(XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1
+            KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
+        printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
+        spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $W --height $H \
+            --no-lockscreen --no-global-shortcuts "$work/started"
+        until_true 60 grep -qs '^DISPLAY=' "$work/env.txt" && senv+=($(grep '^DISPLAY=' "$work/env.txt")) || return 1
+    fi
+    in_session dbus-update-activation-environment --all && spawn kded kded5 || return 1
     local kded=(in_session gdbus call --session -d org.kde.kded5 -o /kded -m org.kde.kded5.loadModule)
     until_true 30 eval '"${kded[@]}" statusnotifierwatcher 2>/dev/null | grep -q true' && spawn host plasmashell --no-respawn
-    mkfifo "$work/keys" && exec 7<>"$work/keys" && spawn seat sh -c 'exec "$0" <&7' "$seat_input" &&
-        until_true 10 grep -q ready "$work/seat.log" || return 1
+    [[ $kind == kde ]] && { mkfifo "$work/keys" && exec 7<>"$work/keys" && spawn seat sh -c 'exec "$0" <&7' \
+        "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1; }
     # A panel as users keep it: task manager, then the status area at the far end (no clock: the
     # item is found by what changed in the bar).
     local widgets='"kickoff", "icontasks", "panelspacer", "systemtray"'
