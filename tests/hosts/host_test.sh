@@ -33,7 +33,7 @@ end_session() {
     local all=() pid
     for pid in "${pids[@]}"; do all+=($(descendants "$pid") "$pid"); done
     ((${#all[@]})) && { kill "${all[@]}"; until_true 3 eval '! ps -p "${all[*]}" >/dev/null'; kill -9 "${all[@]}"; } 2>/dev/null
-    wait 2>/dev/null; cp "$work"/*.log "$work"/corvel.err "$out/" 2>/dev/null; rm -rf "$work"
+    wait 2>/dev/null; [[ -n ${out:-} ]] && cp "$work"/*.log "$work"/corvel.err "$out/" 2>/dev/null; rm -rf "$work"
 }
 trap end_session EXIT && trap "exit 1" INT TERM HUP PIPE
 # until_true <seconds> <command...>: polls every 0.2 s
