@@ -2,6 +2,7 @@
 
 #include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -46,6 +47,11 @@ struct WaylandConnection::RoundTrip
 
 namespace {
 const wl_callback_listener roundTripListener{.done = &WaylandConnection::RoundTrip::fired};
+
+// A compositor may end clients that leave its pings unanswered.
+const xdg_wm_base_listener pingListener{
+    .ping = [](void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }};
+
 } // namespace
 
 std::unique_ptr<WaylandConnection> WaylandConnection::open()
@@ -77,6 +83,8 @@ WaylandConnection::~WaylandConnection()
     roundTrips_.clear();
     if (viewporter_)
         wp_viewporter_destroy(viewporter_);
+    if (windowManager_)
+        xdg_wm_base_destroy(windowManager_);
     if (layerShell_)
         zwlr_layer_shell_v1_destroy(layerShell_);
     if (seat_)
@@ -111,6 +119,11 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
     else if (is(wp_viewporter_interface) && !self->viewporter_)
         self->viewporter_ =
             bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+    else if (is(xdg_wm_base_interface) && !self->windowManager_) {
+        self->windowManager_ =
+            bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 1);
+        xdg_wm_base_add_listener(self->windowManager_, &pingListener, nullptr);
+    }
 }
 
 void WaylandConnection::globalRemove(void*, wl_registry*, uint32_t) {}

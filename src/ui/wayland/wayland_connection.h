@@ -18,6 +18,7 @@ struct wl_registry;
 struct wl_seat;
 struct wl_shm;
 struct wp_viewporter;
+struct xdg_wm_base;
 struct zwlr_layer_shell_v1;
 
 namespace corvel {
@@ -36,7 +37,8 @@ public:
     wl_shm* shm() const { return shm_; }
     wl_seat* seat() const { return seat_; }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
-    wp_viewporter* viewporter() const { return viewporter_; } // may be null
+    wp_viewporter* viewporter() const { return viewporter_; }     // may be null
+    xdg_wm_base* windowManager() const { return windowManager_; } // may be null
     bool broken() const { return broken_; }
 
     // Sends what is queued; call after a batch of requests.
@@ -65,6 +67,7 @@ private:
     wl_seat* seat_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     wp_viewporter* viewporter_ = nullptr;
+    xdg_wm_base* windowManager_ = nullptr;
     QSocketNotifier* readable_ = nullptr;
     bool broken_ = false;
     std::vector<std::unique_ptr<RoundTrip>> roundTrips_; // sent, not answered yet
