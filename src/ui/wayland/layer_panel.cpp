@@ -80,7 +80,6 @@ void LayerPanel::open(std::optional<QPoint> click)
     lastChange_.start();
     ++generation_;
     widget_->show(); // brings the rows up to date
-    scale_ = std::max(1, static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
 
     // Over everything, the bar included, reserving nothing; once the panel is placed, its
     // input region leaves out the panel's rectangle.
@@ -251,6 +250,10 @@ void LayerPanel::render()
 {
     if (!panel_.configured || !widget_)
         return;
+    // The outputs tell their scale soon after the connection is made, by the time there is a
+    // panel to draw; Qt's own scale is its display's, which under Xwayland is 1.
+    scale_ = std::max(connection_->outputScale(),
+                      static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
     const QSize pixels = widget_->size() * scale_;
     // The compositor may still read the buffer it was last given: draw into the other one.
     auto free = std::find_if(panel_.buffers.begin(), panel_.buffers.end(), [&](const auto& b) {
