@@ -108,27 +108,21 @@ TEST(Appearance, EachSourceInItsTurnAsItWritesIt)
         return AppearanceSettings{.kdeColorScheme = std::move(scheme),
                                   .kdeWindowBackground = std::move(background)};
     };
+    // clang-format off
     const std::pair<AppearanceSettings, ColorScheme> cases[] = {
-        {{}, light},
-        {{.portal = 1, .gnomeColorScheme = "'prefer-light'"}, dark},
+        {{}, light}, {{.portal = 1, .gnomeColorScheme = "'prefer-light'"}, dark},
         {{.portal = 2, .gtkTheme = "Adwaita-dark"}, light},
         {{.portal = 0, .gnomeColorScheme = "'prefer-dark'"}, dark}, // no preference: read on
         {{.portal = 7, .gnomeColorScheme = " \"prefer-light\" ", .gtkTheme = "Arc-Dark"}, light},
         {{.gnomeColorScheme = "'default'", .gtkTheme = "'Adwaita-dark'"}, dark},
-        {{.gtkTheme = "Adwaita:dark"}, dark},
-        {{.gtkTheme = "Materia-dark-compact"}, dark},
-        {{.gtkTheme = "Darkling"}, light},
-        {{.gtkTheme = "Adwaita", .gtkIniTheme = "Yaru-dark"}, dark},
-        {{.gtkPreferDark = "1"}, dark},
-        {{.gtkPreferDark = "true"}, dark},
+        {{.gtkTheme = "Adwaita:dark"}, dark}, {{.gtkTheme = "Materia-dark-compact"}, dark},
+        {{.gtkTheme = "Darkling"}, light}, {{.gtkTheme = "Adwaita", .gtkIniTheme = "Yaru-dark"}, dark},
+        {{.gtkPreferDark = "1"}, dark}, {{.gtkPreferDark = "true"}, dark},
         {{.gtkPreferDark = "0", .kdeColorScheme = "BreezeDark"}, dark},
-        {kde("49,54,59", "BreezeLight"), dark},
-        {kde("239,240,241", "BreezeDark"), light},
-        {kde("49,54,59,255"), dark},
-        {kde("300,0,0", "Breeze"), light},
-        {kde("1,2"), light},
-        {kde("a,b,c", "BreezeDark"), dark},
-        {kde(" 20, 20, 20"), dark}};
+        {kde("49,54,59", "BreezeLight"), dark}, {kde("239,240,241", "BreezeDark"), light},
+        {kde("49,54,59,255"), dark}, {kde("300,0,0", "Breeze"), light}, {kde("1,2"), light},
+        {kde("a,b,c", "BreezeDark"), dark}, {kde(" 20, 20, 20"), dark}};
+    // clang-format on
     for (const auto& [settings, scheme] : cases)
         EXPECT_EQ(decideColorScheme(settings), scheme)
             << settings.gnomeColorScheme << settings.gtkTheme << settings.kdeWindowBackground;
