@@ -41,8 +41,8 @@ std::optional<ColorScheme> themeName(std::string_view name)
     for (std::size_t at = lower.find("dark"); at != std::string::npos;
          at = lower.find("dark", at + 1)) {
         const bool starts = at == 0 || !std::isalnum(static_cast<unsigned char>(lower[at - 1]));
-        const bool ends = at + 4 == lower.size() ||
-                          !std::isalpha(static_cast<unsigned char>(lower[at + 4]));
+        const bool ends =
+            at + 4 == lower.size() || !std::isalpha(static_cast<unsigned char>(lower[at + 4]));
         if (starts && ends)
             return ColorScheme::dark;
     }

@@ -76,8 +76,8 @@ DesktopAppearance::DesktopAppearance(QDBusConnection bus, QObject* parent)
 
 void DesktopAppearance::askPortal()
 {
-    QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath,
-                                                       settingsInterface, QStringLiteral("Read"));
+    QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
+                                                       QStringLiteral("Read"));
     read << appearanceGroup << colorSchemeKey;
     // Never block on the portal: it may be starting, or absent.
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(read), this);
@@ -110,7 +110,8 @@ void DesktopAppearance::readFiles()
         const QSettings gsettings(files_[0], QSettings::IniFormat);
         settings_.gnomeColorScheme =
             text(gsettings, QStringLiteral("org/gnome/desktop/interface/color-scheme"));
-        settings_.gtkTheme = text(gsettings, QStringLiteral("org/gnome/desktop/interface/gtk-theme"));
+        settings_.gtkTheme =
+            text(gsettings, QStringLiteral("org/gnome/desktop/interface/gtk-theme"));
     }
     if (qEnvironmentVariableIsSet("GTK_THEME"))
         settings_.gtkTheme = qgetenv("GTK_THEME").toStdString();
