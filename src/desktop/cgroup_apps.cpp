@@ -5,7 +5,6 @@
 #include "text_rules.h"
 
 #include <deque>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,18 +27,10 @@ bool isFolder(const std::string& path)
 std::vector<std::string> subfolders(const std::string& folder)
 {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (entry->d_type == DT_DIR ||
-            (entry->d_type == DT_UNKNOWN && isFolder(folder + "/" + entry->d_name)))
-            names.emplace_back(name);
-    }
-    ::closedir(dir);
+    forEachEntry(folder, [&names](const FolderEntry& entry) {
+        if (entry.isFolder())
+            names.emplace_back(entry.name());
+    });
     return names;
 }
 
@@ -69,23 +60,13 @@ void collectPids(int parentFd, const char* name, int depth, std::vector<std::int
     {
     };
     const bool leaf = ::fstat(fd, &st) == 0 && st.st_nlink == 2;
-    if (leaf || depth >= maxWalkDepth) {
-        ::close(fd);
-        return;
+    if (!leaf && depth < maxWalkDepth) {
+        forEachEntry(fd, [&](const FolderEntry& entry) {
+            if (entry.isFolder())
+                collectPids(fd, entry.name(), depth + 1, pids);
+        });
     }
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view child = entry->d_name;
-        if (child == "." || child == "..")
-            continue;
-        if (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN)
-            collectPids(::dirfd(dir), entry->d_name, depth + 1, pids);
-    }
-    ::closedir(dir);
+    ::close(fd);
 }
 
 std::string_view nextLine(std::string_view& text)

@@ -31,6 +31,19 @@ DesktopApplications::DesktopApplications(DesktopSources sources)
 
 RunningApps DesktopApplications::list()
 {
+    return collect(nullptr);
+}
+
+RunningApps DesktopApplications::listFor(const std::vector<PSRow>& rows)
+{
+    table_.clear();
+    for (const PSRow& row : rows)
+        table_.push_back(row.pid);
+    return collect(&table_);
+}
+
+RunningApps DesktopApplications::collect(const std::vector<std::int32_t>* table)
+{
     const auto now = EntryIndex::Clock::now();
     const bool newEntries = applications_.refresh(now);
     if (newEntries)
@@ -53,7 +66,7 @@ RunningApps DesktopApplications::list()
     std::vector<std::int32_t> unitPids;
     for (const UnitProcesses& unit : seen.units)
         unitPids.insert(unitPids.end(), unit.pids.begin(), unit.pids.end());
-    programs_.refresh(unitPids, seen.units.empty() || ++cycle_ % 3 == 1);
+    programs_.refresh(unitPids, seen.units.empty() || ++cycle_ % 3 == 1, table);
     for (auto& [pid, program] : programs_.programs()) {
         if (program.readAt == programs_.cycle() || newEntries)
             program.app = program.path.empty() ? std::nullopt : programIndex_.match(program.path);

@@ -35,14 +35,18 @@ struct DesktopSources
 // user's service manager, the user's processes whose program is an application's, and the X
 // windows, named by their desktop entries. Used by one thread at a time; each list() reads the
 // units, windows and process list afresh, a process's program when it is new (see
-// ProcessPrograms), and the desktop entries only when their folders changed.
+// ProcessPrograms), and the desktop entries only when their folders changed. listFor() takes
+// the process list from the cycle's snapshot instead of listing /proc.
 class DesktopApplications final : public RunningApplications
 {
 public:
     explicit DesktopApplications(DesktopSources sources);
     RunningApps list() override;
+    RunningApps listFor(const std::vector<PSRow>& rows) override;
 
 private:
+    RunningApps collect(const std::vector<std::int32_t>* table);
+
     DesktopSources sources_;
     std::optional<CgroupApps> cgroups_;
     EntryIndex applications_;
@@ -50,6 +54,7 @@ private:
     ProgramIndex programIndex_;
     ProcessPrograms programs_;
     unsigned cycle_ = 0;
+    std::vector<std::int32_t> table_; // scratch
 };
 
 // The running applications of the current user's desktop session.

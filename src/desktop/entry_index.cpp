@@ -2,7 +2,6 @@
 
 #include "small_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,18 +11,6 @@ namespace {
 
 constexpr std::size_t maxEntryBytes = 256 * 1024;
 constexpr int maxDepth = 8; // guards against symlinked folder loops
-
-bool isDirectory(const std::string& path, unsigned char type)
-{
-    if (type == DT_DIR)
-        return true;
-    if (type != DT_LNK && type != DT_UNKNOWN)
-        return false;
-    struct stat st
-    {
-    };
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 } // namespace
 
@@ -78,29 +65,23 @@ void EntryIndex::scanFolder(const std::string& folder, const std::string& idPref
     stamps_.push_back(stampOf(folder));
     if (stamps_.back().seconds < 0)
         return;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    std::vector<std::pair<std::string, bool>> names; // and whether each is a folder
+    if (!forEachEntry(folder, [&names](const FolderEntry& entry) {
+            names.emplace_back(entry.name(), entry.isFolder());
+        }))
         return;
-    std::vector<std::pair<std::string, unsigned char>> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        names.emplace_back(name, entry->d_type);
-    }
-    ::closedir(dir);
 
     // Files before subfolders, so that "a-b.desktop" beats "a/b.desktop" whatever readdir says.
     std::vector<std::string> subfolders;
-    for (const auto& [name, type] : names) {
+    for (const auto& [name, isFolder] : names) {
         const std::string path = folder + "/" + name;
-        if (name.size() > 8 && name.ends_with(".desktop") && !isDirectory(path, type)) {
+        if (name.size() > 8 && name.ends_with(".desktop") && !isFolder) {
             const auto text = readSmallFile(path, maxEntryBytes); // nothing when implausibly large
             if (!text)
                 continue;
             if (auto entry = parseDesktopEntry(*text, locale_))
                 table_.add(idPrefix + name.substr(0, name.size() - 8), std::move(*entry));
-        } else if (nested_ && depth < maxDepth && isDirectory(path, type)) {
+        } else if (nested_ && depth < maxDepth && isFolder) {
             subfolders.push_back(name);
         }
     }

@@ -24,7 +24,8 @@ ProcessPrograms::ProcessPrograms(std::string procRoot, std::uint32_t uid)
       uid_(uid)
 {}
 
-bool ProcessPrograms::refresh(const std::vector<std::int32_t>& known, bool listAll)
+bool ProcessPrograms::refresh(const std::vector<std::int32_t>& known, bool listAll,
+                              const std::vector<std::int32_t>* table)
 {
     ++cycle_;
     if (!rootFd_.valid())
@@ -33,9 +34,9 @@ bool ProcessPrograms::refresh(const std::vector<std::int32_t>& known, bool listA
         look(pid);
     if (!listAll)
         return true;
-    if (!proc_.listPids(pids_))
+    if (!table && !proc_.listPids(pids_))
         return false; // keep what we know; the next listing sorts it out
-    for (const std::int32_t pid : pids_)
+    for (const std::int32_t pid : table ? *table : pids_)
         look(pid);
     std::erase_if(programs_, [&](const auto& entry) { return entry.second.seenAt != cycle_; });
     return true;

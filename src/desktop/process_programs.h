@@ -23,9 +23,11 @@ public:
     ProcessPrograms(std::string procRoot, std::uint32_t uid);
 
     // Looks at `known` (the processes of the application units) and, when `listAll`, at every
-    // process, forgetting the ones that are gone. Between full listings, processes outside
-    // `known` keep what was last read. False when the process table cannot be listed.
-    bool refresh(const std::vector<std::int32_t>& known, bool listAll);
+    // process (those of `table` when given, else those /proc lists), forgetting the ones that
+    // are gone. Between full listings, processes outside `known` keep what was last read. False
+    // when the process table cannot be listed.
+    bool refresh(const std::vector<std::int32_t>& known, bool listAll,
+                 const std::vector<std::int32_t>* table = nullptr);
 
     struct Program
     {

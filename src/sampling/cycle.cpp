@@ -6,8 +6,9 @@ namespace corvel {
 
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running)
 {
-    const AppLookups lookups = buildLookups(running.list());
-    return group(snapshot.take(), lookups.byPID, lookups.byBundlePath, lookups.byUnit);
+    const std::vector<PSRow> rows = snapshot.take();
+    const AppLookups lookups = buildLookups(running.listFor(rows));
+    return group(rows, lookups.byPID, lookups.byBundlePath, lookups.byUnit);
 }
 
 double scaleTotal(double total, double cores)

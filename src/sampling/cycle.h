@@ -7,7 +7,8 @@
 
 namespace corvel {
 
-// One sampling cycle without the threading: running applications, snapshot, attribution.
+// One sampling cycle without the threading: snapshot, the running applications among its
+// processes, attribution.
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running);
 
 // The machine's share from the plain sum of per-process shares: min(total / cores, 100), a

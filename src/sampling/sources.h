@@ -31,6 +31,9 @@ class RunningApplications
 public:
     virtual ~RunningApplications() = default;
     virtual RunningApps list() = 0;
+    // The same for the processes of this cycle's snapshot: a desktop that would list the
+    // process table itself takes it from there.
+    virtual RunningApps listFor(const std::vector<PSRow>& /*rows*/) { return list(); }
 };
 
 // Runs the process-status tool every time.

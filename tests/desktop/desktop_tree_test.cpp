@@ -188,6 +188,12 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
     fs::remove(tree.path("proc/212/exe"));
     fs::create_symlink(tree.path("opt/writer"), tree.path("proc/212/exe"));
     EXPECT_EQ(idOf(byPid(apps.list())[212]), "org.example.Writer");
+
+    // Given the cycle's process table, the desktop looks at those processes, not at /proc's.
+    const std::vector<PSRow> with{{1101, 1, 0, 0, ""}, {1200, 1, 0, 0, ""}}, without{with[1]};
+    EXPECT_EQ(idOf(byPid(DesktopApplications(sources()).listFor(with))[1101]),
+              "org.example.Writer");
+    EXPECT_EQ(idOf(byPid(DesktopApplications(sources()).listFor(without))[1101]), "");
 }
 
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)

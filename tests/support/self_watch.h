@@ -24,7 +24,7 @@ namespace corvel::testing {
 
 struct Holdings
 {
-    int descriptors = 0, threads = 0;
+    int descriptors = 0, threads = 0, statFiles = 0;
     std::int64_t residentKB = 0, heapKB = 0; // heap: in live allocations, as the allocator counts
     int children = 0, zombieChildren = 0;
 };
@@ -42,14 +42,15 @@ inline std::string statAfterName(pid_t pid)
 inline Holdings currentHoldings()
 {
     Holdings h;
-    // The sampler keeps the stat files of live processes open; one of a process that is gone
-    // counts as held.
+    // The sampler keeps stat files of live processes open, up to a limit: counted apart, and
+    // one of a process that is gone counts as held.
     std::error_code ignored;
     for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
         const std::string to = std::filesystem::read_symlink(fd, ignored).string();
         const auto slash = to.rfind("/stat");
-        h.descriptors += !(to.starts_with("/proc/") && slash + 5 == to.size() &&
-                           std::filesystem::exists(to.substr(0, slash), ignored));
+        const bool stat = to.starts_with("/proc/") && slash + 5 == to.size();
+        h.statFiles += stat;
+        h.descriptors += !(stat && std::filesystem::exists(to.substr(0, slash), ignored));
     }
     --h.descriptors; // the one that listed them
     std::ifstream status("/proc/self/status");

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,9 +41,9 @@ std::string join(const std::string& path, const char* name)
 bool listChildren(int dir, std::vector<std::string>& names)
 {
     names.clear();
-    if (!forEachEntry(dir, [&names](const char* name, unsigned char type) {
-            if (type == DT_DIR && name[0] != '.')
-                names.emplace_back(name);
+    if (!forEachEntry(dir, [&names](const FolderEntry& entry) {
+            if (entry.isFolder())
+                names.emplace_back(entry.name());
         }))
         return false;
     std::sort(names.begin(), names.end());
@@ -86,13 +85,17 @@ bool CgroupActivity::idle(std::int32_t pid) const
     return it != members_.end() && it->second->movedIn != generation_ && it->second != top_.get();
 }
 
-void CgroupActivity::members(std::vector<std::int32_t>& pids) const
+const std::vector<std::int32_t>& CgroupActivity::members()
 {
-    pids.clear();
-    pids.reserve(members_.size());
-    for (const auto& [pid, node] : members_)
-        pids.push_back(pid);
-    std::sort(pids.begin(), pids.end());
+    if (membersChanged_) {
+        sortedMembers_.clear();
+        sortedMembers_.reserve(members_.size());
+        for (const auto& [pid, node] : members_)
+            sortedMembers_.push_back(pid);
+        std::sort(sortedMembers_.begin(), sortedMembers_.end());
+        membersChanged_ = false;
+    }
+    return sortedMembers_;
 }
 
 bool CgroupActivity::visit(Node& node, const std::string& path, bool top)
@@ -163,6 +166,7 @@ void CgroupActivity::readMembers(Node& node, const std::string& path)
     }
     // Unreadable (a threaded cgroup, no permission): its processes are never known idle.
     std::sort(pids_.begin(), pids_.end());
+    membersChanged_ = membersChanged_ || pids_ != node.pids;
     for (const std::int32_t pid : node.pids) {
         const auto it = members_.find(pid);
         if (it != members_.end() && it->second == &node)
@@ -175,6 +179,7 @@ void CgroupActivity::readMembers(Node& node, const std::string& path)
 
 void CgroupActivity::forget(Node& node)
 {
+    membersChanged_ = membersChanged_ || !node.pids.empty();
     for (const std::int32_t pid : node.pids) {
         const auto it = members_.find(pid);
         if (it != members_.end() && it->second == &node)

@@ -33,8 +33,9 @@ public:
     // Whether the last walk read the members of every cgroup it went into; then, with the
     // tree's own processes listed at the top, every process is in members().
     bool membersComplete() const { return complete_; }
-    // Every process listed in the tree at the last read of its cgroup, ascending.
-    void members(std::vector<std::int32_t>& pids) const;
+    // Every process listed in the tree at the last read of its cgroup, ascending. Sorted again
+    // only after a list changed, so that idle processes cost nothing here.
+    const std::vector<std::int32_t>& members();
     // Listed, at the last read of its cgroup, in a cgroup other than the top whose count has
     // not moved since.
     bool idle(std::int32_t pid) const;
@@ -52,6 +53,8 @@ private:
     UniqueFd rootFd_;
     std::unique_ptr<Node> top_;
     std::unordered_map<std::int32_t, const Node*> members_;
+    std::vector<std::int32_t> sortedMembers_;
+    bool membersChanged_ = true;
     std::uint64_t generation_ = 0;
     std::size_t cgroupsRead_ = 0;
     bool complete_ = false;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -54,7 +53,8 @@ bool ProcDir::listPids(std::vector<std::int32_t>& pids)
         rootFd_.reset();
         return false;
     }
-    const bool listed = forEachEntry(rootFd_.get(), [&pids](const char* name, unsigned char) {
+    const bool listed = forEachEntry(rootFd_.get(), [&pids](const FolderEntry& entry) {
+        const char* name = entry.name();
         if (*name < '1' || *name > '9')
             return;
         const char* end = name + std::char_traits<char>::length(name);

@@ -6,9 +6,6 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/resource.h>
-#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,53 +25,16 @@ bool gone(int error)
 
 } // namespace
 
-ProcReader::MountFacts ProcReader::readMounts(const ProcSamplerOptions& options)
-{
-    std::string mountinfo;
-    const UniqueFd fd(::open((options.root + "/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.valid())
-        readAll(fd.get(), mountinfo, 1 << 20);
-    const auto mounts = parseMountInfo(mountinfo);
-    MountFacts facts;
-    for (const MountEntry& mount : mounts) {
-        if (mount.type == "proc" && mount.mountPoint == options.root)
-            facts.procHides = procOptionsHideProcesses(mount.options);
-    }
-    facts.cgroupRoot =
-        options.cgroupRoot ? *options.cgroupRoot : mountPointOf(mounts, "cgroup2").value_or("");
-    // The whole hierarchy, seen from the first cgroup namespace (its inode number is fixed):
-    // then every process is listed in some cgroup.procs.
-    char ns[64] = {};
-    const bool firstNamespace =
-        ::readlink((options.root + "/self/ns/cgroup").c_str(), ns, sizeof ns - 1) > 0 &&
-        std::string_view(ns) == "cgroup:[4026531835]";
-    for (const MountEntry& mount : mounts) {
-        if (mount.type == "cgroup2" && mount.mountPoint == facts.cgroupRoot)
-            facts.wholeTree = mount.root == "/" && firstNamespace;
-    }
-    facts.wholeTree = facts.wholeTree || options.cgroupRoot.has_value();
-    return facts;
-}
-
 ProcReader::ProcReader(ProcSamplerOptions options)
-    : options_(std::move(options)), dir_(options_.root), mounts_(readMounts(options_)),
-      activity_(mounts_.cgroupRoot), hiddenByMount_(mounts_.procHides)
+    : options_(std::move(options)), dir_(options_.root), mountWatch_(options_.root),
+      mounts_(readMountFacts(options_.root, options_.cgroupRoot)),
+      activity_(std::in_place, mounts_.cgroupRoot),
+      keptFiles_(keptFileLimit(options_.root, options_.keptFiles)),
+      memoryPace_(options_.memoryRefresh, options_.calmMemoryRefresh)
 {
     pageBytes_ = options_.pageSize > 0 ? options_.pageSize : ::sysconf(_SC_PAGESIZE);
     const long hz = options_.ticksPerSecond > 0 ? options_.ticksPerSecond : ::sysconf(_SC_CLK_TCK);
     ticksPerSecond_ = hz > 0 ? static_cast<double>(hz) : 100.0;
-    struct statfs fs
-    {
-    };
-    struct rlimit files
-    {
-    };
-    if (::statfs(options_.root.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC &&
-        ::getrlimit(RLIMIT_NOFILE, &files) == 0)
-        keptLimit_ = std::min<std::size_t>(options_.keptFiles, files.rlim_cur / 4);
-    // In a nested PID namespace /proc shows only the processes of ours.
-    if (readRootFile("/self/status"))
-        hiddenByMount_ = hiddenByMount_ || pidNamespaceDepth(text_) > 1;
 }
 
 double ProcReader::now() const
@@ -110,87 +70,49 @@ void ProcReader::readMachine()
         machine_ = parseMachineTicks(text_);
 }
 
-void ProcReader::noteReclaim(double at)
+std::optional<std::uint64_t> ProcReader::readReclaimEvents()
 {
-    const std::optional<std::uint64_t> events =
-        readRootFile("/vmstat") ? parseReclaimEvents(text_) : std::nullopt;
-    if (!events || !reclaimEvents_ || *events != *reclaimEvents_)
-        reclaimAt_ = at;
-    reclaimEvents_ = events;
+    return readRootFile("/vmstat") ? parseReclaimEvents(text_) : std::nullopt;
 }
 
-bool ProcReader::memoryDue(const Entry& entry, double at) const
+void ProcReader::watchMounts()
 {
-    // Each pid has its own phase in the period, so the re-reads spread over the cycles.
-    const double period = memoryPeriod_;
-    const double phase = std::fmod(static_cast<double>(entry.pid) * 0.6180339887, 1.0) * period;
-    return std::floor((at + phase) / period) != std::floor((entry.memoryAt + phase) / period);
+    if (!mountWatch_.changed())
+        return;
+    MountFacts facts = readMountFacts(options_.root, options_.cgroupRoot);
+    if (facts.cgroupRoot != mounts_.cgroupRoot)
+        activity_.emplace(facts.cgroupRoot);
+    mounts_ = std::move(facts);
 }
 
 void ProcReader::read(std::vector<ProcessCounters>& out)
 {
     const double cycleStart = now();
-    const bool pruning = activity_.update();
+    watchMounts();
+    const bool pruning = activity_->update();
     readMachine();
-    // Only idle processes need to know about reclaim; none last time, and the first ones
-    // are read at the faster pace.
-    if (pruning && unread_ > 0)
-        noteReclaim(cycleStart);
-    else
-        reclaimEvents_.reset(), reclaimAt_ = cycleStart;
-    const double fast = static_cast<double>(options_.memoryRefresh.count()) / 1000;
-    const double calm = static_cast<double>(options_.calmMemoryRefresh.count()) / 1000;
-    memoryPeriod_ = std::max(0.001, cycleStart - reclaimAt_ <= fast ? fast : std::max(fast, calm));
-    hidden_ = hiddenByMount_;
+    // Only idle processes need to know about reclaim; with none last time the first ones are
+    // read at the faster pace.
+    memoryPace_.update(cycleStart, pruning && unread_ > 0 ? readReclaimEvents() : std::nullopt);
+    hidden_ = mounts_.hidden;
     unread_ = 0;
-    kept_ = 0;
-    // Listing /proc costs about as much per process as reading a small file. Where the tree
-    // holds every process its member lists stand in for it, together with the processes we
-    // knew (their stat tells an exit). A process that starts and dies between two walks is in
-    // no list while a zombie: the listing, every fifth time, catches it.
-    if (pruning && mounts_.wholeTree && activity_.membersComplete() && ++listedAgo_ < 5) {
-        activity_.members(known_);
-        pids_.clear();
-        for (const Entry& entry : entries_)
-            pids_.push_back(entry.pid);
-        const std::size_t middle = pids_.size();
-        pids_.insert(pids_.end(), known_.begin(), known_.end());
-        std::inplace_merge(pids_.begin(), pids_.begin() + static_cast<std::ptrdiff_t>(middle),
-                           pids_.end());
-        pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end());
-    } else {
-        dir_.listPids(pids_);
-        listedAgo_ = 0;
-    }
+    listPids(pruning);
     out.clear();
     out.reserve(pids_.size());
     next_.clear();
     next_.reserve(pids_.size());
-
+    // Both lists ascend by pid: the entries of processes still there are carried over.
     auto old = entries_.begin();
     char buffer[4096];
     for (const std::int32_t pid : pids_) {
         while (old != entries_.end() && old->pid < pid)
             ++old;
-        Entry entry;
         const bool known = old != entries_.end() && old->pid == pid;
-        if (known)
-            entry = std::move(*old++);
-        else
-            entry.pid = pid;
-
+        Entry entry = known ? std::move(*old++) : Entry{};
+        entry.pid = pid;
         double at = cycleStart;
-        if (known && pruning && activity_.idle(pid)) {
-            // It did not run: the same counters, and now and then a fresh resident size.
-            if (memoryDue(entry, at) && !readResident(entry, entry.rssPages, buffer, sizeof buffer))
-                continue;
-            entry.statFile.reset();
-            ++unread_;
-        } else {
-            if (!readStat(entry, known, buffer, sizeof buffer))
-                continue;
-            at = now();
-        }
+        if (!sample(entry, known, pruning, at, buffer, sizeof buffer))
+            continue;
         out.push_back(ProcessCounters{pid, entry.ppid, entry.startTime, entry.cpuTicks,
                                       entry.rssPages * pageBytes_ / 1024, at, entry.command});
         next_.push_back(std::move(entry));
@@ -199,22 +121,51 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     next_.clear();
 }
 
+void ProcReader::listPids(bool pruning)
+{
+    // Listing /proc costs about as much per process as reading a small file. Where the tree
+    // holds every process its member lists stand in for it, together with the processes we
+    // knew (their stat tells an exit). A process that starts and dies between two walks is in
+    // no list while a zombie (it holds no memory and runs no more): the listing, every
+    // fifteenth time (30 s), catches it.
+    if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 15) {
+        const std::vector<std::int32_t>& members = activity_->members();
+        pids_.clear();
+        auto member = members.begin();
+        for (const Entry& entry : entries_) {
+            for (; member != members.end() && *member < entry.pid; ++member)
+                pids_.push_back(*member);
+            member += member != members.end() && *member == entry.pid ? 1 : 0;
+            pids_.push_back(entry.pid);
+        }
+        pids_.insert(pids_.end(), member, members.end());
+    } else {
+        dir_.listPids(pids_);
+        listedAgo_ = 0;
+    }
+}
+
+bool ProcReader::sample(Entry& entry, bool known, bool pruning, double& at, char* buffer,
+                        std::size_t size)
+{
+    if (!known || !pruning || !activity_->idle(entry.pid)) {
+        if (!readStat(entry, known, buffer, size))
+            return false;
+        at = now();
+        return true;
+    }
+    // It did not run: the same counters, and now and then a fresh resident size.
+    if (memoryPace_.due(entry.pid, entry.memoryAt, at) &&
+        !readResident(entry, entry.rssPages, buffer, size))
+        return false;
+    entry.statFile.close();
+    ++unread_;
+    return true;
+}
+
 bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t size)
 {
-    ssize_t length = -1;
-    if (entry.statFile.valid()) {
-        length = readFromStart(entry.statFile.get(), buffer, size);
-        if (length <= 0)
-            entry.statFile.reset(); // gone; the pid may be another process's by now
-    }
-    if (!entry.statFile.valid()) {
-        UniqueFd fd = dir_.open(entry.pid, "stat");
-        if (fd.valid())
-            length = readFromStart(fd.get(), buffer, size);
-        if (length > 0 && kept_ < keptLimit_)
-            entry.statFile = std::move(fd);
-    }
-    kept_ += entry.statFile.valid() ? 1 : 0;
+    const ssize_t length = keptFiles_.readStat(dir_, entry.pid, entry.statFile, buffer, size);
     if (length <= 0) {
         if (errno == EACCES || errno == EPERM)
             hidden_ = true; // not ours to read: the rows miss it

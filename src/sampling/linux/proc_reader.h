@@ -2,7 +2,10 @@
 
 #include "cgroup_activity.h"
 #include "cpu_shares.h"
+#include "kept_files.h"
 #include "kernel_text.h"
+#include "memory_pace.h"
+#include "mount_facts.h"
 #include "proc_dir.h"
 #include "proc_sampler.h"
 
@@ -28,7 +31,7 @@ public:
     std::optional<double> machineShare() const override;
 
     std::size_t unread() const { return unread_; }
-    std::size_t cgroupsRead() const { return activity_.cgroupsRead(); }
+    std::size_t cgroupsRead() const { return activity_->cgroupsRead(); }
 
 private:
     struct Entry
@@ -47,43 +50,35 @@ private:
         bool commandRead = false;
         bool recheckCommand = false; // young processes often rewrite their title
         bool zombie = false;
-        UniqueFd statFile; // kept open while the process is read every cycle
+        KeptFiles::File statFile; // kept open while the process is read every cycle
     };
 
-    // False when the process is gone or its stat could not be read.
+    void watchMounts();
+    void listPids(bool pruning);
+    // False when the process is gone or could not be read.
+    bool sample(Entry& entry, bool known, bool pruning, double& at, char* buffer, std::size_t size);
     bool readStat(Entry& entry, bool known, char* buffer, std::size_t size);
     bool readResident(Entry& entry, std::int64_t fallback, char* buffer, std::size_t size);
     bool readCommand(Entry& entry, char state, bool young);
-    bool memoryDue(const Entry& entry, double at) const;
     bool readRootFile(const char* name); // <root><name> into text_
     void readMachine();
-    void noteReclaim(double at);
+    std::optional<std::uint64_t> readReclaimEvents();
     double now() const;
-
-    struct MountFacts
-    {
-        std::string cgroupRoot;
-        bool procHides = false;
-        bool wholeTree = false; // every process of the machine is in the tree
-    };
-    static MountFacts readMounts(const ProcSamplerOptions& options);
 
     ProcSamplerOptions options_;
     ProcDir dir_;
+    MountWatch mountWatch_;
     MountFacts mounts_;
-    CgroupActivity activity_;
+    std::optional<CgroupActivity> activity_;
+    KeptFiles keptFiles_; // before the entries that hold them
+    MemoryPace memoryPace_;
     std::int64_t pageBytes_;
     double ticksPerSecond_;
-    bool hiddenByMount_;  // or by a nested PID namespace
     bool hidden_ = false; // this read
     std::optional<MachineTicks> machine_, previousMachine_;
-    std::optional<std::uint64_t> reclaimEvents_;
-    double reclaimAt_ = 0;     // when vmstat last showed reclaim, or could not be read
-    double memoryPeriod_ = 10; // this cycle's pace of idle memory re-reads, in seconds
     std::size_t unread_ = 0;
-    std::size_t keptLimit_ = 0, kept_ = 0;
-    int listedAgo_ = 5; // reads since /proc was last listed; the first read lists it
-    std::vector<std::int32_t> pids_, known_;
+    int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
+    std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
     std::vector<Entry> next_;
     std::string text_; // scratch

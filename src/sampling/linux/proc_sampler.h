@@ -22,10 +22,12 @@ struct ProcSamplerOptions
     // over the cycles by pid. It moves without running when the kernel reclaims, swaps out or
     // collapses pages, which <root>/vmstat counts: within memoryRefresh of such events each
     // idle process is read at that pace (a fifth of them every 2-second cycle), otherwise at
-    // calmMemoryRefresh, for what no counter shows (another process writing into it).
+    // calmMemoryRefresh, for what no counter shows (another process writing into it through
+    // ptrace or process_vm_writev, a mapped file truncated): rare enough that at a calm pace
+    // of a minute those re-reads were most of what 5,000 idle processes cost a cycle.
     // Without a readable vmstat the first pace holds.
     std::chrono::milliseconds memoryRefresh{10000};
-    std::chrono::milliseconds calmMemoryRefresh{60000};
+    std::chrono::milliseconds calmMemoryRefresh{600000};
     // Where the root is a real proc file system, the stat files of processes read every cycle
     // stay open between cycles, up to this many and a quarter of the open-file limit: a read
     // of an open file costs a third of open, read and close, and a file kept for a process

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvel {
@@ -70,7 +71,31 @@ std::optional<std::string> readLinkAt(int folderFd, const char* path)
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-bool forEachEntry(int dir, const std::function<void(const char* name, unsigned char type)>& entry)
+bool FolderEntry::isFolder() const
+{
+    if (type_ != DT_LNK && type_ != DT_UNKNOWN)
+        return type_ == DT_DIR;
+    struct stat st
+    {
+    };
+    return ::fstatat(dir_, name_, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool forEachEntry(const std::string& path,
+                  const std::function<void(const FolderEntry& entry)>& entry)
+{
+    int dir = -1;
+    do {
+        dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (dir < 0 && errno == EINTR);
+    if (dir < 0)
+        return false;
+    const bool listed = forEachEntry(dir, entry);
+    ::close(dir);
+    return listed;
+}
+
+bool forEachEntry(int dir, const std::function<void(const FolderEntry& entry)>& entry)
 {
     alignas(dirent64) char buffer[32768];
     for (;;) {
@@ -84,7 +109,10 @@ bool forEachEntry(int dir, const std::function<void(const char* name, unsigned c
         for (ssize_t offset = 0; offset < n;) {
             const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
             offset += record->d_reclen;
-            entry(record->d_name, record->d_type);
+            const char* name = record->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            entry(FolderEntry(dir, name, record->d_type));
         }
     }
 }

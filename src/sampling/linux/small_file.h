@@ -23,10 +23,30 @@ bool readAll(int fd, std::string& out, std::size_t limit);
 std::optional<std::string> readSmallFile(int folderFd, const char* path, std::size_t limit);
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit);
 
-// Calls `entry` with the name and type (a dirent d_type) of each entry of the folder open at
-// `dir`, from where its descriptor stands, with no allocation per call. False when listing
-// failed.
-bool forEachEntry(int dir, const std::function<void(const char* name, unsigned char type)>& entry);
+// One entry of a folder being listed.
+class FolderEntry
+{
+public:
+    FolderEntry(int dir, const char* name, unsigned char type) : dir_(dir), name_(name), type_(type)
+    {}
+    const char* name() const { return name_; }
+    // Whether it is a folder, or a link to one; the file system is asked only when the listing
+    // does not say (a link, or a file system that leaves the type out).
+    bool isFolder() const;
+
+private:
+    int dir_;
+    const char* name_;
+    unsigned char type_;
+};
+
+// The one way to list a folder: calls `entry` for each entry of the folder open at `dir`
+// ("." and ".." left out), from where its descriptor stands, with no allocation per entry.
+// False when listing failed.
+bool forEachEntry(int dir, const std::function<void(const FolderEntry& entry)>& entry);
+// The same for the folder at `path`; false also when it cannot be opened.
+bool forEachEntry(const std::string& path,
+                  const std::function<void(const FolderEntry& entry)>& entry);
 
 // The target of a symbolic link relative to `folderFd`, or nothing.
 std::optional<std::string> readLinkAt(int folderFd, const char* path);

@@ -3,12 +3,15 @@
 
 #include "proc_sampler.h"
 #include "support/idle_children.h"
+#include "support/temp_dir.h"
 #include "support/test_cgroup.h"
 #include "system_snapshot.h"
 #include "tool_runner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -105,6 +108,27 @@ TEST(ProcSamplerLive, RealCgroupsAgreeWithAFullScanAndPs)
                       [&](auto& r) { return r.ppid == execer && r.command == "/bin/sleep 31"; }),
         1);
     EXPECT_LT(find(rows, burner)->cpu, 5.0);
+}
+
+// A proc instance of the test's own, in a mount namespace of its own, remounted to hide other
+// users' processes: the reader notices at its next take, unprompted.
+TEST(ProcSamplerLive, AChangedMountIsSeenAtTheNextTake)
+{
+    const TempDir dir;
+    const char* at = dir.path().c_str();
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        ::mount("proc", at, "proc", 0, nullptr) != 0)
+        GTEST_SKIP() << "a mount namespace needs root";
+    ProcSampler sampler(ProcSamplerOptions{at, ""});
+    sampler.take();
+    sampler.take();
+    EXPECT_FALSE(sampler.machineShare());
+    ASSERT_EQ(::mount(nullptr, at, nullptr, MS_REMOUNT, "hidepid=2"), 0);
+    std::this_thread::sleep_for(100ms); // the machine's clock ticks on
+    sampler.take();
+    EXPECT_TRUE(sampler.machineShare());
+    ::umount2(at, MNT_DETACH);
 }
 
 } // namespace
