@@ -21,7 +21,12 @@ sway_waybar          sway  26 top    click  3 sway  waybar sway grim setpriv
 sway_waybar_xwayland sway  26 top    click  3 sway  waybar sway grim setpriv Xwayland
 sway_swaybar_scaled  sway  20 top    click  - sway  swaybar sway grim setpriv
 gnome                gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
-gnome_xwayland       gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3"
+gnome_xwayland       gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
+cinnamon             x     40 bottom click  3 X-Cinnamon cinnamon /usr/libexec/xapps/sn-watcher/xapp-sn-watcher Xvfb xdotool import
+mate                 x     24 top    click  3 MATE  mate-panel openbox Xvfb xdotool import
+kde_x11              x     44 bottom click  3 KDE   plasmashell kwin_x11 Xvfb xdotool import kded5
+kde                  kde   44 bottom click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert
+kde_top              kde   44 top    click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert"
 
 # *_scaled sway hosts scale the output by 2 (CORVEL_HOST_SCALE, as 1.5, on any sway host): checks see
 # pictures at scale 1; people also get each at the output's own pixels ("-sharp").
@@ -31,7 +36,7 @@ end_session() {
     local all=() pid
     for pid in "${pids[@]}"; do all+=($(descendants "$pid") "$pid"); done
     ((${#all[@]})) && { kill "${all[@]}"; until_true 3 eval '! ps -p "${all[*]}" >/dev/null'; kill -9 "${all[@]}"; } 2>/dev/null
-    wait 2>/dev/null; rm -rf "$work"
+    wait 2>/dev/null; [[ -n ${out:-} ]] && cp "$work"/*.log "$work"/corvel.err "$out/" 2>/dev/null; rm -rf "$work"
 }
 trap end_session EXIT && trap "exit 1" INT TERM HUP PIPE
 # until_true <seconds> <command...>: polls every 0.2 s
@@ -62,9 +67,17 @@ start_session() {
     scale=${CORVEL_HOST_SCALE:-1} && [[ $host == *_scaled ]] && scale=${CORVEL_HOST_SCALE:-2}
     camera=(import -window root -crop ${W}x$H+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
+    [[ $kind == kde ]] && camera=(/usr/bin/python3 "$here/kwin.py" shot)
+    [[ $host == cinnamon ]] && camera=(sh -c 'gdbus call --session -d org.gnome.Shell.Screenshot -m \
+        org.gnome.Shell.Screenshot.Screenshot -o /org/gnome/Shell/Screenshot false false "$0" >/dev/null &&
+        cat "$0"' "$work/screen.png") # a grab of the root window misses what its compositor draws
     serve bus DBUS_SESSION_BUS_ADDRESS= dbus-daemon --session --nofork --print-address=3 || return 1
     case $kind in
-        x) start_xvfb ${W}x${H}x24 && spawn wm "$wm" && spawn host "$program" || return 1 ;;
+        x) # as in a desktop session (Cinnamon's watcher runs only there); applets that the bus
+            # starts (MATE's) need the display too
+            [[ $desktop != - ]] && senv+=(XDG_CURRENT_DESKTOP=$desktop)
+            start_xvfb ${W}x${H}x24 && in_session dbus-update-activation-environment DISPLAY && spawn wm "$wm" || return 1
+            if [[ $program == plasmashell ]]; then start_plasma || return 1; else spawn host "$program"; fi ;;
         sway)
             local conf=$work/home/.config/sway/$program.conf
             [[ $scale != 1 ]] && sed -i "s/^output .*/output HEADLESS-1 resolution $(awk -v s="$scale" -v w=$W -v h=$H \
@@ -78,15 +91,45 @@ start_session() {
                 --config-file=/usr/share/dbus-1/session.conf || return 1
             spawn host env MUTTER_DEBUG_DUMMY_MODE_SPECS=${W}x${H} gnome-shell --nested --wayland --wayland-display=wayland-corvel
             senv+=(WAYLAND_DISPLAY=wayland-corvel) ;;
+        kde) start_plasma || return 1 ;;
     esac
     local ready=watcher_up && [[ $host == tint2 ]] && ready="grep -q 'systray started' $work/host.log"
-    [[ $kind == x ]] && ready+=" && in_session xdotool search --onlyvisible --classname $program >/dev/null" # bar shown
+    [[ $kind == x && $host != cinnamon ]] && # bar shown (Cinnamon's is drawn by its compositor)
+        ready+=" && in_session xdotool search --onlyvisible --classname $program >/dev/null"
     until_true 60 eval "$ready" || return 1
     # GNOME Shell starts in the overview; the display of its Xwayland is in its log.
     [[ $kind == gnome ]] && sleep 3 && act key Escape && client_env+=(XAUTHORITY="$(ls "$work"/run/.mutter-X* | head -1)"
         DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/host.log" | tail -1))
     [[ $host == *_xwayland ]] && client_env+=(QT_QPA_PLATFORM=xcb)
     until_true 30 picture_still
+}
+# Plasma, on X or on KWin's virtual output with Xwayland: KWin runs a program once Xwayland is up,
+# which tells its display; the activity manager that plasmashell starts over D-Bus needs it too.
+# kded holds the status-area watcher, loaded by hand: it autoloads only in a full session, and late.
+start_plasma() {
+    senv+=(KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 LIBGL_ALWAYS_SOFTWARE=1)
+    if [[ $kind == kde ]]; then
+        # The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
+        kwin_wayland --version >/dev/null 2>&1 || setcap -r /usr/bin/kwin_wayland
+        senv+=(XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1
+            KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
+        printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
+        spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $W --height $H \
+            --no-lockscreen --no-global-shortcuts "$work/started"
+        until_true 60 grep -qs '^DISPLAY=' "$work/env.txt" && senv+=($(grep '^DISPLAY=' "$work/env.txt")) || return 1
+    fi
+    in_session dbus-update-activation-environment --all && spawn kded kded5 || return 1
+    local kded=(in_session gdbus call --session -d org.kde.kded5 -o /kded -m org.kde.kded5.loadModule)
+    until_true 30 eval '"${kded[@]}" statusnotifierwatcher 2>/dev/null | grep -q true' && spawn host plasmashell --no-respawn
+    [[ $kind == kde ]] && { mkfifo "$work/keys" && exec 7<>"$work/keys" && spawn seat sh -c 'exec "$0" <&7' \
+        "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1; }
+    # A panel as users keep it: task manager, then the status area at the far end (no clock: the
+    # item is found by what changed in the bar).
+    local widgets='"kickoff", "icontasks", "panelspacer", "systemtray"'
+    local script="panels()[0].remove(); var p = new Panel; p.location = '$bar_edge'; p.height = $bar;
+        [$widgets].forEach(function (w) { p.addWidget('org.kde.plasma.' + w); });"
+    until_true 60 eval 'watcher_up && in_session gdbus call --session -d org.kde.plasmashell -o /PlasmaShell -m \
+        org.kde.PlasmaShell.evaluateScript "$script" >/dev/null 2>&1' 
 }
 
 # Pictures, input and window lists, per kind of host; snap <name> keeps the latest picture for people.
@@ -99,7 +142,8 @@ act() { # act point|click|double <x> <y> [button] | act key <name>
     [[ $1 == key || -n ${3:-} ]] || { echo "nowhere to click"; return 1; }
     local n=0 button=button${4:-1} && case $1 in click) n=1 ;; double) n=2 ;; esac
     case $kind:$1 in
-        sway:key) echo "$2" >&7 ;;
+        sway:key | kde:key) echo "$2" >&7 ;;
+        kde:*) echo "$2 $3 $n ${4:-1}" >&7 ;;
         sway:*)
             local cursor=(in_session swaymsg -q seat seat0 cursor) && "${cursor[@]}" set "$2" "$3"
             for ((; n > 0; n--)); do "${cursor[@]}" press $button && "${cursor[@]}" release $button; done ;;
@@ -115,6 +159,7 @@ listed() { # prints the windows of Corvel's that the host lists (task bar, windo
                     grep -E "= $corvel_pid |\"corvel\"" && echo; done ;;
         sway) in_session swaymsg -t get_tree | grep -E "\"pid\": $corvel_pid,|\"(app_id|class)\": \"corvel\"" ;;
         gnome) in_session /usr/bin/python3 "$here/shell_windows.py" | grep -i corvel ;;
+        kde) in_session /usr/bin/python3 "$here/kwin.py" windows "$work/compositor.log" | grep -iE "^$corvel_pid |corvel" ;;
     esac
 }
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QCursor>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QSystemTrayIcon>
@@ -22,6 +23,16 @@ namespace {
 
 constexpr std::chrono::milliseconds trayPollInterval{2000};
 constexpr std::chrono::milliseconds watcherGraceTime{1500};
+
+// Hosts differ on what the point of an activation means: the click, the item's corner, a point
+// in their own applet. On X11 the pointer, read as the activation arrives, is on the item. Under
+// Xwayland it is only where it last was over an X window.
+QPoint clickPoint(QPoint fromHost)
+{
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb") &&
+                     qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return x11 ? QCursor::pos() : fromHost;
+}
 
 QString labelFor(double totalCPU)
 {
@@ -44,7 +55,7 @@ CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notic
     if (bus.isConnected()) {
         statusNotifier_ = std::make_unique<StatusNotifierItem>(bus, label_);
         connect(statusNotifier_.get(), &StatusNotifierItem::activationRequested, this,
-                [this](QPoint at) { togglePanel(QRect(at, QSize(1, 1))); });
+                [this](QPoint at) { togglePanel(QRect(clickPoint(at), QSize(1, 1))); });
         connect(statusNotifier_.get(), &StatusNotifierItem::watcherAppeared, this, [this] {
             watcherGrace_.stop();
             chooseArea();

@@ -2,6 +2,7 @@
 
 #include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -44,6 +45,10 @@ void ignoreGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32
 void ignoreMode(void*, wl_output*, uint32_t, int32_t, int32_t, int32_t) {}
 void ignoreDone(void*, wl_output*) {}
 
+// A compositor may end clients that leave its pings unanswered.
+const xdg_wm_base_listener pingListener{
+    .ping = [](void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }};
+
 } // namespace
 
 std::unique_ptr<WaylandConnection> WaylandConnection::open()
@@ -76,6 +81,8 @@ WaylandConnection::~WaylandConnection()
         wl_output_destroy(output.output);
     if (viewporter_)
         wp_viewporter_destroy(viewporter_);
+    if (windowManager_)
+        xdg_wm_base_destroy(windowManager_);
     if (layerShell_)
         zwlr_layer_shell_v1_destroy(layerShell_);
     if (seat_)
@@ -110,7 +117,11 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
     else if (is(wp_viewporter_interface) && !self->viewporter_)
         self->viewporter_ =
             bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
-    else if (is(wl_output_interface) && version >= 2) { // scale came with version 2
+    else if (is(xdg_wm_base_interface) && !self->windowManager_) {
+        self->windowManager_ =
+            bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 1);
+        xdg_wm_base_add_listener(self->windowManager_, &pingListener, nullptr);
+    } else if (is(wl_output_interface) && version >= 2) { // scale came with version 2
         static const wl_output_listener listener{.geometry = &ignoreGeometry,
                                                  .mode = &ignoreMode,
                                                  .done = &ignoreDone,

@@ -19,6 +19,7 @@ struct wl_registry;
 struct wl_seat;
 struct wl_shm;
 struct wp_viewporter;
+struct xdg_wm_base;
 struct zwlr_layer_shell_v1;
 
 namespace corvel {
@@ -38,7 +39,8 @@ public:
     wl_shm* shm() const { return shm_; }
     wl_seat* seat() const { return seat_; }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
-    wp_viewporter* viewporter() const { return viewporter_; } // may be null
+    wp_viewporter* viewporter() const { return viewporter_; }     // may be null
+    xdg_wm_base* windowManager() const { return windowManager_; } // may be null
     // The largest scale of the outputs (1 before they tell it): what the panel is drawn at, so
     // that it is sharp wherever it shows, whatever scale the toolkit's own display has.
     int outputScale() const;
@@ -76,6 +78,7 @@ private:
     wl_seat* seat_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     wp_viewporter* viewporter_ = nullptr;
+    xdg_wm_base* windowManager_ = nullptr;
     std::vector<Output> outputs_;
     QSocketNotifier* readable_ = nullptr;
     bool broken_ = false;
