@@ -194,7 +194,7 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
                          app.activationPolicy, other.bundleIdentifier, other.localizedName,
                          other.activationPolicy),
               std::tuple("org.example.Probe", "Probe", "/opt/probe.svg", regular, std::nullopt,
-                         "Traything", accessory));
+                         "Traything", prohibited));
     EXPECT_EQ(counts(apps)["org.example.Probe"], 2) << "with its helper";
 
     // Without a window manager there is no client list; without a server, nothing at all.

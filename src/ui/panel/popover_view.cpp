@@ -96,7 +96,8 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     listArea_->setFrameShape(QFrame::NoFrame);
     listArea_->setFixedHeight(listHeight);
     listArea_->setWidgetResizable(true);
-    listArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A bar only while there is more to see: no empty trough beside a short list.
+    listArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     listArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     listArea_->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget;

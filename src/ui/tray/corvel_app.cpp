@@ -1,8 +1,10 @@
 #include "corvel_app.h"
 
+#include "desktop_appearance.h"
 #include "desktop_applications.h"
 #include "formatting.h"
 #include "layer_panel.h"
+#include "panel_style.h"
 #include "popover_view.h"
 #include "session_probe.h"
 #include "status_notifier_item.h"
@@ -48,6 +50,10 @@ CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notic
       bus_(bus)
 {
     connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateLabel);
+    platformPalette_ = QGuiApplication::palette();
+    appearance_ = std::make_unique<DesktopAppearance>(bus);
+    connect(appearance_.get(), &DesktopAppearance::schemeChanged, this,
+            &CorvelApp::applyColorScheme);
 
     if (bus.isConnected()) {
         statusNotifier_ = std::make_unique<StatusNotifierItem>(bus, label_);
@@ -76,9 +82,21 @@ CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notic
     connect(&noticeDelay_, &QTimer::timeout, this, &CorvelApp::tellNoArea);
 
     chooseArea();
+    applyColorScheme();
 }
 
 CorvelApp::~CorvelApp() = default;
+
+void CorvelApp::applyColorScheme()
+{
+    const ColorScheme scheme = appearance_->scheme();
+    // Every widget, the panel among them, follows the application's palette as it changes.
+    QApplication::setPalette(paletteFor(scheme, platformPalette_));
+    if (statusNotifier_)
+        statusNotifier_->setColorScheme(scheme);
+    if (xembed_)
+        xembed_->setColorScheme(scheme);
+}
 
 void CorvelApp::updateLabel()
 {
@@ -107,6 +125,7 @@ void CorvelApp::chooseArea()
         noticeDelay_.stop();
         if (!xembed_) {
             xembed_ = std::make_unique<XEmbedTrayItem>(label_);
+            xembed_->setColorScheme(appearance_->scheme());
             connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
         }
         xembed_->show();

@@ -50,6 +50,8 @@ public:
     // Updates the label, the icon and the tooltip and tells the hosts; nothing at all when
     // the text is unchanged.
     void setLabel(const QString& label);
+    // The desktop's colours: the icon is drawn to stand out on a bar of that kind.
+    void setColorScheme(ColorScheme scheme);
 
     const IconPixmapList& iconPixmaps() const;
     ToolTip toolTip() const;
@@ -79,6 +81,8 @@ private:
     QDBusConnection bus_;
     QString label_;
     IconStyle iconStyle_ = IconStyle::badge;
+    ColorScheme desktopScheme_ = ColorScheme::light;
+    bool hostBarDark_ = false; // a host whose bar is dark whatever the desktop's colours
     mutable IconPixmapList icon_;
     mutable bool iconCurrent_ = false;
     StatusNotifierAdaptor* adaptor_;

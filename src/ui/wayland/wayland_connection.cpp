@@ -48,6 +48,12 @@ struct WaylandConnection::RoundTrip
 namespace {
 const wl_callback_listener roundTripListener{.done = &WaylandConnection::RoundTrip::fired};
 
+void ignoreGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*,
+                    const char*, int32_t)
+{}
+void ignoreMode(void*, wl_output*, uint32_t, int32_t, int32_t, int32_t) {}
+void ignoreDone(void*, wl_output*) {}
+
 // A compositor may end clients that leave its pings unanswered.
 const xdg_wm_base_listener pingListener{
     .ping = [](void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }};
@@ -81,6 +87,8 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open()
 WaylandConnection::~WaylandConnection()
 {
     roundTrips_.clear();
+    for (const Output& output : outputs_)
+        wl_output_destroy(output.output);
     if (viewporter_)
         wp_viewporter_destroy(viewporter_);
     if (windowManager_)
@@ -123,10 +131,42 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
         self->windowManager_ =
             bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 1);
         xdg_wm_base_add_listener(self->windowManager_, &pingListener, nullptr);
+    } else if (is(wl_output_interface) && version >= 2) { // scale came with version 2
+        static const wl_output_listener listener{.geometry = &ignoreGeometry,
+                                                 .mode = &ignoreMode,
+                                                 .done = &ignoreDone,
+                                                 .scale = &WaylandConnection::outputScaled};
+        auto* output = bind<wl_output>(registry, name, &wl_output_interface, version, 2);
+        wl_output_add_listener(output, &listener, self);
+        self->outputs_.push_back({name, output, 1});
     }
 }
 
-void WaylandConnection::globalRemove(void*, wl_registry*, uint32_t) {}
+void WaylandConnection::globalRemove(void* data, wl_registry*, uint32_t name)
+{
+    auto& outputs = static_cast<WaylandConnection*>(data)->outputs_;
+    const auto gone = std::find_if(outputs.begin(), outputs.end(),
+                                   [name](const Output& output) { return output.name == name; });
+    if (gone == outputs.end())
+        return;
+    wl_output_destroy(gone->output);
+    outputs.erase(gone);
+}
+
+void WaylandConnection::outputScaled(void* data, wl_output* output, int32_t factor)
+{
+    for (Output& known : static_cast<WaylandConnection*>(data)->outputs_)
+        if (known.output == output)
+            known.scale = std::clamp(factor, 1, 8);
+}
+
+int WaylandConnection::outputScale() const
+{
+    int scale = 1;
+    for (const Output& output : outputs_)
+        scale = std::max(scale, output.scale);
+    return scale;
+}
 
 void WaylandConnection::flush()
 {

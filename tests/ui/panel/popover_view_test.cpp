@@ -88,7 +88,8 @@ TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
     show();
     const QSize size = panel.size();
     auto* list = panel.findChild<QScrollArea*>("listArea");
-    EXPECT_EQ(std::pair(size.width(), list->height()), std::pair(380, 360));
+    EXPECT_EQ(std::tuple(size.width(), list->height(), list->verticalScrollBar()->isVisible()),
+              std::tuple(380, 360, true));
     const QRect app = inPanel(part("appHeader")), cpu = inPanel(part("cpuHeader"));
     const QRect memory = inPanel(part("memoryHeader")), area = inPanel(list->viewport());
     const QRect total = inPanel(part("total")), quit = inPanel(part("quit"));
@@ -112,6 +113,13 @@ TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
     EXPECT_EQ(std::pair(above > 0, area.bottom() - row(39).bottom()), std::pair(true, above));
     ASSERT_TRUE(fake.publish(manyApps(60)));
     EXPECT_EQ(std::pair(panel.size(), list->height()), std::pair(size, 360)) << "the list scrolls";
+    // A short list shows no scroll bar, and its columns end under their labels all the same.
+    ASSERT_TRUE(fake.publish(manyApps(3)));
+    for (int round = 0; round < 3; ++round) // the list's layout, then the header's
+        QCoreApplication::processEvents();
+    EXPECT_EQ(
+        std::pair(list->verticalScrollBar()->isVisible(), layoutRow(row(0), 0, 0).memory.right()),
+        std::pair(false, inPanel(part("memoryHeader")).right()));
     // Captions (the labels, the total) and the count in smaller type; digits of equal width.
     QFont large = panel.font();
     large.setPointSizeF(31);

@@ -2,7 +2,9 @@
 // and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png; its
 // panel on a headless sway that goes away.
 #include "corvel_app.h"
+#include "desktop_appearance.h"
 #include "label_icon.h"
+#include "panel_style.h"
 #include "popover_view.h"
 #include "status_notifier_item.h"
 #include "support/fake_sources.h"
@@ -14,6 +16,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
@@ -22,6 +25,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +54,9 @@ public:
         }
         if (call.member() == QLatin1String("Notify"))
             bodies << call.arguments().value(4).toString();
+        if (call.member() == QLatin1String("Read")) // the settings portal: dark, in two variants
+            return bus.send(call.createReply(
+                QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(1u))))));
         return bus.send(call.createReply(call.member() == QLatin1String("Get")
                                              ? QVariant::fromValue(QDBusVariant(items))
                                              : QVariant(1u)));
@@ -79,11 +86,12 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     ASSERT_TRUE(QTest::qWaitFor([&] { return host.items.size() == 1; }, 5000));
     prctl(PR_SET_NAME, "status_notifier");
     EXPECT_EQ(app.area(), CorvelApp::Area::statusNotifier);
-    // What hosts read. That host draws the label: beside it the icon is a plain glyph.
+    // What hosts read. That host draws the label: beside it the icon is a plain glyph, light
+    // for its bar, dark in light sessions too.
     auto* item = app.statusNotifierItem()->findChild<QDBusAbstractAdaptor*>(
         QString(), Qt::FindDirectChildrenOnly);
     EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
-              itemIconPixmaps(IconStyle::glyph, {}).front().argb);
+              itemIconPixmaps(IconStyle::glyph, {}, ColorScheme::dark).front().argb);
     EXPECT_EQ(item->property("XAyatanaLabel").toString(), "CPU 37%");
 
     host.items.clear(); // the watcher goes for a while: the user is not told again
@@ -147,6 +155,60 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     EXPECT_TRUE(introspect("/MenuBar").contains("<arg name=\"events\" type=\"a(isvu)\""));
 }
 
+// Light or dark as the desktop's files say, then as the portal says, and every change seen; the
+// panel's palette and secondary text follow.
+TEST(Appearance, FilesThenThePortalAndEveryChangeOfEither)
+{
+    QTemporaryDir config;
+    const auto write = [&](const QString& file, const QByteArray& text) {
+        QDir(config.path()).mkpath(QFileInfo(file).path());
+        QFile out(config.filePath(file));
+        return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
+    };
+    const QString keyfile = QStringLiteral("glib-2.0/settings/keyfile");
+    ASSERT_TRUE(write("kdeglobals", "[General]\nColorScheme=Breeze\n[Colors:Window]\n"
+                                    "BackgroundNormal=49,54,59\n") &&
+                write(keyfile, "[org/gnome/desktop/interface]\ncolor-scheme='default'\n"));
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    DesktopAppearance files(QDBusConnection::sessionBus());
+    EXPECT_EQ(files.scheme(), ColorScheme::dark) << "KDE's window background";
+    QSignalSpy changes(&files, &DesktopAppearance::schemeChanged);
+    for (const bool light : {true, false, true}) { // written, removed, written anew
+        ASSERT_TRUE(light
+                        ? write(keyfile, "[org/gnome/desktop/interface]\ncolor-scheme=prefer-light")
+                        : QFile::remove(config.filePath(keyfile)));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return files.scheme() == (light ? ColorScheme::light : ColorScheme::dark); },
+            5000));
+    }
+    EXPECT_EQ(changes.count(), 3);
+
+    TestHost host; // a portal that says dark, then light
+    ASSERT_TRUE(host.bus.registerService("org.freedesktop.portal.Desktop"));
+    DesktopAppearance appearance(QDBusConnection::sessionBus());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return appearance.scheme() == ColorScheme::dark; }, 5000))
+        << "the portal before the files";
+    QDBusMessage changed = QDBusMessage::createSignal(
+        "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged");
+    changed << "org.freedesktop.appearance"
+            << "color-scheme" << QVariant::fromValue(QDBusVariant(2u));
+    EXPECT_TRUE(QTest::qWaitFor( // told until the match for the portal's signals is in place
+        [&] { return host.bus.send(changed) && appearance.scheme() == ColorScheme::light; }, 5000));
+    qputenv("XDG_CONFIG_HOME", "/nonexistent");
+    qunsetenv("GSETTINGS_BACKEND");
+
+    // Qt's own palette where it is of the kind asked for; else ours, with dimmed secondary text.
+    const QPalette light = QApplication::style()->standardPalette();
+    const QPalette dark = paletteFor(ColorScheme::dark, light);
+    EXPECT_TRUE(!isDark(light) && isDark(dark) && paletteFor(ColorScheme::light, light) == light &&
+                paletteFor(ColorScheme::dark, dark) == dark &&
+                !isDark(paletteFor(ColorScheme::light, dark)));
+    const int secondary = qGray(secondaryColor(dark).rgb());
+    EXPECT_TRUE(qGray(dark.color(QPalette::Window).rgb()) + 50 < secondary &&
+                secondary + 50 < qGray(dark.color(QPalette::WindowText).rgb()));
+}
+
 // How far the icon on `bar` stands out from it along its middle row: at its left edge, and as
 // the number of separate runs of light rows (lines of text) in its middle half.
 std::pair<int, int> contrastAndLines(const QImage& icon, QColor bar)
@@ -179,9 +241,12 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHos
     EXPECT_TRUE(std::ranges::includes(sizes, std::array{16, 18, 22, 24, 32, 44, 48, 64, 96}));
     for (const int size : sizes) {
         for (const IconStyle style : {IconStyle::badge, IconStyle::glyph})
-            for (const QColor bar : {QColor(Qt::white), QColor(Qt::black), QColor(Qt::darkGray)})
-                EXPECT_GT(contrastAndLines(renderItemIcon(style, label, size), bar).first, 60)
-                    << size << " on " << qGray(bar.rgb());
+            for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark})
+                for (const QColor bar :
+                     {QColor(Qt::white), QColor(Qt::black), QColor(Qt::darkGray)})
+                    EXPECT_GT(
+                        contrastAndLines(renderItemIcon(style, label, size, scheme), bar).first, 60)
+                        << size << " on " << qGray(bar.rgb());
         EXPECT_EQ(contrastAndLines(renderItemIcon(IconStyle::badge, label, size), Qt::black).second,
                   size < 20 ? 1 : 2)
             << size;
