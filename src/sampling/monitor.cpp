@@ -16,6 +16,7 @@ struct CycleJob
 {
     std::unique_ptr<ProcessSnapshotter> snapshot;
     std::unique_ptr<RunningApplications> running;
+    std::unique_ptr<GroupCache> cache;
     Grouping result;
     std::optional<double> machineShare;
 };
@@ -65,12 +66,14 @@ bool Monitor::refresh()
     auto job = std::make_shared<CycleJob>();
     job->snapshot = std::move(snapshot_);
     job->running = std::move(running_);
+    job->cache = std::move(cache_);
     worker_->post([this, job] {
         try {
-            job->result = runCycle(*job->snapshot, *job->running);
+            job->result = runCycle(*job->snapshot, *job->running, *job->cache);
             job->machineShare = job->snapshot->machineShare();
         } catch (const std::exception&) {
             job->result = {}; // a failed cycle publishes an empty list and 0
+            job->cache = std::make_unique<GroupCache>(); // it may have stopped half way
         }
         auto* done = new CycleDoneEvent(job);
         // Qt's event queue synchronises the hand-over, but in code sanitizers cannot see;
@@ -87,6 +90,7 @@ bool Monitor::event(QEvent* event)
     if (event->type() != CycleDoneEvent::kind())
         return QObject::event(event);
     CycleJob& job = *static_cast<CycleDoneEvent*>(event)->job;
+    cache_ = std::move(job.cache);
     publish(std::move(job.result), job.machineShare, std::move(job.snapshot),
             std::move(job.running));
     return true;
