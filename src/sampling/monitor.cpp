@@ -2,6 +2,7 @@
 
 #include "cycle.h"
 
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -17,8 +18,9 @@ struct CycleJob
     std::unique_ptr<ProcessSnapshotter> snapshot;
     std::unique_ptr<RunningApplications> running;
     std::unique_ptr<GroupCache> cache;
-    Grouping result;
+    std::optional<Grouping> result; // none when the cycle failed
     std::optional<double> machineShare;
+    std::string failure; // what went wrong, when it did
 };
 
 // Carries a finished cycle to the main thread. A posted event (rather than a queued functor)
@@ -68,13 +70,19 @@ bool Monitor::refresh()
     job->running = std::move(running_);
     job->cache = std::move(cache_);
     worker_->post([this, job] {
+        // Nothing thrown may end the worker: a failure of any kind is told and shown as such.
         try {
             job->result = runCycle(*job->snapshot, *job->running, *job->cache);
             job->machineShare = job->snapshot->machineShare();
-        } catch (const std::exception&) {
-            job->result = {}; // a failed cycle publishes an empty list and 0
-            job->cache = std::make_unique<GroupCache>(); // it may have stopped half way
+        } catch (const std::exception& error) {
+            job->result.reset();
+            job->failure = error.what();
+        } catch (...) {
+            job->result.reset();
+            job->failure = "an exception of no standard type";
         }
+        if (!job->result)
+            job->cache = std::make_unique<GroupCache>(); // it may have stopped half way
         auto* done = new CycleDoneEvent(job);
         // Qt's event queue synchronises the hand-over, but in code sanitizers cannot see;
         // this release, acquired in event(), states the same order where they can.
@@ -90,20 +98,29 @@ bool Monitor::event(QEvent* event)
     if (event->type() != CycleDoneEvent::kind())
         return QObject::event(event);
     CycleJob& job = *static_cast<CycleDoneEvent*>(event)->job;
+    snapshot_ = std::move(job.snapshot);
+    running_ = std::move(job.running);
     cache_ = std::move(job.cache);
-    publish(std::move(job.result), job.machineShare, std::move(job.snapshot),
-            std::move(job.running));
+    publish(std::move(job.result), job.machineShare, job.failure);
     return true;
 }
 
-void Monitor::publish(Grouping result, std::optional<double> machineShare,
-                      std::unique_ptr<ProcessSnapshotter> snapshot,
-                      std::unique_ptr<RunningApplications> running)
+void Monitor::publish(std::optional<Grouping> result, std::optional<double> machineShare,
+                      const std::string& failure)
 {
-    snapshot_ = std::move(snapshot);
-    running_ = std::move(running);
-    apps_ = std::move(result.apps);
-    totalCPU_ = machineTotal(result.total, machineShare, cores_);
+    if (result) {
+        apps_ = std::move(result->apps);
+        totalCPU_ = machineTotal(result->total, machineShare, cores_);
+        staleSince_.reset();
+    } else {
+        // An empty list and 0 would read as an idle machine: the last figures stay, marked.
+        if (!staleSince_)
+            staleSince_ = std::chrono::system_clock::now();
+        if (failuresTold_.insert(failure).second)
+            std::fprintf(stderr,
+                         "corvel: sampling failed (%s); the figures shown are the last good ones\n",
+                         failure.c_str());
+    }
     emit appsChanged();
     emit totalCPUChanged();
 }

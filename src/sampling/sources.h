@@ -41,13 +41,6 @@ public:
     virtual RunningApps listFor(const std::vector<std::int32_t>& /*pids*/) { return list(); }
 };
 
-// Runs the process-status tool every time.
-class PSToolSnapshotter final : public ProcessSnapshotter
-{
-public:
-    std::vector<PSRow> take() override { return runPS(); }
-};
-
 // A desktop that reports no applications: everything is "System & Background".
 class NoRunningApplications final : public RunningApplications
 {

@@ -37,6 +37,25 @@ bool isOutputPoint(ScreenPoint click, int width, int height)
     return inside && !cornerSquare;
 }
 
+std::optional<ScreenPoint> outputPoint(ScreenPoint click, int width, int height, int scale)
+{
+    if (isOutputPoint(click, width, height))
+        return click;
+    const ScreenPoint logical{click.x / std::max(1, scale), click.y / std::max(1, scale)};
+    if (scale > 1 && isOutputPoint(logical, width, height))
+        return logical;
+    return std::nullopt;
+}
+
+FreeRows freeRows(int outputHeight, int layerUsable, int maximizedHeight)
+{
+    if (layerUsable > 0 && layerUsable < outputHeight)
+        return {layerUsable, 0}; // the compositor keeps the panel off these bars itself
+    if (maximizedHeight > 0 && maximizedHeight < outputHeight)
+        return {maximizedHeight, outputHeight - maximizedHeight};
+    return {outputHeight, 0};
+}
+
 EdgePlacement placeOnEdge(std::optional<ScreenPoint> click, int panelWidth, int outputWidth,
                           int outputHeight)
 {

@@ -35,7 +35,8 @@ struct EdgePlacement
 {
     bool bottom = false;
     bool fromRight = false;
-    int left = 0; // from the output's left edge; unused when `fromRight`
+    int left = 0;   // from the output's left edge; unused when `fromRight`
+    int margin = 0; // from the top or bottom edge, for bars the compositor does not keep it off
 };
 
 // Some hosts send the click relative to the item's own widget (a few pixels each way) rather
@@ -46,14 +47,29 @@ inline constexpr int relativeClickLimit = 64;
 // True when `click` can be a point in an output of `width` x `height`.
 bool isOutputPoint(ScreenPoint click, int width, int height);
 
+// The host's click as a point in an output of `width` x `height` logical pixels, or nothing: some
+// hosts send it in device pixels on an output scaled by `scale`.
+std::optional<ScreenPoint> outputPoint(ScreenPoint click, int width, int height, int scale);
+
+// The rows of an output that bars leave free, and how far the panel must be set off its edge by
+// hand. The layer shell keeps a panel clear only of bars that are layer surfaces themselves,
+// leaving it `layerUsable` rows; a bar of another kind (Plasma's) shows only in the height a
+// maximized window is given (`maximizedHeight`, 0 when unknown).
+struct FreeRows
+{
+    int height = 0;
+    int margin = 0;
+};
+FreeRows freeRows(int outputHeight, int layerUsable, int maximizedHeight);
+
 // `click` is in output coordinates (or empty when unknown): the panel goes to the edge nearer
 // to it, centred under it and clamped into the output; unknown: top edge, flush right.
 EdgePlacement placeOnEdge(std::optional<ScreenPoint> click, int panelWidth, int outputWidth,
                           int outputHeight);
 
-// The panel's rectangle in output coordinates once the compositor has moved it clear of the
-// bars, which leave `usableHeight` of the output free; the bars are taken to sit on the edge
-// the panel is anchored to.
+// The panel's rectangle in output coordinates once it is clear of the bars, which leave
+// `usableHeight` of the output free; the bars are taken to sit on the edge the panel is
+// anchored to.
 ScreenRect edgePanelRect(const EdgePlacement& edge, int panelWidth, int panelHeight,
                          int outputWidth, int outputHeight, int usableHeight);
 

@@ -80,7 +80,6 @@ void LayerPanel::open(std::optional<QPoint> click)
     lastChange_.start();
     ++generation_;
     widget_->show(); // brings the rows up to date
-    scale_ = std::max(1, static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
 
     // Over everything, the bar included, reserving nothing; once the panel is placed, its
     // input region leaves out the panel's rectangle.
@@ -95,6 +94,7 @@ void LayerPanel::close()
 {
     if (catcher_.surface)
         lastChange_.start();
+    probe_.reset();
     dropSurface(panel_);
     dropSurface(catcher_);
     input_.left();
@@ -188,17 +188,34 @@ void LayerPanel::panelConfigured(QSize size)
 {
     if (panel_.configured)
         return render();
+    if (probe_)
+        return; // placed once the probe has its answer; it goes with the panel
+    free_ = freeRows(output_.height(), size.height(), 0);
+    if (free_.height < output_.height() || !connection_->windowManager())
+        return placeByClick();
+    // The layer shell keeps the panel clear of no bar here; one of another kind (Plasma's
+    // panel on KWin) shows in the height a maximized window would get.
+    probe_ = std::make_unique<MaximizedProbe>(*connection_, [this](QSize maximized) {
+        free_ = freeRows(output_.height(), output_.height(), maximized.height());
+        placeByClick();
+    });
+}
+
+void LayerPanel::placeByClick()
+{
     panel_.configured = true;
-    usableHeight_ = size.height();
+    // The outputs have told their scale by now; Qt's own is its display's, 1 under Xwayland.
+    scale_ = std::max(connection_->outputScale(),
+                      static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
     // The pointer on the catcher is the surest; compositors tell it when they see fit, which
     // may be only after this (it then moves the panel). Then the host's click point, when it
     // can be on the output; else where the item was found before: bars do not move.
     std::optional<ScreenPoint> at;
     if (pointer_)
         at = ScreenPoint{pointer_->x(), pointer_->y()};
-    else if (click_ && isOutputPoint({click_->x(), click_->y()}, output_.width(), output_.height()))
-        at = ScreenPoint{click_->x(), click_->y()};
-    else if (lastAt_)
+    else if (click_)
+        at = outputPoint({click_->x(), click_->y()}, output_.width(), output_.height(), scale_);
+    if (!at && lastAt_)
         at = ScreenPoint{lastAt_->x(), lastAt_->y()};
     anchorPanel(at);
     render();
@@ -211,20 +228,22 @@ void LayerPanel::anchorPanel(std::optional<ScreenPoint> at)
     anchoredToPointer_ = pointer_.has_value();
     const int width = widget_->width();
     const int height = widget_->height();
-    const EdgePlacement edge = placeOnEdge(at, width, output_.width(), output_.height());
+    EdgePlacement edge = placeOnEdge(at, width, output_.width(), output_.height());
+    edge.margin = free_.margin;
     const uint32_t vertical =
         edge.bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
     const uint32_t side =
         edge.fromRight ? ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT : ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
     zwlr_layer_surface_v1_set_anchor(panel_.layer, vertical | side);
-    zwlr_layer_surface_v1_set_margin(panel_.layer, 0, 0, 0, edge.fromRight ? 0 : edge.left);
+    zwlr_layer_surface_v1_set_margin(panel_.layer, edge.bottom ? 0 : edge.margin, 0,
+                                     edge.bottom ? edge.margin : 0, edge.fromRight ? 0 : edge.left);
     zwlr_layer_surface_v1_set_size(panel_.layer, static_cast<uint32_t>(width),
                                    static_cast<uint32_t>(height));
 
     // Where the panel stacks against the catcher in the same layer is the compositor's choice:
     // a hole in the catcher where the panel lies lets its input through either way.
     const ScreenRect hole =
-        edgePanelRect(edge, width, height, output_.width(), output_.height(), usableHeight_);
+        edgePanelRect(edge, width, height, output_.width(), output_.height(), free_.height);
     wl_region* region = wl_compositor_create_region(connection_->compositor());
     wl_region_add(region, 0, 0, output_.width(), output_.height());
     wl_region_subtract(region, hole.x, hole.y, hole.width, hole.height);

@@ -7,6 +7,7 @@
 // the compositor, and takes the keyboard. Below it, a transparent surface over the whole output
 // (the bar included) catches the click that closes it and tells where the pointer is.
 
+#include "maximized_probe.h"
 #include "placement.h"
 #include "seat_input.h"
 #include "shm_buffer.h"
@@ -68,6 +69,7 @@ private:
     void catcherConfigured(QSize size);
     void placePanel();
     void panelConfigured(QSize size);
+    void placeByClick();
     void anchorPanel(std::optional<ScreenPoint> at);
     void render();
     void scheduleRender();
@@ -94,7 +96,8 @@ private:
     std::optional<QPoint> pointer_; // on the catcher, in output coordinates
     std::optional<QPoint> lastAt_;  // where the item was found at an earlier opening
     wl_surface* pointerOn_ = nullptr;
-    int usableHeight_ = 0; // of the output, once the bars have taken theirs
+    FreeRows free_; // of the output, once the bars have taken theirs
+    std::unique_ptr<MaximizedProbe> probe_;
     bool anchoredToPointer_ = false;
     int scale_ = 1;
     QElapsedTimer lastChange_; // since the panel last opened or closed

@@ -43,6 +43,24 @@ TEST(Placement, TheAnchorOrTheClickAndTheRoomDecide)
         {{1280, 12}, false}, {{100, -1}, false}, {{10, relativeClickLimit}, true}};
     for (const auto& [point, output] : points)
         EXPECT_EQ(isOutputPoint(point, 1280, 800), output) << point.x << "," << point.y;
+    // At scale 2 some hosts send device pixels; a point that fits either way is taken as it is.
+    const std::pair<ScreenPoint, std::array<int, 2>> scaled[] = {{{2480, 1560}, {1240, 780}},
+                                                                 {{1240, 780}, {1240, 780}},
+                                                                 {{10, 12}, {-1, -1}},
+                                                                 {{3000, 20}, {-1, -1}}};
+    for (const auto& [click, expected] : scaled) {
+        const ScreenPoint at = outputPoint(click, 1280, 800, 2).value_or(ScreenPoint{-1, -1});
+        EXPECT_EQ((std::array{at.x, at.y}), expected) << click.x;
+    }
+    // Rows free of bars on an 800-row output, from the layer shell and from a maximized window:
+    // bars of the layer shell are kept clear by the compositor, others by a margin of our own.
+    const std::pair<std::array<int, 2>, std::array<int, 2>> bars[] = {
+        {{774, 0}, {774, 0}}, {{774, 730}, {774, 0}}, {{800, 756}, {756, 44}},
+        {{800, 0}, {800, 0}}, {{800, 800}, {800, 0}}, {{0, 756}, {756, 44}}};
+    for (const auto& [given, expected] : bars) {
+        const FreeRows rows = freeRows(800, given[0], given[1]);
+        EXPECT_EQ((std::array{rows.height, rows.margin}), expected) << given[0] << "," << given[1];
+    }
 }
 
 } // namespace
