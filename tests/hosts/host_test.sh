@@ -2,6 +2,7 @@
 # Corvel on a real status-area host, started headless: the same checks on every host, only how a
 # host is started, clicked and read differs. Every step leaves a picture in the output folder.
 #   host_test.sh <host> <corvel> <seat_input> <output folder>: exits 77 when the host is not installed
+#   (1 where CORVEL_REQUIRE has "hosts")
 # Sourced, it only defines the session helpers (start_session <host>); what they start ends on exit.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -282,7 +283,7 @@ main() {
     host=$1 corvel=$2 seat_input=$3 out=$4/$1 steps=0 failures=0
     local began=$SECONDS tool row=($(grep "^$1 " <<<"$hosts"))
     for tool in dbus-daemon gdbus convert compare "${row[@]:7}"; do
-        command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }; done
+        command -v "$tool" >/dev/null || { echo "skipped: no $tool"; [[ ,${CORVEL_REQUIRE:-}, == *,hosts,* ]] && exit 1; exit 77; }; done
     mkdir -p "$out" && rm -f "$out"/*.png "$out/results.txt"
     start_session "$host" || { echo "FAIL: $host did not start"; tail -n 20 "$work"/*.log; exit 1; }
     cp "$work/b.png" "$work/empty.png" && cp "$work/b.png" "$work/now.png" && snap host

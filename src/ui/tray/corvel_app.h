@@ -50,13 +50,9 @@ public:
     // Shows the panel next to `anchor`, or hides it when it is showing.
     void togglePanel(const QRect& anchor);
 
-signals:
-    void areaChanged(corvel::CorvelApp::Area area);
-
 private:
     void updateLabel();
     void chooseArea();
-    void setArea(Area area);
     void tellNoArea();
     void applyColorScheme();
 

@@ -182,7 +182,6 @@ void StatusNotifierItem::checkListed()
             return item == self || item.startsWith(self + QLatin1Char('/')) ||
                    item.startsWith(self + QLatin1Char('@'));
         });
-        const bool wasListed = listed_;
         listed_ = listed;
         // Further apart either way, so a watcher that never lists us is not pestered.
         const auto check = nextCheck_;
@@ -191,8 +190,6 @@ void StatusNotifierItem::checkListed()
             registerWithWatcher();
             return;
         }
-        if (!wasListed)
-            emit registered();
         recheck_.start(check);
     });
 }

@@ -43,12 +43,8 @@ public:
 
     // Exports the objects; false when the bus is not there.
     bool publish();
-    // What the item registers as: the connection's unique name.
-    QString serviceName() const { return bus_.baseService(); }
     // Whether the watcher lists the item, as of the last check.
     bool listedByWatcher() const { return listed_; }
-    // The icon: a plain glyph when the host draws the label itself, else the label as a badge.
-    IconStyle iconStyle() const { return iconStyle_; }
 
     const QString& label() const { return label_; }
     // Updates the label, the icon and the tooltip and tells the hosts; nothing at all when
@@ -68,8 +64,6 @@ signals:
     void activationRequested(QPoint at);
     void watcherAppeared();
     void watcherVanished();
-    // The watcher lists the item (after each registration that it confirms).
-    void registered();
 
 private slots:
     void checkListed();

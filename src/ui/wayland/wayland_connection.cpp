@@ -22,22 +22,31 @@ Proxy* bind(wl_registry* registry, uint32_t name, const wl_interface* interface,
         wl_registry_bind(registry, name, interface, std::min(offered, wanted)));
 }
 
-// Runs the stored function once, then deletes itself and its callback.
-struct RoundTrip
+} // namespace
+
+// A round trip the compositor has not answered yet. The connection owns it, so one that dies
+// first frees it with itself.
+struct WaylandConnection::RoundTrip
 {
+    WaylandConnection* connection;
+    wl_callback* callback;
     std::function<void()> done;
 
-    static void fired(void* data, wl_callback* callback, uint32_t)
+    static void fired(void* data, wl_callback*, uint32_t)
     {
         auto* self = static_cast<RoundTrip*>(data);
-        wl_callback_destroy(callback);
-        auto done = std::move(self->done);
-        delete self;
+        auto& pending = self->connection->roundTrips_;
+        const auto it = std::find_if(pending.begin(), pending.end(),
+                                     [&](const auto& trip) { return trip.get() == self; });
+        const auto done = std::move(self->done);
+        pending.erase(it); // before `done`, which may end the connection
         done();
     }
+    ~RoundTrip() { wl_callback_destroy(callback); }
 };
 
-const wl_callback_listener roundTripListener{.done = &RoundTrip::fired};
+namespace {
+const wl_callback_listener roundTripListener{.done = &WaylandConnection::RoundTrip::fired};
 
 void ignoreGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*,
                     const char*, int32_t)
@@ -77,6 +86,7 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open()
 
 WaylandConnection::~WaylandConnection()
 {
+    roundTrips_.clear();
     for (const Output& output : outputs_)
         wl_output_destroy(output.output);
     if (viewporter_)
@@ -166,8 +176,9 @@ void WaylandConnection::flush()
 
 void WaylandConnection::afterRoundTrip(std::function<void()> done)
 {
-    wl_callback* callback = wl_display_sync(display_);
-    wl_callback_add_listener(callback, &roundTripListener, new RoundTrip{std::move(done)});
+    auto& trip =
+        roundTrips_.emplace_back(new RoundTrip{this, wl_display_sync(display_), std::move(done)});
+    wl_callback_add_listener(trip->callback, &roundTripListener, trip.get());
     flush();
 }
 

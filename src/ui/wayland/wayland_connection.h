@@ -34,7 +34,6 @@ public:
     static std::unique_ptr<WaylandConnection> open();
     ~WaylandConnection() override;
 
-    wl_display* display() const { return display_; }
     wl_compositor* compositor() const { return compositor_; }
     wl_shm* shm() const { return shm_; }
     wl_seat* seat() const { return seat_; }
@@ -50,6 +49,8 @@ public:
     void flush();
     // Runs `done` once the compositor has handled every request sent before this call.
     void afterRoundTrip(std::function<void()> done);
+
+    struct RoundTrip;
 
 signals:
     // The compositor went away or rejected a request: the connection is of no further use.
@@ -82,6 +83,7 @@ private:
     std::vector<Output> outputs_;
     QSocketNotifier* readable_ = nullptr;
     bool broken_ = false;
+    std::vector<std::unique_ptr<RoundTrip>> roundTrips_; // sent, not answered yet
 };
 
 } // namespace corvel

@@ -154,6 +154,11 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
             shown << panel.model().index(n, 0).data(role).toString();
     EXPECT_EQ(shown.join('|'), "App|CPU|Memory|Quit|Total CPU 37%|250.0%|1.5 GB|1234|30.0%|"
                                "500 MB||19.1%|1024 MB|2|0.1%|1.0 GB|");
+    const int height = panel.height(); // a failed cycle: the figures stay, with a line saying so
+    ASSERT_TRUE(fake.publish({}, 1));
+    EXPECT_TRUE(
+        part("total")->property("text").toString().startsWith("Total CPU 37%\nNot updated since "));
+    EXPECT_EQ(std::pair(panel.model().rowCount(), panel.height() > height), std::pair(4, true));
     std::setlocale(LC_ALL, previous.c_str());
     QLocale::setDefault(QLocale::c());
     // The terminal rises to the top: its index follows, and only its row is announced.
@@ -163,6 +168,8 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(fake.publish(apps));
     EXPECT_EQ(std::tuple(terminal.row(), changes.count(), resets.count()), std::tuple(0, 1, 0));
+    EXPECT_EQ(std::pair(part("total")->property("text"), panel.height()),
+              std::pair(QVariant("Total CPU 75%"), height));
     EXPECT_EQ(changes.value(0).value(1).value<QModelIndex>().row(), 0);
     panel.hide();
     ASSERT_TRUE(fake.publish(manyApps(7)));

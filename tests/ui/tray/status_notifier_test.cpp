@@ -1,14 +1,20 @@
 // The status item on a private bus with the test's own watcher and notification server (clicks
-// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png.
+// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png; its
+// panel on a headless sway that goes away.
 #include "corvel_app.h"
 #include "desktop_appearance.h"
 #include "label_icon.h"
 #include "panel_style.h"
+#include "popover_view.h"
 #include "status_notifier_item.h"
 #include "support/fake_sources.h"
+#include "support/require.h"
+#include "wayland_connection.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDBusAbstractAdaptor>
@@ -16,7 +22,9 @@
 #include <QDBusVirtualObject>
 #include <QIcon>
 #include <QPainter>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,18 +111,26 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     EXPECT_EQ(host.items.size(), 1) << "an item that is listed is left alone";
 
     QSignalSpy newLabels(item, SIGNAL(XAyatanaNewLabel(QString, QString)));
-    const std::pair<double, const char*> steps[] = {{37.0, "CPU 37%"}, {12.4, "CPU 12%"},
-                                                    {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
-                                                    {250, "CPU 100%"}, {0.4, "CPU 0%"}};
+    QSignalSpy newToolTips(item, SIGNAL(NewToolTip())), newIcons(item, SIGNAL(NewIcon()));
+    const std::pair<double, const char*> steps[] = {
+        {37.0, "CPU 37%"}, {12.4, "CPU 12%"},  {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
+        {250, "CPU 100%"}, {-1, "CPU \u2013"}, {0.4, "CPU 0%"}}; // -1: a failed cycle
     for (const auto& [total, text] : steps) {
         feed.set({{"busy", "Busy", total, 2048}});
+        feed.change([total = total](auto& s) { s.fails = total < 0; });
         ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
         EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
-        EXPECT_EQ(item->property("ToolTip").value<ToolTip>().description, text);
+        const ToolTip tip = item->property("ToolTip").value<ToolTip>();
+        EXPECT_EQ(tip.title + ": " + tip.description, "Corvel: " + QString(text));
+        EXPECT_EQ(item->property("IconAccessibleDesc").toString(), "Corvel: " + QString(text));
         EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
                   itemIconPixmaps(IconStyle::badge, text).front().argb);
     }
-    EXPECT_EQ(newLabels.count(), 3) << "hosts are told only when the text changes";
+    EXPECT_EQ(std::tuple(newLabels.count(), newToolTips.count(), newIcons.count()),
+              std::tuple(4, 4, 4))
+        << "hosts are told only when the text changes";
+    EXPECT_EQ(newLabels.value(3), (QVariantList{"CPU 0%", "CPU 100%"})) << "the text and its guide";
+    EXPECT_EQ(item->property("XAyatanaLabelGuide").toString(), "CPU 100%");
     EXPECT_EQ(notices.size() + host.bodies.size(), 2) << "told once, here and by a notification";
     EXPECT_EQ(app.panel(), nullptr) << "nothing but the item at start-up";
 
@@ -265,6 +281,69 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHos
     EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32),
               renderItemIcon(IconStyle::badge, QStringLiteral("CPU 7%"), 48)
                   .convertToFormat(QImage::Format_ARGB32));
+}
+
+// A headless sway of the test's own, as nobody when run by root (sway refuses root).
+struct Sway
+{
+    Sway()
+    {
+        const bool root = ::geteuid() == 0;
+        EXPECT_TRUE(!root || ::chown(qPrintable(dir.path()), 65534, 65534) == 0);
+        process.start(
+            "env",
+            QStringList{"-u", "WAYLAND_DISPLAY", "-u", "DISPLAY", "WLR_BACKENDS=headless",
+                        "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+                        "XDG_RUNTIME_DIR=" + dir.path()} +
+                (root ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
+                      : QStringList()) +
+                QStringList{"sway", "-c", "/dev/null"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !socket().isEmpty(); }, 10'000));
+    }
+    ~Sway() { process.kill(), process.waitForFinished(); }
+    QString socket() const
+    {
+        const QStringList names = QDir(dir.path()).entryList({"wayland-?"}, QDir::System);
+        return names.isEmpty() ? QString() : dir.filePath(names.front());
+    }
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+// A connection that dies with a round trip in flight leaves nothing behind; the next click
+// opens the panel through a new connection where a compositor answers, else Qt's own window.
+TEST(WaylandPanel, ALostConnectionLeavesNothingAndTheNextClickStillOpensThePanel)
+{
+    if (QStandardPaths::findExecutable("sway").isEmpty())
+        CORVEL_SKIP_TEST("wayland", "sway is not installed");
+    auto sway = std::make_unique<Sway>();
+    qputenv("WAYLAND_DISPLAY", sway->socket().toLocal8Bit());
+    auto connection = WaylandConnection::open();
+    ASSERT_TRUE(connection) << sway->process.readAllStandardError().toStdString();
+    const auto token = std::make_shared<int>();
+    ::kill(static_cast<pid_t>(sway->process.processId()), SIGSTOP); // it answers nothing
+    connection->afterRoundTrip([token] {});
+    connection.reset();
+    EXPECT_EQ(token.use_count(), 1);
+    ::kill(static_cast<pid_t>(sway->process.processId()), SIGCONT);
+
+    corvel::testing::FakeFeed feed;
+    CorvelApp app(feed.sources(), QDBusConnection(QString()), nullptr);
+    const auto opened = [&](bool ownSurfaces) {
+        const bool own = app.panel()->testAttribute(Qt::WA_DontShowOnScreen);
+        return app.panel()->isVisible() && own == ownSurfaces;
+    };
+    for (const bool again : {true, false}) {
+        app.togglePanel(QRect(10, 10, 1, 1));
+        EXPECT_TRUE(opened(true));
+        sway.reset(); // our connection dies, maybe with a round trip in flight
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !app.panel()->isVisible(); }, 5000));
+        if (again)
+            sway = std::make_unique<Sway>();
+        qputenv("WAYLAND_DISPLAY", again ? sway->socket().toLocal8Bit() : "nowhere");
+    }
+    app.togglePanel(QRect(10, 10, 1, 1));
+    EXPECT_TRUE(opened(false));
 }
 
 } // namespace
