@@ -119,7 +119,7 @@ start_plasma() {
     local kded=(in_session gdbus call --session -d org.kde.kded5 -o /kded -m org.kde.kded5.loadModule)
     until_true 30 eval '"${kded[@]}" statusnotifierwatcher 2>/dev/null | grep -q true' && spawn host plasmashell --no-respawn
     [[ $kind == kde ]] && { mkfifo "$work/keys" && exec 7<>"$work/keys" && spawn seat sh -c 'exec "$0" <&7' \
-        "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1; }
+        "$seat_input" && until_true 10 grep -qs ready "$work/seat.log" || return 1; }
     # A panel as users keep it: task manager, then the status area at the far end (no clock: the
     # item is found by what changed in the bar).
     local widgets='"kickoff", "icontasks", "panelspacer", "systemtray"'
