@@ -15,6 +15,7 @@
 #include "attribution.h"
 #include "proc_dir.h"
 #include "proc_sampler.h"
+#include "ps_tool.h"
 #include "snapshot.h"
 #include "support/idle_children.h"
 #include "support/test_cgroup.h"

@@ -4,6 +4,7 @@
 // line feed, and a command is valid UTF-8.
 
 #include "cgroup_apps.h"
+#include "color_scheme.h"
 #include "desktop_entry.h"
 #include "kernel_text.h"
 #include "proc_parse.h"
@@ -105,6 +106,14 @@ void desktopText(std::string_view input)
     if (const auto exec = execProgram(input)) {
         check(!exec->program.empty() && exec->program.back() != '/');
         static_cast<void>(isWrapperProgram(baseName(exec->program)));
+    }
+    // The desktop's appearance settings, each the whole text: any text is light or dark.
+    const std::string text(input);
+    for (AppearanceSettings settings :
+         {AppearanceSettings{.gnomeColorScheme = text}, AppearanceSettings{.gtkTheme = text},
+          AppearanceSettings{.kdeWindowBackground = text}}) {
+        settings.kdeColorScheme = text;
+        decideColorScheme(settings);
     }
 }
 

@@ -112,10 +112,12 @@ ActivationPolicy policyOf(const Draft& draft)
         return ActivationPolicy::prohibited;
     if (draft.windows.taskbar)
         return ActivationPolicy::regular;
+    // Only a window a taskbar lists makes an application of a process known by its windows; a
+    // panel, the desktop or a dock is the desktop's own, whatever entry names its program.
+    if (!draft.entry || draft.windowOnly || (draft.windows.shell && !draft.windows.skipsTaskbar))
+        return ActivationPolicy::prohibited;
     if (draft.windows.skipsTaskbar)
         return ActivationPolicy::accessory;
-    if (!draft.entry || draft.windowOnly)
-        return ActivationPolicy::prohibited;
     return draft.entry->noDisplay || draft.autostart ? ActivationPolicy::accessory
                                                      : ActivationPolicy::regular;
 }
@@ -145,18 +147,22 @@ RunningApps runningApps(const AppSightings& seen)
         return it == result.byUnit.end() ? nullptr : &*it->second.app->bundleIdentifier;
     };
 
-    // A program claims its process only away from its own application's unit.
+    std::vector<std::int32_t> windowOrder;
+    const auto windows = windowsByPid(seen.windows, windowOrder);
+    // A program claims its process only away from its own application's unit, and not where
+    // the process shows only a panel, a dock or the desktop.
     for (const auto& [pid, id] : seen.programs) {
         const std::string* unitId = unitIdOf(pid);
         if (unitId && *unitId == id)
+            continue;
+        if (const auto shown = windows.find(pid);
+            shown != windows.end() && shown->second.shell && !shown->second.first)
             continue;
         Draft& draft = drafts.forId(std::string(id));
         draft.windowOnly = false;
         result.byPID.try_emplace(pid, draft.record);
     }
 
-    std::vector<std::int32_t> windowOrder;
-    const auto windows = windowsByPid(seen.windows, windowOrder);
     for (const std::int32_t pid : windowOrder) {
         const Windows& found = windows.at(pid);
         if (const auto own = result.byPID.find(pid); own != result.byPID.end()) {

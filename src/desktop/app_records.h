@@ -31,9 +31,10 @@ struct AppSightings
 // - a window no unit or program accounts for makes an application of its own, known by its
 //   process id when no entry matches it.
 // Policy: a taskbar window makes an application regular; only windows kept out of the taskbar
-// make it accessory; without windows, a visible entry makes it regular and an autostart or
-// NoDisplay entry accessory; launcher units, applications with no entry and no window, and
-// processes whose only windows are docks or desktops are prohibited.
+// make one with an entry accessory; without windows, a visible entry makes it regular and an
+// autostart or NoDisplay entry accessory; launcher units, applications with no entry and no
+// window, those known by windows no taskbar lists, and those whose only windows are docks,
+// panels or desktops are prohibited.
 RunningApps runningApps(const AppSightings& seen);
 
 } // namespace corvel

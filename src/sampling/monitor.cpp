@@ -2,6 +2,7 @@
 
 #include "cycle.h"
 
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -16,8 +17,9 @@ struct CycleJob
 {
     std::unique_ptr<ProcessSnapshotter> snapshot;
     std::unique_ptr<RunningApplications> running;
-    Grouping result;
+    std::optional<Grouping> result; // none when the cycle failed
     std::optional<double> machineShare;
+    std::string failure; // what went wrong, when it did
 };
 
 // Carries a finished cycle to the main thread. A posted event (rather than a queued functor)
@@ -66,11 +68,16 @@ bool Monitor::refresh()
     job->snapshot = std::move(snapshot_);
     job->running = std::move(running_);
     worker_->post([this, job] {
+        // Nothing thrown may end the worker: a failure of any kind is told and shown as such.
         try {
             job->result = runCycle(*job->snapshot, *job->running);
             job->machineShare = job->snapshot->machineShare();
-        } catch (const std::exception&) {
-            job->result = {}; // a failed cycle publishes an empty list and 0
+        } catch (const std::exception& error) {
+            job->result.reset();
+            job->failure = error.what();
+        } catch (...) {
+            job->result.reset();
+            job->failure = "an exception of no standard type";
         }
         auto* done = new CycleDoneEvent(job);
         // Qt's event queue synchronises the hand-over, but in code sanitizers cannot see;
@@ -87,19 +94,28 @@ bool Monitor::event(QEvent* event)
     if (event->type() != CycleDoneEvent::kind())
         return QObject::event(event);
     CycleJob& job = *static_cast<CycleDoneEvent*>(event)->job;
-    publish(std::move(job.result), job.machineShare, std::move(job.snapshot),
-            std::move(job.running));
+    snapshot_ = std::move(job.snapshot);
+    running_ = std::move(job.running);
+    publish(std::move(job.result), job.machineShare, job.failure);
     return true;
 }
 
-void Monitor::publish(Grouping result, std::optional<double> machineShare,
-                      std::unique_ptr<ProcessSnapshotter> snapshot,
-                      std::unique_ptr<RunningApplications> running)
+void Monitor::publish(std::optional<Grouping> result, std::optional<double> machineShare,
+                      const std::string& failure)
 {
-    snapshot_ = std::move(snapshot);
-    running_ = std::move(running);
-    apps_ = std::move(result.apps);
-    totalCPU_ = machineTotal(result.total, machineShare, cores_);
+    if (result) {
+        apps_ = std::move(result->apps);
+        totalCPU_ = machineTotal(result->total, machineShare, cores_);
+        staleSince_.reset();
+    } else {
+        // An empty list and 0 would read as an idle machine: the last figures stay, marked.
+        if (!staleSince_)
+            staleSince_ = std::chrono::system_clock::now();
+        if (failuresTold_.insert(failure).second)
+            std::fprintf(stderr,
+                         "corvel: sampling failed (%s); the figures shown are the last good ones\n",
+                         failure.c_str());
+    }
     emit appsChanged();
     emit totalCPUChanged();
 }

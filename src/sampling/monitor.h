@@ -8,6 +8,8 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include <QObject>
@@ -44,6 +46,9 @@ public:
     const std::vector<AppUsage>& apps() const { return apps_; }
     double totalCPU() const { return totalCPU_; }
     double cores() const { return cores_; }
+    // When sampling last failed while the figures above are those of the last good cycle;
+    // none once a cycle succeeds again.
+    std::optional<std::chrono::system_clock::time_point> staleSince() const { return staleSince_; }
 
     // Starts one cycle and returns at once. A cycle still in flight makes this a no-op that
     // returns false: cycles never overlap, so an older result never overwrites a newer one.
@@ -52,7 +57,8 @@ public:
 
 signals:
     // Emitted after a cycle's results are stored, both in the same main-thread step, apps
-    // first: an observer of either sees the list and the total of the same cycle.
+    // first: an observer of either sees the list and the total of the same cycle. A cycle
+    // that failed stores nothing but staleSince(), and emits both as well.
     void appsChanged();
     void totalCPUChanged();
 
@@ -60,12 +66,13 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void publish(Grouping result, std::optional<double> machineShare,
-                 std::unique_ptr<ProcessSnapshotter> snapshot,
-                 std::unique_ptr<RunningApplications> running);
+    void publish(std::optional<Grouping> result, std::optional<double> machineShare,
+                 const std::string& failure);
 
     std::vector<AppUsage> apps_;
     double totalCPU_ = 0.0;
+    std::optional<std::chrono::system_clock::time_point> staleSince_;
+    std::set<std::string> failuresTold_; // each kind of failure goes to stderr once
     QTimer timer_;
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight

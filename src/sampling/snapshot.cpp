@@ -1,7 +1,6 @@
 #include "snapshot.h"
 
 #include "text_rules.h"
-#include "tool_runner.h"
 
 namespace corvel {
 
@@ -38,20 +37,6 @@ std::vector<PSRow> parsePS(std::string_view output)
                              fields.count == 5 ? std::string(fields.field[4]) : std::string()});
     }
     return rows;
-}
-
-std::vector<PSRow> runPS(const char* toolPath, const ToolLimits& limits)
-{
-    static const std::vector<std::string> arguments = {"ps", "-axo",
-                                                       "pid=,ppid=,pcpu=,rss=,command="};
-    std::vector<std::string> args = arguments;
-    args[0] = toolPath;
-    return parsePS(captureOutput(toolPath, args, limits));
-}
-
-std::vector<PSRow> runPS()
-{
-    return runPS("/bin/ps", ToolLimits{});
 }
 
 } // namespace corvel

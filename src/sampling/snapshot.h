@@ -1,7 +1,5 @@
 #pragma once
 
-#include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,19 +20,5 @@ struct PSRow
 // Turns the text the process-status tool prints for "pid=,ppid=,pcpu=,rss=,command=" into
 // rows, in line order. Lines that do not parse are dropped; ill-formed UTF-8 becomes U+FFFD.
 std::vector<PSRow> parsePS(std::string_view output);
-
-// Runs /bin/ps -axo pid=,ppid=,pcpu=,rss=,command= once and parses what it prints.
-// Never fails: a tool that cannot be started gives an empty list.
-std::vector<PSRow> runPS();
-
-// Bounds on one run of the tool. The child is always reaped, whichever bound ends the run.
-struct ToolLimits
-{
-    std::chrono::milliseconds timeout{10'000}; // then the tool is killed
-    std::size_t maxOutputBytes{64u << 20};     // past this, reading stops and the tool is killed
-};
-
-// runPS() with another tool path and bounds, so tests can stand in scripts of their own.
-std::vector<PSRow> runPS(const char* toolPath, const ToolLimits& limits);
 
 } // namespace corvel

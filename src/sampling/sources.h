@@ -36,13 +36,6 @@ public:
     virtual RunningApps listFor(const std::vector<PSRow>& /*rows*/) { return list(); }
 };
 
-// Runs the process-status tool every time.
-class PSToolSnapshotter final : public ProcessSnapshotter
-{
-public:
-    std::vector<PSRow> take() override { return runPS(); }
-};
-
 // A desktop that reports no applications: everything is "System & Background".
 class NoRunningApplications final : public RunningApplications
 {

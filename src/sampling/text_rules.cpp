@@ -2,10 +2,7 @@
 
 #include <cctype>
 #include <charconv>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <locale.h>
+#include <limits>
 
 namespace corvel {
 namespace {
@@ -54,17 +51,6 @@ std::size_t wellFormedLength(std::string_view text, std::size_t i, std::size_t& 
     }
     subpart = 1;
     return need + 1;
-}
-
-locale_t cLocale()
-{
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    return locale;
-}
-
-bool isCSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 template <typename Int>
@@ -155,38 +141,31 @@ std::optional<std::int64_t> parseInt64(std::string_view field)
 
 std::optional<double> parseDouble(std::string_view field)
 {
-    if (field.empty() || isCSpace(field.front()))
-        return std::nullopt;
-    // Fast path for the plain decimal figures the tool prints; same result as strtod.
-    bool plain = true;
-    for (const char c : field)
-        plain = plain && ((c >= '0' && c <= '9') || c == '.');
-    if (plain) {
-        double value = 0;
-        const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value,
-                                               std::chars_format::fixed);
-        if (ec == std::errc() && end == field.data() + field.size())
-            return value;
-        if (ec != std::errc::result_out_of_range)
-            return std::nullopt;
+    // What the C locale's strtod takes, as the whole field: a sign, then a decimal or
+    // 0x-prefixed hexadecimal figure, "inf", "infinity" or "nan"; a figure out of range
+    // becomes infinity or zero. from_chars does the rest without any locale.
+    std::string_view rest = field;
+    const bool negative = !rest.empty() && rest.front() == '-';
+    if (!rest.empty() && (rest.front() == '+' || negative))
+        rest.remove_prefix(1);
+    auto format = std::chars_format::general;
+    if (rest.size() > 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X')) {
+        format = std::chars_format::hex;
+        rest.remove_prefix(2);
     }
-    // Everything else (signs, exponents, hex, inf, nan, overflow) as the C locale's strtod.
-    // A NUL byte inside the field stops strtod early and so fails the whole-field test.
-    char small[64];
-    std::string large;
-    char* text = small;
-    if (field.size() < sizeof small) {
-        std::memcpy(small, field.data(), field.size());
-        small[field.size()] = '\0';
-    } else {
-        large.assign(field);
-        text = large.data();
-    }
-    char* end = nullptr;
-    const double value = strtod_l(text, &end, cLocale());
-    if (end != text + field.size())
+    if (rest.empty() || rest.front() == '+' || rest.front() == '-')
         return std::nullopt;
-    return value;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value, format);
+    if (end != rest.data() + rest.size() || ec == std::errc::invalid_argument)
+        return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+        const std::size_t exponent =
+            rest.find_first_of(format == std::chars_format::hex ? "pP" : "eE");
+        const bool tiny = exponent != std::string_view::npos && rest.substr(exponent + 1, 1) == "-";
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    }
+    return negative ? -value : value;
 }
 
 } // namespace corvel

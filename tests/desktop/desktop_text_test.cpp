@@ -1,5 +1,6 @@
 // The small decoders of outside text.
 #include "cgroup_apps.h"
+#include "color_scheme.h"
 #include "desktop_entry.h"
 #include "desktop_environment.h"
 #include "small_file.h"
@@ -97,6 +98,34 @@ TEST(WindowProps, WmClassPidAndRole)
         EXPECT_EQ(classifyWindow(types, states, atoms), role);
     EXPECT_EQ(classifyWindow(V{0}, V{0}, WindowAtoms{}), WindowRole::taskbar)
         << "atoms the server lacks match nothing";
+}
+
+// Light or dark: each source in its turn, as each stores its setting.
+TEST(Appearance, EachSourceInItsTurnAsItWritesIt)
+{
+    using enum ColorScheme;
+    const auto kde = [](std::string background, std::string scheme = {}) {
+        return AppearanceSettings{.kdeColorScheme = std::move(scheme),
+                                  .kdeWindowBackground = std::move(background)};
+    };
+    // clang-format off
+    const std::pair<AppearanceSettings, ColorScheme> cases[] = {
+        {{}, light}, {{.portal = 1, .gnomeColorScheme = "'prefer-light'"}, dark},
+        {{.portal = 2, .gtkTheme = "Adwaita-dark"}, light},
+        {{.portal = 0, .gnomeColorScheme = "'prefer-dark'"}, dark}, // no preference: read on
+        {{.portal = 7, .gnomeColorScheme = " \"prefer-light\" ", .gtkTheme = "Arc-Dark"}, light},
+        {{.gnomeColorScheme = "'default'", .gtkTheme = "'Adwaita-dark'"}, dark},
+        {{.gtkTheme = "Adwaita:dark"}, dark}, {{.gtkTheme = "Materia-dark-compact"}, dark},
+        {{.gtkTheme = "Darkling"}, light}, {{.gtkTheme = "Adwaita", .gtkIniTheme = "Yaru-dark"}, dark},
+        {{.gtkPreferDark = "1"}, dark}, {{.gtkPreferDark = "true"}, dark},
+        {{.gtkPreferDark = "0", .kdeColorScheme = "BreezeDark"}, dark},
+        {kde("49,54,59", "BreezeLight"), dark}, {kde("239,240,241", "BreezeDark"), light},
+        {kde("49,54,59,255"), dark}, {kde("300,0,0", "Breeze"), light}, {kde("1,2"), light},
+        {kde("a,b,c", "BreezeDark"), dark}, {kde(" 20, 20, 20"), dark}};
+    // clang-format on
+    for (const auto& [settings, scheme] : cases)
+        EXPECT_EQ(decideColorScheme(settings), scheme)
+            << settings.gnomeColorScheme << settings.gtkTheme << settings.kdeWindowBackground;
 }
 
 TEST(Environment, XdgFoldersLocaleAndDisplay)

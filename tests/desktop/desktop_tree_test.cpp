@@ -199,9 +199,11 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
 {
     using enum WindowRole;
-    // 950 has no unit: its program claims it; 601 (no entry), 501 (NoDisplay), 204 (in the tab)
-    // show windows; of two classes (206, 209) the program decides, else the unit. No entry: a pid
-    // named by its class; StartupWMClass matches class or instance, exactly; the id in any case.
+    // 950 has no unit: its program claims it, but not 1101, a panel; a dock's unit (401) is the
+    // desktop's; 601 (no entry), 501
+    // (NoDisplay), 204 (in the tab) show windows; of two classes (206, 209) the program decides,
+    // else the unit. No entry: a pid named by its class; StartupWMClass matches class or
+    // instance, exactly; the id in any case. Only a taskbar window makes an app of a window.
     // clang-format off
     const std::string script = "org.example.Script", writer = "org.example.Writer";
     DesktopApplications apps(sources({
@@ -212,16 +214,17 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
         {985, "", "", taskbar}, {601, "noentry", "NoEntry", taskbar}, {501, "h", "Helper", taskbar},
         {204, "script", script, taskbar}, {202, "term", "org.example.Terminal", taskbar},
         {206, "tool", script, taskbar}, {206, "w", writer, taskbar}, {209, "twin", script, taskbar},
-        {209, "w", writer, taskbar}}));
+        {209, "w", writer, taskbar}, {1101, "panel", "Panel", shell}, {401, "dock", "Dock", shell}}));
     auto records = byPid(apps.list());
     const std::string terminal = "org.example.Terminal R Terminal utilities-terminal";
     const std::pair<std::int32_t, std::string> cases[] = {
-        {950, "xterm R XTerm"}, {970, "pid P"}, {960, "pid A Tray-thing"}, {980, "gimp R GIMP"},
+        {950, "xterm R XTerm"}, {970, "pid P"}, {960, "pid P Tray-thing"}, {1101, "pid P"}, {980, "gimp R GIMP"},
         {981, "gimp R GIMP"}, {982, "org.example.Editor R Editor /opt/ed.png"},
         {983, "pid R gimp-2.10"}, {984, "pid R org.example.Gone"}, {985, "pid R"}, // Hidden
         {601, "org.example.NoEntry R NoEntry"}, {501, "org.example.Helper R Helper"},
         {204, "org.example.Script R Script"}, {206, "org.example.Probe R Probe"},
-        {201, terminal}, {209, terminal}};
+        {201, terminal}, {209, terminal}, {203, "org.example.Writer R Writer"},
+        {401, "org.example.Tray P Tray tray"}};
     // clang-format on
     for (const auto& [pid, app] : cases)
         EXPECT_EQ(records[pid], app) << pid;

@@ -4,6 +4,7 @@
 #include "cycle.h"
 #include "desktop_applications.h"
 #include "small_file.h"
+#include "support/require.h"
 #include "support/temp_dir.h"
 #include "system_snapshot.h"
 
@@ -76,7 +77,7 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     const auto mount =
         cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or(""));
     if (!mount || ::geteuid() != 0)
-        GTEST_SKIP() << "needs cgroup2 and root";
+        CORVEL_SKIP_TEST("cgroup", "needs cgroup2 and root");
     const std::uint32_t uid = 1'900'000'000u + ::getpid();
     const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice";
     const std::string term = slice + "/user@" + u + ".service/app.slice/app-org.example.Term.slice";
@@ -158,7 +159,7 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
 TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
 {
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
-        GTEST_SKIP() << "Xvfb or openbox is not installed";
+        CORVEL_SKIP_TEST("x11", "Xvfb or openbox is not installed");
     Children children;
     testing::TempDir tree; // the server writes its display number to a file there
     const int fd = ::open(tree.path("display").c_str(), O_WRONLY | O_CREAT, 0600);
@@ -193,7 +194,7 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
                          app.activationPolicy, other.bundleIdentifier, other.localizedName,
                          other.activationPolicy),
               std::tuple("org.example.Probe", "Probe", "/opt/probe.svg", regular, std::nullopt,
-                         "Traything", accessory));
+                         "Traything", prohibited));
     EXPECT_EQ(counts(apps)["org.example.Probe"], 2) << "with its helper";
 
     // Without a window manager there is no client list; without a server, nothing at all.

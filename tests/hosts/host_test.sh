@@ -2,6 +2,7 @@
 # Corvel on a real status-area host, started headless: the same checks on every host, only how a
 # host is started, clicked and read differs. Every step leaves a picture in the output folder.
 #   host_test.sh <host> <corvel> <seat_input> <output folder>: exits 77 when the host is not installed
+#   (1 where CORVEL_REQUIRE has "hosts")
 # Sourced, it only defines the session helpers (start_session <host>); what they start ends on exit.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -19,6 +20,7 @@ tint2                x     30 bottom click  - -     tint2 openbox Xvfb xdotool i
 sway_swaybar         sway  23 top    click  - sway  swaybar sway grim setpriv
 sway_waybar          sway  26 top    click  3 sway  waybar sway grim setpriv
 sway_waybar_xwayland sway  26 top    click  3 sway  waybar sway grim setpriv Xwayland
+sway_swaybar_scaled  sway  20 top    click  - sway  swaybar sway grim setpriv
 gnome                gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
 gnome_xwayland       gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
 cinnamon             x     40 bottom click  3 X-Cinnamon cinnamon /usr/libexec/xapps/sn-watcher/xapp-sn-watcher Xvfb xdotool import
@@ -28,6 +30,8 @@ kde_x11              x     44 bottom click  3 KDE   plasmashell kwin_x11 Xvfb xd
 kde                  kde   44 bottom click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert
 kde_top              kde   44 top    click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert"
 
+# *_scaled sway hosts scale the output by 2 (CORVEL_HOST_SCALE, as 1.5, on any sway host): checks see
+# pictures at scale 1; people also get each at the output's own pixels ("-sharp").
 # Ends our processes and whatever they started (activated services, Xwayland), nothing else.
 descendants() { local p; for p in $(ps -o pid= --ppid "$1" 2>/dev/null); do descendants "$p"; echo "$p"; done; }
 end_session() {
@@ -62,7 +66,8 @@ start_session() {
     client_env=() && [[ $desktop != - ]] && client_env=(XDG_CURRENT_DESKTOP=$desktop)
     [[ $kind != x ]] && client_env+=(XDG_SESSION_TYPE=wayland)
     mkdir -p "$work/home/.local/share" "$work/run" && chmod 700 "$work/run" && cp -r "$here/config" "$work/home/.config"
-    camera=(import -window root -crop ${W}x$H+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -) &&
+    scale=${CORVEL_HOST_SCALE:-1} && [[ $host == *_scaled ]] && scale=${CORVEL_HOST_SCALE:-2}
+    camera=(import -window root -crop ${W}x$H+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
     [[ $kind == kde ]] && camera=(/usr/bin/python3 "$here/kwin.py" shot)
     [[ $host == cinnamon ]] && camera=(sh -c 'gdbus call --session -d org.gnome.Shell.Screenshot -m \
@@ -77,8 +82,10 @@ start_session() {
             start_xvfb ${W}x${H}x24 && in_session dbus-update-activation-environment DISPLAY && spawn wm "$wm" || return 1
             if [[ $program == plasmashell ]]; then start_plasma || return 1; else spawn host "$program"; fi ;;
         sway)
-            spawn host env -C "$work" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
-                sway -c "$work/home/.config/sway/$program.conf"
+            local conf=$work/home/.config/sway/$program.conf
+            [[ $scale != 1 ]] && sed -i "s/^output .*/output HEADLESS-1 resolution $(awk -v s="$scale" -v w=$W -v h=$H \
+                'BEGIN { printf "%dx%d", w * s, h * s }') position 0,0 scale $scale/" "$conf"
+            spawn host env -C "$work" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$conf"
             mkfifo "$work/keys" && exec 7<>"$work/keys" && until_true 30 grep -qs '^SWAYSOCK=' "$work/env.txt" || return 1
             senv+=($(grep -E '^(WAYLAND_DISPLAY|SWAYSOCK|DISPLAY)=' "$work/env.txt"))
             spawn seat sh -c 'exec "$0" <&7' "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1 ;;
@@ -131,7 +138,8 @@ start_plasma() {
 
 # Pictures, input and window lists, per kind of host; snap <name> keeps the latest picture for people.
 shot() { in_session "${camera[@]}" >"$1"; } # shot <file>
-snap() { steps=$((steps + 1)) && picture=$out/$(printf %02d $steps)-$1.png && cp "$work/now.png" "$picture"; }
+snap() { steps=$((steps + 1)) && picture=$out/$(printf %02d $steps)-$1.png && cp "$work/now.png" "$picture" &&
+    { [[ $scale == 1 ]] || { sharp=${picture%.png}-sharp.png && in_session grim - >"$sharp"; }; }; }
 picture_still() { shot "$work/a.png" && sleep 0.5 && shot "$work/b.png" &&
     [[ $(compare -metric AE "$work"/{a,b}.png null: 2>&1) == 0 ]]; }
 act() { # act point|click|double <x> <y> [button] | act key <name>
@@ -216,6 +224,14 @@ check_anchored() { # at most 4 px from the bar, across the item's middle, on the
     echo "panel ${p[*]}, item ${item[*]}, $gap px from the bar"
     ((gap >= 0 && gap <= 4 && p[0] <= mid[0] && mid[0] <= p[2] && p[0] >= 0 && p[2] <= W))
 }
+# Scaled, the panel at the output's pixels has detail half as many lose; an enlarged scale-1 picture has none.
+check_sharp() {
+    local crop=$(awk -v s="$scale" -v a="${panel[*]}" 'BEGIN { split(a, p, " ")
+        printf "%dx%d+%d+%d", (p[3] - p[1]) * s, (p[4] - p[2]) * s, p[1] * s, p[2] * s }') error
+    error=$(convert "$sharp" -crop "$crop" +repage \( +clone -filter box -resize 50% -filter point -resize 200% \) \
+        -metric RMSE -compare -format '%[distortion]' info:)
+    echo "at scale $scale, detail lost at half the pixels: $error" && awk -v e="$error" 'BEGIN { exit !(e > 0.01) }'
+}
 check_unlisted() { # neither in the host's lists nor, on X, a panel-wide window in a window manager's frame
     local entries=$(listed) frames= w x=(in_session env "${client_env[@]}")
     [[ $kind == x || $host == *_xwayland ]] && for w in $("${x[@]}" xdotool search --onlyvisible --classname corvel); do
@@ -228,6 +244,15 @@ check_unlisted() { # neither in the host's lists nor, on X, a panel-wide window 
 check_escape() { close_by escape key Escape; }
 check_outside() { close_by outside click 150 $((H / 2)); }
 check_second_click() { close_by second-click "$open_click" "${mid[@]}"; }
+# The desktop turns dark in GSettings' keyfile store (every session here has one): the panel opens dark.
+check_dark() {
+    local keyfile=$work/home/.config/glib-2.0/settings/keyfile light=
+    printf "\n[org/gnome/desktop/interface]\ncolor-scheme='prefer-dark'\n" >>"$keyfile" && away && sleep 1 &&
+        shot "$work/closed.png" && open_panel && snap dark && light=$(convert "$work/now.png" -crop \
+        $((panel[2] - panel[0]))x$((panel[3] - panel[1]))+${panel[0]}+${panel[1]} -format '%[fx:int(mean * 100)]' info:)
+    act key Escape && until_true 10 panel_closed; sed -i "s/'prefer-dark'/'default'/" "$keyfile" && sleep 1
+    echo "panel ${light:-not}% light" && ((${light:-100} < 40))
+}
 check_menu() {
     act click "${mid[@]}" "$menu_button" && until_true 10 find_region 40 15 || { snap no-menu; echo "no menu"; return 1; }
     # The one entry is the menu's edge nearest the bar; a tooltip may widen the region away from it.
@@ -261,13 +286,13 @@ main() {
     host=$1 corvel=$2 seat_input=$3 out=$4/$1 steps=0 failures=0
     local began=$SECONDS tool row=($(grep "^$1 " <<<"$hosts"))
     for tool in dbus-daemon gdbus convert compare "${row[@]:7}"; do
-        command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }; done
+        command -v "$tool" >/dev/null || { echo "skipped: no $tool"; [[ ,${CORVEL_REQUIRE:-}, == *,hosts,* ]] && exit 1; exit 77; }; done
     mkdir -p "$out" && rm -f "$out"/*.png "$out/results.txt"
     start_session "$host" || { echo "FAIL: $host did not start"; tail -n 20 "$work"/*.log; exit 1; }
     cp "$work/b.png" "$work/empty.png" && cp "$work/b.png" "$work/now.png" && snap host
     echo "$host started in $((SECONDS - began)) s" && log_mark=$(wc -l <"$work/host.log")
-    for check in item open anchored unlisted escape outside second_click menu ctrl_q quit stderr host_log; do
-        [[ $check == menu && $menu_button == - ]] || run_check "$check"
+    for check in item open anchored sharp unlisted escape outside second_click dark menu ctrl_q quit stderr host_log; do
+        [[ $check == menu && $menu_button == - || $check == sharp && $scale == 1 ]] || run_check "$check"
     done
     echo "$host: $((SECONDS - began)) s, $failures unexpected failures; pictures in $out" && ((failures == 0))
 }

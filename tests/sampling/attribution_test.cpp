@@ -28,18 +28,21 @@ std::string entries(const Grouping& g)
 
 // Applications a (pid 100, bundle /Apps/A.app) and b (200); a terminal unit (1: server, a tab's
 // shell and commands, an editor started in the tab); a unit (2) made for a program b asked for;
-// ancestors 501..512 of a. Through buildLookups: a prohibited application (p) claims nothing, an
-// accessory one does, a later record wins (x), the desktop's map is applied last (170 is b's).
+// ancestors 501..512 of a; init (1) is never an ancestor, kthreadd (2) is; 305 is in the unit
+// but not in the snapshot; 130 is listed twice. Through buildLookups: a prohibited application (p)
+// claims nothing, an accessory one does, a later record wins (x), the desktop's map is applied last
+// (170 is b's).
 TEST(Owner, EachRuleInItsOrder)
 {
     const RunningAppRef a = app(100, "a", {}, "/Apps/A.app"), b = app(200, "b");
     const RunningAppRef term = app(0, "term"), editor = app(0, "editor"), meld = app(0, "meld");
     const RunningAppRef p = app(150, "p", {}, "/Apps/P.app", ActivationPolicy::prohibited);
     RunningApps running{{app(100, "x", {}, "/Apps/A.app"), app(170, "y"), a, b, term, editor, meld,
-                         p, app(160, "acc", {}, {}, ActivationPolicy::accessory), nullptr},
+                         p, app(160, "acc", {}, {}, ActivationPolicy::accessory), nullptr,
+                         app(1, "init"), app(2, "kthreadd")},
                         {{250, b}, {302, editor}, {151, p}, {170, b}},
                         {{400, {meld, 2}}, {401, {meld, 2}}, {152, {p, 3}}}};
-    for (int pid = 300; pid <= 304; ++pid)
+    for (int pid = 300; pid <= 306; ++pid)
         running.byUnit[pid] = {term, 1};
     const AppLookups l = buildLookups(std::move(running));
     // clang-format off
@@ -50,14 +53,15 @@ TEST(Owner, EachRuleInItsOrder)
         {601, 600, ""}, {700, 250, ""}, {300, 1, ""}, {301, 300, ""}, {302, 301, ""},
         {303, 302, ""}, {304, 301, ""}, {400, 200, ""}, {401, 400, ""}, {402, 303, ""},
         {403, 301, ""}, {500, 100, ""}, {150, 1, "/Apps/P.app/x"}, {151, 1, ""}, {152, 1, ""},
-        {0, 0, ""}, {160, 1, ""}, {170, 1, ""}};
+        {0, 0, ""}, {160, 1, ""}, {170, 1, ""}, {120, 2, ""}, {306, 305, ""}, {130, 100, ""},
+        {130, 1, ""}, {131, 130, ""}};
     const std::pair<std::int32_t, const char*> cases[] = {
         {100, "a"}, {101, "a"}, {102, "a"}, {110, "a"}, {111, "__system"}, {112, "__system"},
         {113, "__system"}, {114, "__system"}, {200, "b"}, {511, "a"}, {512, "__system"},
         {600, "__system"}, {700, "b"}, {300, "term"}, {301, "term"}, {304, "term"},
         {302, "editor"}, {303, "editor"}, {400, "meld"}, {401, "meld"}, {402, "editor"},
         {403, "term"}, {150, "__system"}, {151, "__system"}, {152, "__system"}, {0, "__system"},
-        {160, "acc"}, {170, "b"}};
+        {160, "acc"}, {170, "b"}, {120, "kthreadd"}, {306, "term"}, {131, "a"}};
     // clang-format on
     std::vector<PSRow> rows;
     for (const auto& [pid, ppid, command] : table)

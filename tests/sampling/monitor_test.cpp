@@ -1,6 +1,7 @@
 // The monitor over canned sources, and the long run (disabled here; ctest's long_run_test).
 #include "cycle.h"
 #include "desktop_applications.h"
+#include "ps_tool.h"
 #include "support/fake_sources.h"
 #include "support/self_watch.h"
 #include "support/temp_dir.h"
@@ -35,8 +36,9 @@ TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
         EXPECT_EQ(scaleTotal(total, cores), share) << total << " on " << cores;
 }
 
-// Both values of a cycle are published together, list first, every cycle, and a snapshot
-// that throws publishes an empty list and zero without ending the sampling.
+// Both values of a cycle are published together, list first, every cycle. A snapshot that
+// throws anything, or a process-status tool that fails, leaves the last figures marked stale
+// and says so once per kind on stderr; the next good cycle clears the mark.
 TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
 {
     FakeFeed feed;
@@ -47,7 +49,7 @@ TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
         const auto& apps = monitor.apps();
         seen += what + std::to_string(apps.size()) + " " +
                 std::to_string(int(apps.empty() ? 0 : apps[0].cpu)) + " " +
-                std::to_string(int(monitor.totalCPU())) + "; ";
+                std::to_string(int(monitor.totalCPU())) + (monitor.staleSince() ? "?" : "") + "; ";
     };
     QObject::connect(&monitor, &Monitor::appsChanged, [&] { note("apps "); });
     QObject::connect(&monitor, &Monitor::totalCPUChanged, [&] { note("total "); });
@@ -55,14 +57,26 @@ TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
     feed.change([](auto& s) { s.rows = {{10, 1, 60, 100, ""}, {20, 1, 40, 100, ""}}; });
     ASSERT_TRUE(published(monitor, &Monitor::refresh));
     ASSERT_TRUE(published(monitor, &Monitor::refresh)); // nothing changed: published again
-    feed.change([](auto& s) { s.fails = true; });
-    ASSERT_TRUE(published(monitor, &Monitor::refresh));
-    feed.change([](auto& s) { s.fails = false; });
-    ASSERT_TRUE(published(monitor, &Monitor::refresh));
+    ::testing::internal::CaptureStderr();
+    for (const int kind : {1, 2, 1, 0}) {
+        feed.change([&](auto& s) { s.fails = kind; });
+        ASSERT_TRUE(published(monitor, &Monitor::refresh));
+    }
     // One application's share is not rescaled; the machine's is, and capped.
     EXPECT_EQ(seen,
               "apps 1 250 100; total 1 250 100; apps 1 100 50; total 1 100 50; apps 1 100 50; "
-              "total 1 100 50; apps 0 0 0; total 0 0 0; apps 1 100 50; total 1 100 50; ");
+              "total 1 100 50; apps 1 100 50?; total 1 100 50?; apps 1 100 50?; total 1 100 50?; "
+              "apps 1 100 50?; total 1 100 50?; apps 1 100 50; total 1 100 50; ");
+    Monitor tool({std::make_unique<PSToolSnapshotter>("/bin/false"),
+                  std::make_unique<NoRunningApplications>()});
+    ASSERT_TRUE(published(tool));
+    EXPECT_TRUE(tool.staleSince() && tool.apps().empty());
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "corvel: sampling failed (snapshot failed); the figures shown are the last good ones\n"
+        "corvel: sampling failed (an exception of no standard type); the figures shown are "
+        "the last good ones\ncorvel: sampling failed (/bin/false listed no process); the "
+        "figures shown are the last good ones\n");
 }
 
 // Destroying the monitor waits for the cycle in flight and drops its result.

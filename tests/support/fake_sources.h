@@ -1,7 +1,8 @@
 #pragma once
 
 // Canned sources for the Monitor: a snapshot that hands out the rows a test set, and may be
-// held or made to throw, and a desktop that lists the applications set with them.
+// held or made to throw (a standard exception or not), and a desktop that lists the applications
+// set with them.
 
 #include "monitor.h" // and the threading headers through it
 
@@ -28,7 +29,8 @@ public:
     {
         std::vector<PSRow> rows;
         std::vector<RunningAppRef> running;
-        bool held = false, fails = false; // held: a snapshot waits until let go; fails: it throws
+        bool held = false; // a snapshot waits until let go
+        int fails = 0;     // 1: a snapshot throws a standard exception, 2: something else
         int taken = 0, mostAtOnce = 0, inside = 0; // snapshots started, most at once, running
         std::mutex mutex;
         std::condition_variable released;
@@ -89,7 +91,7 @@ private:
             s_->released.wait(lock, [&] { return !s_->held; });
             --s_->inside;
             if (s_->fails)
-                throw std::runtime_error("snapshot failed");
+                s_->fails == 1 ? throw std::runtime_error("snapshot failed") : throw 7;
             return s_->rows;
         }
         RunningApps list() override
@@ -122,9 +124,11 @@ struct FakeMonitor
         published(monitor_); // the constructor started the first cycle
     }
     Monitor& monitor() { return monitor_; }
-    bool publish(const std::vector<FakeApp>& apps)
+    // `fails`: as FakeFeed::State's, for this cycle.
+    bool publish(const std::vector<FakeApp>& apps, int fails = 0)
     {
-        return feed_.set(apps), published(monitor_, &Monitor::refresh);
+        feed_.set(apps), feed_.change([&](auto& s) { s.fails = fails; });
+        return published(monitor_, &Monitor::refresh);
     }
 
 private:

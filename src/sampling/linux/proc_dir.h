@@ -1,6 +1,7 @@
 #pragma once
 
 #include "small_file.h"
+#include "unique_fd.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,27 +10,6 @@
 #include <vector>
 
 namespace corvel {
-
-// An owned file descriptor.
-class UniqueFd
-{
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-    void reset();
-
-private:
-    int fd_ = -1;
-};
 
 // A process directory laid out as /proc: numeric entries, one per process, with files below.
 // The root is opened once and kept; entries and files are reached relative to it.

@@ -2,6 +2,7 @@
 
 #include "proc_dir.h"
 #include "proc_sampler.h"
+#include "ps_tool.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -3,6 +3,8 @@
 // The panel's text styles, derived from the user's Qt style: the default font, two smaller
 // caption sizes, equal-width digits, and a dimmed colour for secondary text.
 
+#include "color_scheme.h"
+
 #include <QColor>
 #include <QFont>
 #include <QPalette>
@@ -25,5 +27,12 @@ bool hasTabularDigits(const QFont& font);
 // Dimmed text: the palette's placeholder colour, or the window text at half opacity when the
 // style gives none that differs from it.
 QColor secondaryColor(const QPalette& palette);
+
+// Whether a palette's windows are dark.
+bool isDark(const QPalette& palette);
+
+// The panel's colours for the desktop's scheme: the platform's own palette where it is of that
+// kind already (Qt reads KDE's colours itself), else a neutral light or dark one of ours.
+QPalette paletteFor(ColorScheme scheme, const QPalette& platform);
 
 } // namespace corvel

@@ -10,6 +10,7 @@
 #include "usage_model.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -95,7 +96,8 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     listArea_->setFrameShape(QFrame::NoFrame);
     listArea_->setFixedHeight(listHeight);
     listArea_->setWidgetResizable(true);
-    listArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A bar only while there is more to see: no empty trough beside a short list.
+    listArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     listArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     listArea_->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget;
@@ -265,9 +267,22 @@ void PopoverView::fitRows()
 
 void PopoverView::showTotal()
 {
-    const QString text = qtext(formatTotalCpu(monitor_.totalCPU()));
-    if (total_->text() != text)
-        total_->setText(text);
+    QString text = qtext(formatTotalCpu(monitor_.totalCPU()));
+    if (const auto since = monitor_.staleSince()) {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(since->time_since_epoch());
+        text += QLatin1Char('\n') + tr("Not updated since %1")
+                                        .arg(QDateTime::fromMSecsSinceEpoch(ms.count())
+                                                 .toString(QStringLiteral("HH:mm:ss")));
+    }
+    if (total_->text() == text)
+        return;
+    const bool lines = total_->text().count(QLatin1Char('\n')) != text.count(QLatin1Char('\n'));
+    total_->setText(text);
+    if (lines) { // the footer grew or shrank by the line
+        layout()->activate();
+        applyStyle();
+    }
 }
 
 void PopoverView::catchUp()

@@ -1,8 +1,10 @@
 #include "corvel_app.h"
 
+#include "desktop_appearance.h"
 #include "desktop_applications.h"
 #include "formatting.h"
 #include "layer_panel.h"
+#include "panel_style.h"
 #include "popover_view.h"
 #include "session_probe.h"
 #include "status_notifier_item.h"
@@ -32,19 +34,26 @@ QPoint clickPoint(QPoint fromHost)
     return x11 ? QCursor::pos() : fromHost;
 }
 
-QString labelFor(double totalCPU)
+// A dash while the figures are stale: an old percentage would pass for a current one.
+QString labelFor(const Monitor& monitor)
 {
-    return QString::fromStdString(formatCpuLabel(totalCPU));
+    if (monitor.staleSince())
+        return QStringLiteral("CPU \u2013");
+    return QString::fromStdString(formatCpuLabel(monitor.totalCPU()));
 }
 
 } // namespace
 
 CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
                      std::chrono::milliseconds noticeDelay)
-    : monitor_(std::move(sources)), notice_(std::move(notice)),
-      label_(labelFor(monitor_.totalCPU())), bus_(bus)
+    : monitor_(std::move(sources)), notice_(std::move(notice)), label_(labelFor(monitor_)),
+      bus_(bus)
 {
     connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateLabel);
+    platformPalette_ = QGuiApplication::palette();
+    appearance_ = std::make_unique<DesktopAppearance>(bus);
+    connect(appearance_.get(), &DesktopAppearance::schemeChanged, this,
+            &CorvelApp::applyColorScheme);
 
     if (bus.isConnected()) {
         statusNotifier_ = std::make_unique<StatusNotifierItem>(bus, label_);
@@ -73,13 +82,25 @@ CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notic
     connect(&noticeDelay_, &QTimer::timeout, this, &CorvelApp::tellNoArea);
 
     chooseArea();
+    applyColorScheme();
 }
 
 CorvelApp::~CorvelApp() = default;
 
+void CorvelApp::applyColorScheme()
+{
+    const ColorScheme scheme = appearance_->scheme();
+    // Every widget, the panel among them, follows the application's palette as it changes.
+    QApplication::setPalette(paletteFor(scheme, platformPalette_));
+    if (statusNotifier_)
+        statusNotifier_->setColorScheme(scheme);
+    if (xembed_)
+        xembed_->setColorScheme(scheme);
+}
+
 void CorvelApp::updateLabel()
 {
-    const QString text = labelFor(monitor_.totalCPU());
+    const QString text = labelFor(monitor_);
     if (text == label_)
         return;
     label_ = text;
@@ -96,7 +117,7 @@ void CorvelApp::chooseArea()
         noticeDelay_.stop();
         if (xembed_)
             xembed_->hide();
-        setArea(Area::statusNotifier);
+        area_ = Area::statusNotifier;
         return;
     }
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -104,15 +125,16 @@ void CorvelApp::chooseArea()
         noticeDelay_.stop();
         if (!xembed_) {
             xembed_ = std::make_unique<XEmbedTrayItem>(label_);
+            xembed_->setColorScheme(appearance_->scheme());
             connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
         }
         xembed_->show();
-        setArea(Area::xembed);
+        area_ = Area::xembed;
         return;
     }
     if (xembed_)
         xembed_->hide();
-    setArea(Area::waiting);
+    area_ = Area::waiting;
     trayPoll_.start();
     if (!waitNoticeGiven_ && !noticeDelay_.isActive())
         noticeDelay_.start();
@@ -147,22 +169,18 @@ void CorvelApp::tellNoArea()
     bus_.asyncCall(notify);
 }
 
-void CorvelApp::setArea(Area area)
-{
-    if (area == area_)
-        return;
-    area_ = area;
-    emit areaChanged(area);
-}
-
 void CorvelApp::togglePanel(const QRect& anchor)
 {
     if (!panel_) {
         panel_ = std::make_unique<PopoverView>(monitor_);
         layerPanel_ = LayerPanel::create(*panel_);
     }
-    if (layerPanel_ && !layerPanel_->usable())
-        layerPanel_.reset(); // the compositor went away: Qt's own window from now on
+    if (layerPanel_ && !layerPanel_->usable()) {
+        // Our connection to the compositor died: a new one where the compositor still answers
+        // (or one that took its place), else Qt's own window.
+        layerPanel_.reset();
+        layerPanel_ = LayerPanel::create(*panel_);
+    }
     if (layerPanel_)
         layerPanel_->toggle(anchor.topLeft());
     else

@@ -8,6 +8,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QPalette>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -15,6 +16,7 @@
 
 namespace corvel {
 
+class DesktopAppearance;
 class LayerPanel;
 class PopoverView;
 class StatusNotifierItem;
@@ -48,14 +50,11 @@ public:
     // Shows the panel next to `anchor`, or hides it when it is showing.
     void togglePanel(const QRect& anchor);
 
-signals:
-    void areaChanged(corvel::CorvelApp::Area area);
-
 private:
     void updateLabel();
     void chooseArea();
-    void setArea(Area area);
     void tellNoArea();
+    void applyColorScheme();
 
     Monitor monitor_;
     Notice notice_;
@@ -65,9 +64,11 @@ private:
     std::unique_ptr<XEmbedTrayItem> xembed_;
     std::unique_ptr<PopoverView> panel_;
     std::unique_ptr<LayerPanel> layerPanel_; // on compositors with the layer shell
-    QTimer trayPoll_;                        // while waiting: has a system tray appeared?
-    QTimer watcherGrace_; // after a watcher leaves: give a restarting one time to return
-    QTimer noticeDelay_;  // while waiting: a desktop still starting gets time to show a panel
+    std::unique_ptr<DesktopAppearance> appearance_;
+    QPalette platformPalette_; // Qt's own, before ours replaces it
+    QTimer trayPoll_;          // while waiting: has a system tray appeared?
+    QTimer watcherGrace_;      // after a watcher leaves: give a restarting one time to return
+    QTimer noticeDelay_;       // while waiting: a desktop still starting gets time to show a panel
     QDBusConnection bus_;
     bool waitNoticeGiven_ = false;
 };

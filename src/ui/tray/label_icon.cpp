@@ -15,12 +15,22 @@
 namespace corvel {
 namespace {
 
-// Light text on a dark badge with a light rim: the badge stands out on light bars, the rim
-// on dark ones.
-constexpr QColor badgeColor(24, 24, 24, 235);
-constexpr QColor rimColor(255, 255, 255, 120);
-constexpr QColor inkColor(255, 255, 255);
-constexpr QColor glyphRimColor(0, 0, 0, 170);
+// On a light bar, light text on a dark badge with a light rim, and a dark glyph with a light
+// edge; on a dark bar the other way round. The badge stands out on its bar, the rim on a bar of
+// the other kind.
+struct Colours
+{
+    QColor badge, rim, ink, glyph, glyphRim;
+};
+
+Colours coloursFor(ColorScheme bar)
+{
+    if (bar == ColorScheme::dark)
+        return {QColor(238, 238, 238, 235), QColor(0, 0, 0, 120), QColor(24, 24, 24),
+                QColor(255, 255, 255), QColor(0, 0, 0, 170)};
+    return {QColor(24, 24, 24, 235), QColor(255, 255, 255, 120), QColor(255, 255, 255),
+            QColor(32, 32, 32), QColor(255, 255, 255, 170)};
+}
 
 // Below this many device pixels two lines of text are unreadable: the badge shows the figure.
 constexpr int twoLineMinimum = 20;
@@ -83,15 +93,15 @@ QImage blank(int pixels)
     return image;
 }
 
-QImage drawBadge(const QString& label, int pixels)
+QImage drawBadge(const QString& label, int pixels, const Colours& colours)
 {
     QImage image = blank(pixels);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal rim = std::max(1, pixels / 16);
     const QRectF box = QRectF(0, 0, pixels, pixels).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
-    painter.setPen(QPen(rimColor, rim));
-    painter.setBrush(badgeColor);
+    painter.setPen(QPen(colours.rim, rim));
+    painter.setBrush(colours.badge);
     painter.drawRoundedRect(box, pixels / 6.0, pixels / 6.0);
 
     const qsizetype blankAt = label.indexOf(QLatin1Char(' '));
@@ -113,7 +123,7 @@ QImage drawBadge(const QString& label, int pixels)
     const qreal block = lines.size() * cap + (lines.size() - 1) * gap;
     const qreal top = inner.top() + (inner.height() - block) / 2;
     painter.setFont(font);
-    painter.setPen(inkColor);
+    painter.setPen(colours.ink);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const qreal x = inner.left() + (inner.width() - metrics.horizontalAdvance(lines[i])) / 2;
         // Whole pixels for the baseline keep the strokes sharp.
@@ -123,7 +133,7 @@ QImage drawBadge(const QString& label, int pixels)
 }
 
 // A processor: a square body with three pins a side and the die cut out of its middle.
-QImage drawGlyph(int pixels)
+QImage drawGlyph(int pixels, const Colours& colours)
 {
     QImage image = blank(pixels);
     QPainter painter(&image);
@@ -148,16 +158,18 @@ QImage drawGlyph(int pixels)
         pins.addRect(QRectF(origin + body, along, reach, pin));
     }
     const QPainterPath whole = shape.united(pins);
-    painter.strokePath(whole, QPen(glyphRimColor, std::max<qreal>(1.5, 1.5 * unit)));
-    painter.fillPath(whole, inkColor);
+    painter.strokePath(whole, QPen(colours.glyphRim, std::max<qreal>(1.5, 1.5 * unit)));
+    painter.fillPath(whole, colours.glyph);
     return image;
 }
 
 } // namespace
 
-QImage renderItemIcon(IconStyle style, const QString& label, int pixels)
+QImage renderItemIcon(IconStyle style, const QString& label, int pixels, ColorScheme bar)
 {
-    return style == IconStyle::glyph ? drawGlyph(pixels) : drawBadge(label, pixels);
+    const Colours colours = coloursFor(bar);
+    return style == IconStyle::glyph ? drawGlyph(pixels, colours)
+                                     : drawBadge(label, pixels, colours);
 }
 
 IconPixmap toIconPixmap(const QImage& image)
@@ -176,13 +188,13 @@ IconPixmap toIconPixmap(const QImage& image)
     return result;
 }
 
-IconPixmapList itemIconPixmaps(IconStyle style, const QString& label)
+IconPixmapList itemIconPixmaps(IconStyle style, const QString& label, ColorScheme bar)
 {
     // 16 to 48 at 1x and 2x, and 18 and 20 for bars that size the icon to their font.
     static constexpr std::array sizes{16, 18, 20, 22, 24, 32, 36, 44, 48, 64, 96};
     IconPixmapList result;
     for (const int size : sizes)
-        result.append(toIconPixmap(renderItemIcon(style, label, size)));
+        result.append(toIconPixmap(renderItemIcon(style, label, size, bar)));
     return result;
 }
 
@@ -190,7 +202,7 @@ void LabelIconEngine::paint(QPainter* painter, const QRect& rect, QIcon::Mode, Q
 {
     const int side = std::min(rect.width(), rect.height());
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    QImage image = renderItemIcon(IconStyle::badge, label_, qRound(side * ratio));
+    QImage image = renderItemIcon(IconStyle::badge, label_, qRound(side * ratio), bar_);
     image.setDevicePixelRatio(ratio);
     painter->drawImage(QRectF(rect.x() + (rect.width() - side) / 2.0,
                               rect.y() + (rect.height() - side) / 2.0, side, side),
@@ -205,7 +217,8 @@ QPixmap LabelIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::Stat
 // Qt asks for `size` in device pixels.
 QPixmap LabelIconEngine::scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale)
 {
-    QImage image = renderItemIcon(IconStyle::badge, label_, std::min(size.width(), size.height()));
+    QImage image =
+        renderItemIcon(IconStyle::badge, label_, std::min(size.width(), size.height()), bar_);
     image.setDevicePixelRatio(scale);
     return QPixmap::fromImage(image);
 }

@@ -22,12 +22,13 @@ using namespace std::chrono_literals;
 
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
-// Hosts that draw the item's label beside its icon: GNOME Shell's status-item extension and
-// the Unity and Ayatana indicator services. Process names are cut to 15 characters.
+// Hosts that draw the item's label beside its icon: GNOME Shell's status-item extension, MATE's
+// notification area applet and the Unity and Ayatana indicator services. Process names are cut
+// to 15 characters.
 bool drawsLabel(const std::string& process)
 {
-    static constexpr const char* hosts[] = {"gnome-shell", "unity-panel-ser", "indicator-appli",
-                                            "ayatana-indicat"};
+    static constexpr const char* hosts[] = {"gnome-shell", "notification-ar", "unity-panel-ser",
+                                            "indicator-appli", "ayatana-indicat"};
     return std::any_of(std::begin(hosts), std::end(hosts),
                        [&](const char* host) { return process.rfind(host, 0) == 0; });
 }
@@ -112,12 +113,24 @@ void StatusNotifierItem::setLabel(const QString& label)
         emit adaptor_->NewIcon();
 }
 
+void StatusNotifierItem::setColorScheme(ColorScheme scheme)
+{
+    if (scheme == desktopScheme_)
+        return;
+    desktopScheme_ = scheme;
+    iconCurrent_ = iconCurrent_ && hostBarDark_;
+    if (published_ && !hostBarDark_)
+        emit adaptor_->NewIcon();
+}
+
 const IconPixmapList& StatusNotifierItem::iconPixmaps() const
 {
     // Drawn when a host asks, not at every change of the label: with no host, or one that
     // shows the other icon, nothing is drawn.
     if (!iconCurrent_)
-        icon_ = itemIconPixmaps(iconStyle_, label_), iconCurrent_ = true;
+        icon_ =
+            itemIconPixmaps(iconStyle_, label_, hostBarDark_ ? ColorScheme::dark : desktopScheme_),
+        iconCurrent_ = true;
     return icon_;
 }
 
@@ -169,7 +182,6 @@ void StatusNotifierItem::checkListed()
             return item == self || item.startsWith(self + QLatin1Char('/')) ||
                    item.startsWith(self + QLatin1Char('@'));
         });
-        const bool wasListed = listed_;
         listed_ = listed;
         // Further apart either way, so a watcher that never lists us is not pestered.
         const auto check = nextCheck_;
@@ -178,8 +190,6 @@ void StatusNotifierItem::checkListed()
             registerWithWatcher();
             return;
         }
-        if (!wasListed)
-            emit registered();
         recheck_.start(check);
     });
 }
@@ -202,11 +212,14 @@ void StatusNotifierItem::onWatcherOwnerChanged(const QString& newOwner)
 void StatusNotifierItem::chooseIconStyle()
 {
     const QDBusReply<uint> pid = bus_.interface()->servicePid(QString::fromLatin1(watcherService));
-    const IconStyle style =
-        pid.isValid() && drawsLabel(processName(pid.value())) ? IconStyle::glyph : IconStyle::badge;
-    if (style == iconStyle_)
+    const std::string host = pid.isValid() ? processName(pid.value()) : std::string();
+    const IconStyle style = drawsLabel(host) ? IconStyle::glyph : IconStyle::badge;
+    // GNOME Shell's top bar is dark in light and dark sessions alike.
+    const bool barDark = host.rfind("gnome-shell", 0) == 0;
+    if (style == iconStyle_ && barDark == hostBarDark_)
         return;
     iconStyle_ = style;
+    hostBarDark_ = barDark;
     iconCurrent_ = false;
     if (published_)
         emit adaptor_->NewIcon();

@@ -43,17 +43,15 @@ public:
 
     // Exports the objects; false when the bus is not there.
     bool publish();
-    // What the item registers as: the connection's unique name.
-    QString serviceName() const { return bus_.baseService(); }
     // Whether the watcher lists the item, as of the last check.
     bool listedByWatcher() const { return listed_; }
-    // The icon: a plain glyph when the host draws the label itself, else the label as a badge.
-    IconStyle iconStyle() const { return iconStyle_; }
 
     const QString& label() const { return label_; }
     // Updates the label, the icon and the tooltip and tells the hosts; nothing at all when
     // the text is unchanged.
     void setLabel(const QString& label);
+    // The desktop's colours: the icon is drawn to stand out on a bar of that kind.
+    void setColorScheme(ColorScheme scheme);
 
     const IconPixmapList& iconPixmaps() const;
     ToolTip toolTip() const;
@@ -66,8 +64,6 @@ signals:
     void activationRequested(QPoint at);
     void watcherAppeared();
     void watcherVanished();
-    // The watcher lists the item (after each registration that it confirms).
-    void registered();
 
 private slots:
     void checkListed();
@@ -85,6 +81,8 @@ private:
     QDBusConnection bus_;
     QString label_;
     IconStyle iconStyle_ = IconStyle::badge;
+    ColorScheme desktopScheme_ = ColorScheme::light;
+    bool hostBarDark_ = false; // a host whose bar is dark whatever the desktop's colours
     mutable IconPixmapList icon_;
     mutable bool iconCurrent_ = false;
     StatusNotifierAdaptor* adaptor_;

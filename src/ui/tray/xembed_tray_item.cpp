@@ -21,7 +21,7 @@ void XEmbedTrayItem::ensureIcon()
     // Made on first use: the platform decides once, when the icon is made, whether it goes
     // over D-Bus or XEmbed, and we only come here when there is no watcher.
     icon_ = std::make_unique<QSystemTrayIcon>();
-    icon_->setIcon(QIcon(new LabelIconEngine(label_)));
+    icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
     icon_->setToolTip(label_);
     connect(icon_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -58,8 +58,17 @@ void XEmbedTrayItem::setLabel(const QString& label)
     label_ = label;
     if (!icon_)
         return;
-    icon_->setIcon(QIcon(new LabelIconEngine(label_)));
+    icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
     icon_->setToolTip(label_);
+}
+
+void XEmbedTrayItem::setColorScheme(ColorScheme scheme)
+{
+    if (scheme == scheme_)
+        return;
+    scheme_ = scheme;
+    if (icon_)
+        icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
 }
 
 } // namespace corvel

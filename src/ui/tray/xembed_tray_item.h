@@ -1,5 +1,7 @@
 #pragma once
 
+#include "color_scheme.h"
+
 #include <memory>
 
 #include <QObject>
@@ -28,6 +30,8 @@ public:
     const QString& label() const { return label_; }
     // Redraws the icon and the tooltip, only when the text changes.
     void setLabel(const QString& label);
+    // Redraws the icon to stand out on a bar of the desktop's colours.
+    void setColorScheme(ColorScheme scheme);
 
 signals:
     // A plain click on the icon; `slot` is its area in global coordinates.
@@ -37,6 +41,7 @@ private:
     void ensureIcon();
 
     QString label_;
+    ColorScheme scheme_ = ColorScheme::light;
     std::unique_ptr<QSystemTrayIcon> icon_;
 };
 

@@ -82,7 +82,6 @@ void LayerPanel::open(std::optional<QPoint> click)
     lastChange_.start();
     ++generation_;
     widget_->show(); // brings the rows up to date
-    scale_ = std::max(1, static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
 
     // Over everything, the bar included, reserving nothing; once the panel is placed, its
     // input region leaves out the panel's rectangle.
@@ -213,6 +212,9 @@ void LayerPanel::panelConfigured(QSize size)
 void LayerPanel::placeByClick()
 {
     panel_.configured = true;
+    // The outputs have told their scale by now; Qt's own is its display's, 1 under Xwayland.
+    scale_ = std::max(connection_->outputScale(),
+                      static_cast<int>(std::ceil(widget_->devicePixelRatioF())));
     // The pointer on the catcher is the surest; compositors tell it when they see fit, which
     // may be only after this (it then moves the panel). Then the host's click point, when it
     // can be on the output; else where the item was found before: bars do not move.

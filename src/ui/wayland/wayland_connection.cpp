@@ -22,22 +22,37 @@ Proxy* bind(wl_registry* registry, uint32_t name, const wl_interface* interface,
         wl_registry_bind(registry, name, interface, std::min(offered, wanted)));
 }
 
-// Runs the stored function once, then deletes itself and its callback.
-struct RoundTrip
+} // namespace
+
+// A round trip the compositor has not answered yet. The connection owns it, so one that dies
+// first frees it with itself.
+struct WaylandConnection::RoundTrip
 {
+    WaylandConnection* connection;
+    wl_callback* callback;
     std::function<void()> done;
 
-    static void fired(void* data, wl_callback* callback, uint32_t)
+    static void fired(void* data, wl_callback*, uint32_t)
     {
         auto* self = static_cast<RoundTrip*>(data);
-        wl_callback_destroy(callback);
-        auto done = std::move(self->done);
-        delete self;
+        auto& pending = self->connection->roundTrips_;
+        const auto it = std::find_if(pending.begin(), pending.end(),
+                                     [&](const auto& trip) { return trip.get() == self; });
+        const auto done = std::move(self->done);
+        pending.erase(it); // before `done`, which may end the connection
         done();
     }
+    ~RoundTrip() { wl_callback_destroy(callback); }
 };
 
-const wl_callback_listener roundTripListener{.done = &RoundTrip::fired};
+namespace {
+const wl_callback_listener roundTripListener{.done = &WaylandConnection::RoundTrip::fired};
+
+void ignoreGeometry(void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*,
+                    const char*, int32_t)
+{}
+void ignoreMode(void*, wl_output*, uint32_t, int32_t, int32_t, int32_t) {}
+void ignoreDone(void*, wl_output*) {}
 
 // A compositor may end clients that leave its pings unanswered.
 const xdg_wm_base_listener pingListener{
@@ -71,6 +86,9 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open()
 
 WaylandConnection::~WaylandConnection()
 {
+    roundTrips_.clear();
+    for (const Output& output : outputs_)
+        wl_output_destroy(output.output);
     if (viewporter_)
         wp_viewporter_destroy(viewporter_);
     if (windowManager_)
@@ -113,10 +131,42 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
         self->windowManager_ =
             bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 1);
         xdg_wm_base_add_listener(self->windowManager_, &pingListener, nullptr);
+    } else if (is(wl_output_interface) && version >= 2) { // scale came with version 2
+        static const wl_output_listener listener{.geometry = &ignoreGeometry,
+                                                 .mode = &ignoreMode,
+                                                 .done = &ignoreDone,
+                                                 .scale = &WaylandConnection::outputScaled};
+        auto* output = bind<wl_output>(registry, name, &wl_output_interface, version, 2);
+        wl_output_add_listener(output, &listener, self);
+        self->outputs_.push_back({name, output, 1});
     }
 }
 
-void WaylandConnection::globalRemove(void*, wl_registry*, uint32_t) {}
+void WaylandConnection::globalRemove(void* data, wl_registry*, uint32_t name)
+{
+    auto& outputs = static_cast<WaylandConnection*>(data)->outputs_;
+    const auto gone = std::find_if(outputs.begin(), outputs.end(),
+                                   [name](const Output& output) { return output.name == name; });
+    if (gone == outputs.end())
+        return;
+    wl_output_destroy(gone->output);
+    outputs.erase(gone);
+}
+
+void WaylandConnection::outputScaled(void* data, wl_output* output, int32_t factor)
+{
+    for (Output& known : static_cast<WaylandConnection*>(data)->outputs_)
+        if (known.output == output)
+            known.scale = std::clamp(factor, 1, 8);
+}
+
+int WaylandConnection::outputScale() const
+{
+    int scale = 1;
+    for (const Output& output : outputs_)
+        scale = std::max(scale, output.scale);
+    return scale;
+}
 
 void WaylandConnection::flush()
 {
@@ -126,8 +176,9 @@ void WaylandConnection::flush()
 
 void WaylandConnection::afterRoundTrip(std::function<void()> done)
 {
-    wl_callback* callback = wl_display_sync(display_);
-    wl_callback_add_listener(callback, &roundTripListener, new RoundTrip{std::move(done)});
+    auto& trip =
+        roundTrips_.emplace_back(new RoundTrip{this, wl_display_sync(display_), std::move(done)});
+    wl_callback_add_listener(trip->callback, &roundTripListener, trip.get());
     flush();
 }
 

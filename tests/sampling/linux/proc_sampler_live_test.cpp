@@ -2,11 +2,12 @@
 // full scan and against what /bin/ps prints for them.
 
 #include "proc_sampler.h"
+#include "ps_tool.h"
 #include "support/idle_children.h"
+#include "support/require.h"
 #include "support/temp_dir.h"
 #include "support/test_cgroup.h"
 #include "system_snapshot.h"
-#include "tool_runner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ TEST(ProcSamplerLive, RealCgroupsAgreeWithAFullScanAndPs)
     ASSERT_NE(dynamic_cast<ProcSampler*>(makeSystemSnapshotter().get()), nullptr);
     const TestCgroup busyGroup("busy"), idleGroup("idle");
     if (busyGroup.path().empty() || idleGroup.path().empty())
-        GTEST_SKIP() << busyGroup.why() << idleGroup.why();
+        CORVEL_SKIP_TEST("cgroup", busyGroup.why() + idleGroup.why());
     IdleChildren children;
     int pipeFds[2];
     ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
@@ -119,7 +120,7 @@ TEST(ProcSamplerLive, AChangedMountIsSeenAtTheNextTake)
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
         ::mount("proc", at, "proc", 0, nullptr) != 0)
-        GTEST_SKIP() << "a mount namespace needs root";
+        CORVEL_SKIP_TEST("root", "a mount namespace needs root");
     ProcSampler sampler(ProcSamplerOptions{at, ""});
     sampler.take();
     sampler.take();

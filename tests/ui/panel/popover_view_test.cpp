@@ -88,7 +88,8 @@ TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
     show();
     const QSize size = panel.size();
     auto* list = panel.findChild<QScrollArea*>("listArea");
-    EXPECT_EQ(std::pair(size.width(), list->height()), std::pair(380, 360));
+    EXPECT_EQ(std::tuple(size.width(), list->height(), list->verticalScrollBar()->isVisible()),
+              std::tuple(380, 360, true));
     const QRect app = inPanel(part("appHeader")), cpu = inPanel(part("cpuHeader"));
     const QRect memory = inPanel(part("memoryHeader")), area = inPanel(list->viewport());
     const QRect total = inPanel(part("total")), quit = inPanel(part("quit"));
@@ -112,6 +113,13 @@ TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
     EXPECT_EQ(std::pair(above > 0, area.bottom() - row(39).bottom()), std::pair(true, above));
     ASSERT_TRUE(fake.publish(manyApps(60)));
     EXPECT_EQ(std::pair(panel.size(), list->height()), std::pair(size, 360)) << "the list scrolls";
+    // A short list shows no scroll bar, and its columns end under their labels all the same.
+    ASSERT_TRUE(fake.publish(manyApps(3)));
+    for (int round = 0; round < 3; ++round) // the list's layout, then the header's
+        QCoreApplication::processEvents();
+    EXPECT_EQ(
+        std::pair(list->verticalScrollBar()->isVisible(), layoutRow(row(0), 0, 0).memory.right()),
+        std::pair(false, inPanel(part("memoryHeader")).right()));
     // Captions (the labels, the total) and the count in smaller type; digits of equal width.
     QFont large = panel.font();
     large.setPointSizeF(31);
@@ -146,6 +154,11 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
             shown << panel.model().index(n, 0).data(role).toString();
     EXPECT_EQ(shown.join('|'), "App|CPU|Memory|Quit|Total CPU 37%|250.0%|1.5 GB|1234|30.0%|"
                                "500 MB||19.1%|1024 MB|2|0.1%|1.0 GB|");
+    const int height = panel.height(); // a failed cycle: the figures stay, with a line saying so
+    ASSERT_TRUE(fake.publish({}, 1));
+    EXPECT_TRUE(
+        part("total")->property("text").toString().startsWith("Total CPU 37%\nNot updated since "));
+    EXPECT_EQ(std::pair(panel.model().rowCount(), panel.height() > height), std::pair(4, true));
     std::setlocale(LC_ALL, previous.c_str());
     QLocale::setDefault(QLocale::c());
     // The terminal rises to the top: its index follows, and only its row is announced.
@@ -155,6 +168,8 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(fake.publish(apps));
     EXPECT_EQ(std::tuple(terminal.row(), changes.count(), resets.count()), std::tuple(0, 1, 0));
+    EXPECT_EQ(std::pair(part("total")->property("text"), panel.height()),
+              std::pair(QVariant("Total CPU 75%"), height));
     EXPECT_EQ(changes.value(0).value(1).value<QModelIndex>().row(), 0);
     panel.hide();
     ASSERT_TRUE(fake.publish(manyApps(7)));

@@ -1,19 +1,32 @@
 // The status item on a private bus with the test's own watcher and notification server (clicks
-// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png.
+// and the menu: tests/hosts); its pictures, left in the build folder as label_icons.png; its
+// panel on a headless sway that goes away.
 #include "corvel_app.h"
+#include "desktop_appearance.h"
 #include "label_icon.h"
+#include "panel_style.h"
+#include "popover_view.h"
 #include "status_notifier_item.h"
 #include "support/fake_sources.h"
+#include "support/require.h"
+#include "wayland_connection.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
+#include <QApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QIcon>
 #include <QPainter>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace corvel;
@@ -41,6 +54,9 @@ public:
         }
         if (call.member() == QLatin1String("Notify"))
             bodies << call.arguments().value(4).toString();
+        if (call.member() == QLatin1String("Read")) // the settings portal: dark, in two variants
+            return bus.send(call.createReply(
+                QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(1u))))));
         return bus.send(call.createReply(call.member() == QLatin1String("Get")
                                              ? QVariant::fromValue(QDBusVariant(items))
                                              : QVariant(1u)));
@@ -70,11 +86,12 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     ASSERT_TRUE(QTest::qWaitFor([&] { return host.items.size() == 1; }, 5000));
     prctl(PR_SET_NAME, "status_notifier");
     EXPECT_EQ(app.area(), CorvelApp::Area::statusNotifier);
-    // What hosts read. That host draws the label: beside it the icon is a plain glyph.
+    // What hosts read. That host draws the label: beside it the icon is a plain glyph, light
+    // for its bar, dark in light sessions too.
     auto* item = app.statusNotifierItem()->findChild<QDBusAbstractAdaptor*>(
         QString(), Qt::FindDirectChildrenOnly);
     EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
-              itemIconPixmaps(IconStyle::glyph, {}).front().argb);
+              itemIconPixmaps(IconStyle::glyph, {}, ColorScheme::dark).front().argb);
     EXPECT_EQ(item->property("XAyatanaLabel").toString(), "CPU 37%");
 
     host.items.clear(); // the watcher goes for a while: the user is not told again
@@ -94,18 +111,26 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     EXPECT_EQ(host.items.size(), 1) << "an item that is listed is left alone";
 
     QSignalSpy newLabels(item, SIGNAL(XAyatanaNewLabel(QString, QString)));
-    const std::pair<double, const char*> steps[] = {{37.0, "CPU 37%"}, {12.4, "CPU 12%"},
-                                                    {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
-                                                    {250, "CPU 100%"}, {0.4, "CPU 0%"}};
+    QSignalSpy newToolTips(item, SIGNAL(NewToolTip())), newIcons(item, SIGNAL(NewIcon()));
+    const std::pair<double, const char*> steps[] = {
+        {37.0, "CPU 37%"}, {12.4, "CPU 12%"},  {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
+        {250, "CPU 100%"}, {-1, "CPU \u2013"}, {0.4, "CPU 0%"}}; // -1: a failed cycle
     for (const auto& [total, text] : steps) {
         feed.set({{"busy", "Busy", total, 2048}});
+        feed.change([total = total](auto& s) { s.fails = total < 0; });
         ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
         EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
-        EXPECT_EQ(item->property("ToolTip").value<ToolTip>().description, text);
+        const ToolTip tip = item->property("ToolTip").value<ToolTip>();
+        EXPECT_EQ(tip.title + ": " + tip.description, "Corvel: " + QString(text));
+        EXPECT_EQ(item->property("IconAccessibleDesc").toString(), "Corvel: " + QString(text));
         EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
                   itemIconPixmaps(IconStyle::badge, text).front().argb);
     }
-    EXPECT_EQ(newLabels.count(), 3) << "hosts are told only when the text changes";
+    EXPECT_EQ(std::tuple(newLabels.count(), newToolTips.count(), newIcons.count()),
+              std::tuple(4, 4, 4))
+        << "hosts are told only when the text changes";
+    EXPECT_EQ(newLabels.value(3), (QVariantList{"CPU 0%", "CPU 100%"})) << "the text and its guide";
+    EXPECT_EQ(item->property("XAyatanaLabelGuide").toString(), "CPU 100%");
     EXPECT_EQ(notices.size() + host.bodies.size(), 2) << "told once, here and by a notification";
     EXPECT_EQ(app.panel(), nullptr) << "nothing but the item at start-up";
 
@@ -128,6 +153,60 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
              .split(' '))
         EXPECT_TRUE(xml.contains(' ' + typed + '"')) << typed.toStdString();
     EXPECT_TRUE(introspect("/MenuBar").contains("<arg name=\"events\" type=\"a(isvu)\""));
+}
+
+// Light or dark as the desktop's files say, then as the portal says, and every change seen; the
+// panel's palette and secondary text follow.
+TEST(Appearance, FilesThenThePortalAndEveryChangeOfEither)
+{
+    QTemporaryDir config;
+    const auto write = [&](const QString& file, const QByteArray& text) {
+        QDir(config.path()).mkpath(QFileInfo(file).path());
+        QFile out(config.filePath(file));
+        return out.open(QIODevice::WriteOnly) && out.write(text) == text.size();
+    };
+    const QString keyfile = QStringLiteral("glib-2.0/settings/keyfile");
+    ASSERT_TRUE(write("kdeglobals", "[General]\nColorScheme=Breeze\n[Colors:Window]\n"
+                                    "BackgroundNormal=49,54,59\n") &&
+                write(keyfile, "[org/gnome/desktop/interface]\ncolor-scheme='default'\n"));
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    DesktopAppearance files(QDBusConnection::sessionBus());
+    EXPECT_EQ(files.scheme(), ColorScheme::dark) << "KDE's window background";
+    QSignalSpy changes(&files, &DesktopAppearance::schemeChanged);
+    for (const bool light : {true, false, true}) { // written, removed, written anew
+        ASSERT_TRUE(light
+                        ? write(keyfile, "[org/gnome/desktop/interface]\ncolor-scheme=prefer-light")
+                        : QFile::remove(config.filePath(keyfile)));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return files.scheme() == (light ? ColorScheme::light : ColorScheme::dark); },
+            5000));
+    }
+    EXPECT_EQ(changes.count(), 3);
+
+    TestHost host; // a portal that says dark, then light
+    ASSERT_TRUE(host.bus.registerService("org.freedesktop.portal.Desktop"));
+    DesktopAppearance appearance(QDBusConnection::sessionBus());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return appearance.scheme() == ColorScheme::dark; }, 5000))
+        << "the portal before the files";
+    QDBusMessage changed = QDBusMessage::createSignal(
+        "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged");
+    changed << "org.freedesktop.appearance"
+            << "color-scheme" << QVariant::fromValue(QDBusVariant(2u));
+    EXPECT_TRUE(QTest::qWaitFor( // told until the match for the portal's signals is in place
+        [&] { return host.bus.send(changed) && appearance.scheme() == ColorScheme::light; }, 5000));
+    qputenv("XDG_CONFIG_HOME", "/nonexistent");
+    qunsetenv("GSETTINGS_BACKEND");
+
+    // Qt's own palette where it is of the kind asked for; else ours, with dimmed secondary text.
+    const QPalette light = QApplication::style()->standardPalette();
+    const QPalette dark = paletteFor(ColorScheme::dark, light);
+    EXPECT_TRUE(!isDark(light) && isDark(dark) && paletteFor(ColorScheme::light, light) == light &&
+                paletteFor(ColorScheme::dark, dark) == dark &&
+                !isDark(paletteFor(ColorScheme::light, dark)));
+    const int secondary = qGray(secondaryColor(dark).rgb());
+    EXPECT_TRUE(qGray(dark.color(QPalette::Window).rgb()) + 50 < secondary &&
+                secondary + 50 < qGray(dark.color(QPalette::WindowText).rgb()));
 }
 
 // How far the icon on `bar` stands out from it along its middle row: at its left edge, and as
@@ -162,9 +241,12 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHos
     EXPECT_TRUE(std::ranges::includes(sizes, std::array{16, 18, 22, 24, 32, 44, 48, 64, 96}));
     for (const int size : sizes) {
         for (const IconStyle style : {IconStyle::badge, IconStyle::glyph})
-            for (const QColor bar : {QColor(Qt::white), QColor(Qt::black), QColor(Qt::darkGray)})
-                EXPECT_GT(contrastAndLines(renderItemIcon(style, label, size), bar).first, 60)
-                    << size << " on " << qGray(bar.rgb());
+            for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark})
+                for (const QColor bar :
+                     {QColor(Qt::white), QColor(Qt::black), QColor(Qt::darkGray)})
+                    EXPECT_GT(
+                        contrastAndLines(renderItemIcon(style, label, size, scheme), bar).first, 60)
+                        << size << " on " << qGray(bar.rgb());
         EXPECT_EQ(contrastAndLines(renderItemIcon(IconStyle::badge, label, size), Qt::black).second,
                   size < 20 ? 1 : 2)
             << size;
@@ -199,6 +281,69 @@ TEST(ItemIcon, EverySizeIsDrawnForItselfStandsOutOnLightAndDarkBarsAndReachesHos
     EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32),
               renderItemIcon(IconStyle::badge, QStringLiteral("CPU 7%"), 48)
                   .convertToFormat(QImage::Format_ARGB32));
+}
+
+// A headless sway of the test's own, as nobody when run by root (sway refuses root).
+struct Sway
+{
+    Sway()
+    {
+        const bool root = ::geteuid() == 0;
+        EXPECT_TRUE(!root || ::chown(qPrintable(dir.path()), 65534, 65534) == 0);
+        process.start(
+            "env",
+            QStringList{"-u", "WAYLAND_DISPLAY", "-u", "DISPLAY", "WLR_BACKENDS=headless",
+                        "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+                        "XDG_RUNTIME_DIR=" + dir.path()} +
+                (root ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
+                      : QStringList()) +
+                QStringList{"sway", "-c", "/dev/null"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !socket().isEmpty(); }, 10'000));
+    }
+    ~Sway() { process.kill(), process.waitForFinished(); }
+    QString socket() const
+    {
+        const QStringList names = QDir(dir.path()).entryList({"wayland-?"}, QDir::System);
+        return names.isEmpty() ? QString() : dir.filePath(names.front());
+    }
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+// A connection that dies with a round trip in flight leaves nothing behind; the next click
+// opens the panel through a new connection where a compositor answers, else Qt's own window.
+TEST(WaylandPanel, ALostConnectionLeavesNothingAndTheNextClickStillOpensThePanel)
+{
+    if (QStandardPaths::findExecutable("sway").isEmpty())
+        CORVEL_SKIP_TEST("wayland", "sway is not installed");
+    auto sway = std::make_unique<Sway>();
+    qputenv("WAYLAND_DISPLAY", sway->socket().toLocal8Bit());
+    auto connection = WaylandConnection::open();
+    ASSERT_TRUE(connection) << sway->process.readAllStandardError().toStdString();
+    const auto token = std::make_shared<int>();
+    ::kill(static_cast<pid_t>(sway->process.processId()), SIGSTOP); // it answers nothing
+    connection->afterRoundTrip([token] {});
+    connection.reset();
+    EXPECT_EQ(token.use_count(), 1);
+    ::kill(static_cast<pid_t>(sway->process.processId()), SIGCONT);
+
+    corvel::testing::FakeFeed feed;
+    CorvelApp app(feed.sources(), QDBusConnection(QString()), nullptr);
+    const auto opened = [&](bool ownSurfaces) {
+        const bool own = app.panel()->testAttribute(Qt::WA_DontShowOnScreen);
+        return app.panel()->isVisible() && own == ownSurfaces;
+    };
+    for (const bool again : {true, false}) {
+        app.togglePanel(QRect(10, 10, 1, 1));
+        EXPECT_TRUE(opened(true));
+        sway.reset(); // our connection dies, maybe with a round trip in flight
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !app.panel()->isVisible(); }, 5000));
+        if (again)
+            sway = std::make_unique<Sway>();
+        qputenv("WAYLAND_DISPLAY", again ? sway->socket().toLocal8Bit() : "nowhere");
+    }
+    app.togglePanel(QRect(10, 10, 1, 1));
+    EXPECT_TRUE(opened(false));
 }
 
 } // namespace

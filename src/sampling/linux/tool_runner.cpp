@@ -1,5 +1,7 @@
 #include "tool_runner.h"
 
+#include "unique_fd.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -16,25 +18,6 @@ namespace corvel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 int millisecondsLeft(Clock::time_point deadline)
 {
@@ -103,8 +86,8 @@ std::string captureOutput(const char* path, const std::vector<std::string>& args
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return {};
-    Fd readEnd(fds[0]);
-    Fd writeEnd(fds[1]);
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
