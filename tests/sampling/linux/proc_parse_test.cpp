@@ -63,7 +63,8 @@ TEST(SmallKernelFiles, MachineTicksCgroupUsageNamespacesAndMounts)
     ASSERT_TRUE(ticks);
     EXPECT_EQ(std::pair(ticks->busy, ticks->total), std::pair(63ul, 513ul)); // no guest again
     EXPECT_EQ(parseMachineTicks("cpu 1 2 3 4\n")->total, 10u);
-    for (const char* bad : {"", "cpu0 1 2 3 4 5\n", "cpu 1 2 3\n", "cpu 1 x 3 4\n"})
+    for (const char* bad :
+         {"", "cpu0 1 2 3 4 5\n", "cpu 1 2 3\n", "cpu 1 x 3 4\n", "cpu 1 +2 3 4\n"})
         EXPECT_FALSE(parseMachineTicks(bad)) << bad;
     EXPECT_EQ(parseCgroupUsage("nr_periods 0\nusage_usec 587368000\nuser_usec 4\n"), 587368000u);
     EXPECT_FALSE(parseCgroupUsage("user_usec 4\n") || parseCgroupUsage("usage_usec -1\n"));
