@@ -24,6 +24,7 @@ sway_swaybar_scaled  sway  20 top    click  - sway  swaybar sway grim setpriv
 gnome                gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
 gnome_xwayland       gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
 cinnamon             x     40 bottom click  3 X-Cinnamon cinnamon /usr/libexec/xapps/sn-watcher/xapp-sn-watcher Xvfb xdotool import
+budgie               x     32 top    click  - Budgie:GNOME budgie-panel budgie-wm Xvfb xdotool import
 mate                 x     24 top    click  3 MATE  mate-panel openbox Xvfb xdotool import
 kde_x11              x     44 bottom click  3 KDE   plasmashell kwin_x11 Xvfb xdotool import kded5
 kde                  kde   44 bottom click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert
@@ -77,6 +78,7 @@ start_session() {
         x) # as in a desktop session (Cinnamon's watcher runs only there); applets that the bus
             # starts (MATE's) need the display too
             [[ $desktop != - ]] && senv+=(XDG_CURRENT_DESKTOP=$desktop)
+            [[ $host == budgie ]] && senv+=(XDG_SESSION_TYPE=x11) # or its window manager refuses to start
             start_xvfb ${W}x${H}x24 && in_session dbus-update-activation-environment DISPLAY && spawn wm "$wm" || return 1
             if [[ $program == plasmashell ]]; then start_plasma || return 1; else spawn host "$program"; fi ;;
         sway)
@@ -95,6 +97,7 @@ start_session() {
         kde) start_plasma || return 1 ;;
     esac
     local ready=watcher_up && [[ $host == tint2 ]] && ready="grep -q 'systray started' $work/host.log"
+    [[ $host == budgie ]] && ready=true # its tray takes XEmbed icons only
     [[ $kind == x && $host != cinnamon ]] && # bar shown (Cinnamon's is drawn by its compositor)
         ready+=" && in_session xdotool search --onlyvisible --classname $program >/dev/null"
     until_true 60 eval "$ready" || return 1
@@ -123,7 +126,7 @@ start_plasma() {
     local kded=(in_session gdbus call --session -d org.kde.kded5 -o /kded -m org.kde.kded5.loadModule)
     until_true 30 eval '"${kded[@]}" statusnotifierwatcher 2>/dev/null | grep -q true' && spawn host plasmashell --no-respawn
     [[ $kind == kde ]] && { mkfifo "$work/keys" && exec 7<>"$work/keys" && spawn seat sh -c 'exec "$0" <&7' \
-        "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1; }
+        "$seat_input" && until_true 10 grep -qs ready "$work/seat.log" || return 1; }
     # A panel as users keep it: task manager, then the status area at the far end (no clock: the
     # item is found by what changed in the bar).
     local widgets='"kickoff", "icontasks", "panelspacer", "systemtray"'

@@ -11,12 +11,14 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 
 namespace corvel {
 namespace {
 
 constexpr qint64 sameClickMs = 300;
+constexpr int probeWaitMs = 500;
 constexpr uint32_t allEdges =
     ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
     ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
@@ -198,6 +200,12 @@ void LayerPanel::panelConfigured(QSize size)
     probe_ = std::make_unique<MaximizedProbe>(*connection_, [this](QSize maximized) {
         free_ = freeRows(output_.height(), output_.height(), maximized.height());
         placeByClick();
+    });
+    // A compositor that never answers still gets the panel, at the output's edge.
+    const unsigned opening = generation_;
+    QTimer::singleShot(probeWaitMs, this, [this, opening] {
+        if (opening == generation_ && probe_ && !panel_.configured)
+            placeByClick();
     });
 }
 
