@@ -46,8 +46,6 @@ int main(int argc, char** argv)
         }
         return status;
     }
-    // Qt would try the display that does not answer first, and complain on the terminal.
-    if (!display.steerTo.empty())
-        setenv("QT_QPA_PLATFORM", display.steerTo.c_str(), 1);
+    corvel::chooseQtPlatform(display);
     return corvel::runStatusItem(argc, argv);
 }

@@ -88,6 +88,8 @@ std::unordered_map<std::int32_t, Windows> windowsByPid(const std::vector<WindowI
 {
     std::unordered_map<std::int32_t, Windows> byPid;
     for (const WindowInfo& window : windows) {
+        if (window.pid <= 0)
+            continue;
         auto [it, added] = byPid.try_emplace(window.pid);
         if (added)
             order.push_back(window.pid);
@@ -185,6 +187,16 @@ RunningApps runningApps(const AppSightings& seen)
         Draft& draft = named ? drafts.forId(match->id) : drafts.forPid(pid);
         draft.windows.add(found);
         result.byPID.try_emplace(pid, draft.record);
+    }
+
+    // A dock that names no process still names its program's application by its class.
+    for (const WindowInfo& window : seen.windows) {
+        const auto match = window.pid == 0 && window.role == WindowRole::shell
+                               ? applications.matchWindow(window.wmClass, window.wmInstance)
+                               : std::nullopt;
+        for (Draft& draft : drafts.all())
+            if (match && draft.record->bundleIdentifier == match->id)
+                draft.windows.shell = true;
     }
 
     result.apps.reserve(drafts.all().size());

@@ -69,14 +69,6 @@ void collectPids(int parentFd, const char* name, int depth, std::vector<std::int
     ::close(fd);
 }
 
-std::string_view nextLine(std::string_view& text)
-{
-    const std::size_t newline = text.find('\n');
-    const std::string_view line = text.substr(0, newline);
-    text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
-    return line;
-}
-
 } // namespace
 
 std::optional<std::string> unifiedCgroupPath(std::string_view text)

@@ -151,9 +151,7 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
     std::size_t nameRank = std::numeric_limits<std::size_t>::max(); // lower is better
 
     while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
-        const std::string_view line = trim(text.substr(0, newline));
-        text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
+        const std::string_view line = trim(nextLine(text));
         if (line.empty() || line.front() == '#')
             continue;
         if (line.front() == '[') {

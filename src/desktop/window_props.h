@@ -19,7 +19,7 @@ enum class WindowRole {
 // What the window manager's client list says about one window.
 struct WindowInfo
 {
-    std::int32_t pid = 0;
+    std::int32_t pid = 0; // 0: the window names no process (only docks and desktops are kept so)
     std::string wmInstance;
     std::string wmClass;
     WindowRole role = WindowRole::taskbar;

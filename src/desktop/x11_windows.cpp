@@ -173,13 +173,16 @@ private:
             fetch(p.type, type);
             fetch(p.state, state);
             const auto processId = decodeWmPid(pid.words());
-            // A pid set by a client on another machine names some other process here.
+            const WindowRole role = classifyWindow(type.words(), state.words(), atoms_);
+            // A pid set by a client on another machine names some other process here. A dock or
+            // desktop window that names no process (tint2's) is kept for its class.
             const std::string_view client = machine.bytes().substr(0, machine.bytes().find('\0'));
-            if (!processId || (!client.empty() && !host_.empty() && client != host_))
+            if ((!processId && role != WindowRole::shell) ||
+                (!client.empty() && !host_.empty() && client != host_))
                 continue;
             WmClass names = decodeWmClass(wmClass.bytes());
-            result.push_back({*processId, std::move(names.instance), std::move(names.cls),
-                              classifyWindow(type.words(), state.words(), atoms_)});
+            result.push_back(
+                {processId.value_or(0), std::move(names.instance), std::move(names.cls), role});
         }
         return result;
     }

@@ -7,15 +7,10 @@ namespace corvel {
 std::vector<PSRow> parsePS(std::string_view output)
 {
     const std::string text = decodeUtf8Lossy(output);
-    const std::string_view all = text;
+    std::string_view rest = text;
     std::vector<PSRow> rows;
-    std::size_t start = 0;
-    while (start < all.size()) {
-        std::size_t end = all.find('\n', start);
-        if (end == std::string_view::npos)
-            end = all.size();
-        const std::string_view line = all.substr(start, end - start);
-        start = end + 1;
+    while (!rest.empty()) {
+        const std::string_view line = nextLine(rest);
         if (line.empty())
             continue;
         const Fields fields = splitPSFields(line);

@@ -53,23 +53,6 @@ std::size_t wellFormedLength(std::string_view text, std::size_t i, std::size_t& 
     return need + 1;
 }
 
-template <typename Int>
-std::optional<Int> parseInteger(std::string_view field)
-{
-    const char* first = field.data();
-    const char* last = field.data() + field.size();
-    if (first != last && *first == '+')
-        ++first;
-    // from_chars takes a minus sign itself; after a plus sign only digits may follow.
-    if (first == last || (*first == '-' && first != field.data()))
-        return std::nullopt;
-    Int value{};
-    const auto [end, ec] = std::from_chars(first, last, value, 10);
-    if (ec != std::errc() || end != last)
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 bool isValidUtf8(std::string_view bytes)
@@ -129,14 +112,22 @@ Fields splitPSFields(std::string_view line)
     return fields;
 }
 
+std::string_view nextLine(std::string_view& text)
+{
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    return line;
+}
+
 std::optional<std::int32_t> parseInt32(std::string_view field)
 {
-    return parseInteger<std::int32_t>(field);
+    return parseInteger<std::int32_t>(field, true);
 }
 
 std::optional<std::int64_t> parseInt64(std::string_view field)
 {
-    return parseInteger<std::int64_t>(field);
+    return parseInteger<std::int64_t>(field, true);
 }
 
 std::optional<double> parseDouble(std::string_view field)

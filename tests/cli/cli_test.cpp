@@ -1,6 +1,8 @@
+#include "formatting.h"
 #include "options.h"
 #include "terminal_view.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <tuple>
@@ -47,6 +49,18 @@ TEST(TerminalView, TextShowsThePanelsColumnsAndJsonKeepsEveryFieldRepairingItsTe
          "processCount": 1},
         {"id": "pid9", "name": "Caf\u00e9 \"quoted\"\n", "cpu": 0, "memoryKB": 0, "processCount": 2},
         {"id": "x", "name": "bad \ufffd name", "cpu": 1, "memoryKB": 1, "processCount": 1}]})"));
+}
+
+// Rounding is printf's, halves included; the texts, at their limits and under a decimal comma,
+// are checked where they are shown (the panel, the item's label, the list above).
+TEST(Formatting, RoundsAsPrintfInTheCLocale)
+{
+    for (const double v : {0.5, 1.5, 2.5, 0.05, 0.15, 0.25, 12.45, 99.95, 1e300})
+        for (const int precision : {0, 1}) {
+            char expected[400];
+            std::snprintf(expected, sizeof expected, "%.*f", precision, v);
+            EXPECT_EQ(formatFixed(v, precision), expected) << v;
+        }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "kernel_text.h"
 
+#include "text_rules.h"
+
 #include <charconv>
 #include <utility>
 
@@ -18,20 +20,6 @@ std::string_view nextWord(std::string_view& rest)
     const std::string_view word = rest.substr(0, end);
     rest.remove_prefix(end);
     return word;
-}
-
-bool toNumber(std::string_view word, std::uint64_t& value)
-{
-    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return !word.empty() && ec == std::errc() && end == word.data() + word.size();
-}
-
-std::string_view nextLine(std::string_view& text)
-{
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    return line;
 }
 
 // mountinfo writes space, tab, newline and backslash as \ooo.
@@ -61,14 +49,14 @@ std::optional<MachineTicks> parseMachineTicks(std::string_view procStat)
     MachineTicks ticks;
     for (int field = 0; field < 8; ++field) {
         const std::string_view word = nextWord(line);
-        std::uint64_t value = 0;
         if (word.empty() && field >= 4)
             break;
-        if (!toNumber(word, value))
+        const auto value = parseInteger<std::uint64_t>(word);
+        if (!value)
             return std::nullopt;
-        ticks.total += value;
+        ticks.total += *value;
         if (field != 3 && field != 4) // idle, iowait
-            ticks.busy += value;
+            ticks.busy += *value;
     }
     return ticks;
 }
@@ -79,11 +67,11 @@ std::optional<std::uint64_t> parseReclaimEvents(std::string_view vmstat)
     while (!vmstat.empty()) {
         std::string_view line = nextLine(vmstat);
         const std::string_view name = nextWord(line);
-        std::uint64_t value = 0;
         const bool counted = name.starts_with("pgscan") || name.starts_with("pgsteal") ||
                              name == "pswpout" || name == "thp_collapse_alloc";
-        if (counted && toNumber(nextWord(line), value))
-            sum = sum.value_or(0) + value;
+        const auto value = counted ? parseInteger<std::uint64_t>(nextWord(line)) : std::nullopt;
+        if (value)
+            sum = sum.value_or(0) + *value;
     }
     return sum;
 }
@@ -94,10 +82,7 @@ std::optional<std::uint64_t> parseCgroupUsage(std::string_view cpuStat)
         std::string_view line = nextLine(cpuStat);
         if (nextWord(line) != "usage_usec")
             continue;
-        std::uint64_t usage = 0;
-        if (toNumber(nextWord(line), usage))
-            return usage;
-        return std::nullopt;
+        return parseInteger<std::uint64_t>(nextWord(line));
     }
     return std::nullopt;
 }

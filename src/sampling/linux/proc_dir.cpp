@@ -1,5 +1,7 @@
 #include "proc_dir.h"
 
+#include "text_rules.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -34,11 +36,8 @@ bool ProcDir::listPids(std::vector<std::int32_t>& pids)
         const char* name = entry.name();
         if (*name < '1' || *name > '9')
             return;
-        const char* end = name + std::char_traits<char>::length(name);
-        std::int32_t pid = 0;
-        const auto [last, ec] = std::from_chars(name, end, pid);
-        if (ec == std::errc() && last == end && pid > 0)
-            pids.push_back(pid);
+        if (const auto pid = parseInteger<std::int32_t>(name); pid && *pid > 0)
+            pids.push_back(*pid);
     });
     if (!listed) {
         // A root that went away is reopened on the next call.

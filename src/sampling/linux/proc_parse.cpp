@@ -28,10 +28,9 @@ std::string_view nextField(std::string_view& rest)
 template <typename Int>
 bool toNumber(std::string_view field, Int& value)
 {
-    if (field.empty())
-        return false;
-    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-    return ec == std::errc() && end == field.data() + field.size();
+    const std::optional<Int> parsed = parseInteger<Int>(field);
+    value = parsed.value_or(value);
+    return parsed.has_value();
 }
 
 // A page count: written unsigned, kept signed as PSRow's sizes are.

@@ -2,11 +2,11 @@
 
 #include "desktop_appearance.h"
 #include "desktop_applications.h"
+#include "desktop_notification.h"
 #include "formatting.h"
 #include "layer_panel.h"
 #include "panel_style.h"
 #include "popover_view.h"
-#include "session_probe.h"
 #include "status_notifier_item.h"
 #include "xembed_tray_item.h"
 
@@ -14,8 +14,6 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QSystemTrayIcon>
 
 namespace corvel {
@@ -158,15 +156,7 @@ void CorvelApp::tellNoArea()
                    "Extensions: Corvel appears as soon as it is on.")
               : tr("No panel with a status area (system tray) is running. Corvel appears as "
                    "soon as one starts.");
-    QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    notify << QStringLiteral("Corvel") << 0u << QStringLiteral("corvel")
-           << tr("Corvel has no place to show itself") << body << QStringList() << QVariantMap()
-           << -1;
-    // No reply is awaited: a session without a notification server has the terminal line.
-    bus_.asyncCall(notify);
+    notifyDesktop(bus_, tr("Corvel has no place to show itself"), body);
 }
 
 void CorvelApp::togglePanel(const QRect& anchor)
@@ -189,7 +179,6 @@ void CorvelApp::togglePanel(const QRect& anchor)
 
 int runStatusItem(int& argc, char** argv)
 {
-    prepareQtPlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("corvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvel"));

@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <string_view>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <wayland-client.h>
 #include <xcb/xcb.h>
@@ -38,14 +40,29 @@ bool xAnswers()
     return ok;
 }
 
-bool waylandAnswers()
+void noteGlobal(void* data, wl_registry*, uint32_t, const char* interface, uint32_t)
+{
+    if (std::string_view(interface) == "zwlr_layer_shell_v1")
+        *static_cast<bool*>(data) = true;
+}
+
+void forgetGlobal(void*, wl_registry*, uint32_t) {}
+
+// Whether the compositor answers, and if so whether it offers the layer shell.
+std::optional<bool> waylandLayerShell()
 {
     wl_display* display = wl_display_connect(nullptr);
     if (!display)
-        return false;
-    const bool ok = wl_display_roundtrip(display) >= 0;
+        return std::nullopt;
+    bool layerShell = false;
+    static const wl_registry_listener listener{.global = &noteGlobal,
+                                               .global_remove = &forgetGlobal};
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &layerShell);
+    const bool answered = wl_display_roundtrip(display) >= 0;
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
-    return ok;
+    return answered ? std::optional(layerShell) : std::nullopt;
 }
 
 std::vector<std::string> split(const std::string& list)
@@ -73,6 +90,15 @@ DisplayProbe probeDisplay()
             candidates.emplace_back("xcb");
     }
     DisplayProbe probe;
+    // Each display is connected to once, whatever asks about it.
+    std::optional<bool> x11, layerShell;
+    bool waylandTried = false;
+    const auto xOk = [&] { return x11 ? *x11 : *(x11 = xAnswers()); };
+    const auto waylandOk = [&] {
+        if (!std::exchange(waylandTried, true))
+            layerShell = waylandLayerShell();
+        return layerShell.has_value();
+    };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         // "wayland-egl", "xcb:option=value": the plugin's name comes first.
         const std::string name = candidates[i].substr(0, candidates[i].find(':'));
@@ -83,14 +109,30 @@ DisplayProbe probeDisplay()
                            (x ? "DISPLAY=" + environment("DISPLAY")
                               : "WAYLAND_DISPLAY=" + environment("WAYLAND_DISPLAY"));
         }
-        if ((x && !xAnswers()) || (wayland && !waylandAnswers()))
+        if ((x && !xOk()) || (wayland && !waylandOk()))
             continue;
         probe.usable = true;
         if (i > 0)
             probe.steerTo = candidates[i];
+        // On a compositor without the layer shell (GNOME Shell's), a window of Qt's own can be
+        // neither placed at the status item nor kept out of the window list; through Xwayland
+        // it can. So there, unless the user chose a platform, Qt is told to use X11.
+        if (wayland && i == 0 && environment("QT_QPA_PLATFORM").empty() &&
+            !environment("DISPLAY").empty() && layerShell == false && xOk())
+            probe.steerTo = "xcb";
         return probe;
     }
     return probe;
+}
+
+void chooseQtPlatform(const DisplayProbe& probe)
+{
+    if (!probe.steerTo.empty())
+        setenv("QT_QPA_PLATFORM", probe.steerTo.c_str(), 1);
+    // The panel has no window decorations, and asking whether it could loads the whole OpenGL
+    // stack (some 50 MB) into a program that only ever draws in memory.
+    if (!environment("WAYLAND_DISPLAY").empty())
+        setenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1", 0);
 }
 
 } // namespace corvel

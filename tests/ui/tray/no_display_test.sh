@@ -8,9 +8,9 @@ export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.con
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM XAUTHORITY
 
-# An X server that admits only holders of its cookie.
+# An X server that admits only holders of its cookie (and stays up between clients: no reset).
 cookie=$(mcookie) && xauth -q -f "$work/cookie" add :0 . "$cookie" 2>/dev/null
-serve xvfb DISPLAY=: Xvfb -displayfd 3 -auth "$work/cookie" -nolisten tcp || { echo "FAIL: Xvfb did not start"; exit 1; }
+serve xvfb DISPLAY=: Xvfb -displayfd 3 -auth "$work/cookie" -nolisten tcp -noreset || { echo "FAIL: Xvfb did not start"; exit 1; }
 x=:$(head -1 "$work/xvfb.at") && xauth -q -f "$work/client" add "$x" . "$cookie" 2>/dev/null
 
 while read -r name seconds status lines settings; do
