@@ -114,7 +114,7 @@ start_plasma() {
     senv+=(KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 LIBGL_ALWAYS_SOFTWARE=1)
     if [[ $kind == kde ]]; then
         # The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
-        kwin_wayland --version >/dev/null 2>&1 || setcap -r /usr/bin/kwin_wayland
+        kwin_wayland --version >/dev/null 2>&1 || /usr/sbin/setcap -r /usr/bin/kwin_wayland
         senv+=(XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1
             KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
         printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
