@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -15,6 +16,26 @@ TEST(Formatting, RoundsAsPrintfInTheCLocale)
             std::snprintf(expected, sizeof expected, "%.*f", precision, v);
             EXPECT_EQ(corvel::formatFixed(v, precision), expected) << v;
         }
+}
+
+// The tooltip's lines: the list's first rows, the system's like any other, none that shows idle.
+TEST(Formatting, BusiestApplicationsForTheTooltip)
+{
+    using Apps = std::vector<corvel::AppUsage>;
+    const auto app = [](const char* name, double cpu) {
+        return corvel::AppUsage{"", name, {}, cpu};
+    };
+    const std::tuple<Apps, std::size_t, const char*> rows[] = {
+        {{}, 3, ""},
+        {{app("Firefox", 22.44), app("System & Background", 9.96), app("Code", 3), app("Mail", 2)},
+         3,
+         "Firefox 22.4%\nSystem & Background 10.0%\nCode 3.0%"},
+        {{app("Build", 250), app("Idle", 0.04), app("Off", 0)}, 3, "Build 250.0%"},
+        {{app("Idle", 0.0499)}, 3, ""},
+        {{app("A", 5), app("B", 4)}, 1, "A 5.0%"},
+    };
+    for (const auto& [apps, count, expected] : rows)
+        EXPECT_EQ(corvel::formatBusiest(apps, count), expected);
 }
 
 } // namespace
