@@ -55,10 +55,11 @@ void BM_Cycle(benchmark::State& state)
     pool.resize(static_cast<std::size_t>(state.range(0)));
     Records records(pool.pids());
     ProcSampler sampler; // the options every real run uses
+    GroupCache cache;
     std::size_t rows = 0;
-    runCycle(sampler, records); // the first cycle also primes the CPU counters
+    runCycle(sampler, records, cache); // the first cycle also primes the CPU counters
     for (auto _ : state) {
-        const Grouping result = runCycle(sampler, records);
+        const Grouping result = runCycle(sampler, records, cache);
         rows = 0;
         for (const AppUsage& app : result.apps)
             rows += static_cast<std::size_t>(app.processCount);

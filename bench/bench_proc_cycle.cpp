@@ -13,6 +13,7 @@
 // cgroups of its own (as root, where cgroup2 is mounted), and kills and reaps them afterwards.
 
 #include "attribution.h"
+#include "group_cache.h"
 #include "proc_dir.h"
 #include "proc_sampler.h"
 #include "ps_tool.h"
@@ -182,7 +183,8 @@ LevelResult runLevel(int extra, int rounds)
     corvel::testing::IdleChildren children(static_cast<std::size_t>(extra));
     LevelResult result;
     result.processes = processCount();
-    const AppsByPID noApps;
+    const AppLookups noApps;
+    const AppsByPID noPids;
     const AppsByPath noPaths;
 
     // Idle: the children spread over ten cgroups of their own, where nothing runs.
@@ -197,16 +199,17 @@ LevelResult runLevel(int extra, int rounds)
 
         const std::size_t heapBefore = heapInUse();
         ProcSampler pruned(statusItemPace()), full(fullScan());
+        GroupCache prunedCache, fullCache;
         pruned.take();
         pruned.take();
         result.prunedHeap = heapInUse() - heapBefore;
         full.take();
         std::vector<Contender> contenders;
         contenders.push_back(
-            {"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
-        contenders.push_back({"full", [&] { group(full.take(), noApps, noPaths); }});
+            {"pruned", [&] { paced += 2, prunedCache.group(pruned.takeParts(), noApps); }});
+        contenders.push_back({"full", [&] { fullCache.group(full.takeParts(), noApps); }});
         contenders.push_back({"bare", [] { bareRead(); }});
-        contenders.push_back({"ps", [&] { group(runPS(), noApps, noPaths); }});
+        contenders.push_back({"ps", [&] { group(runPS(), noPids, noPaths); }});
         std::vector<double> ratios;
         const auto m = contest(contenders, rounds, ratios);
         result.pruned = m[0], result.full = m[1], result.bare = m[2], result.ps = m[3];
@@ -228,12 +231,13 @@ LevelResult runLevel(int extra, int rounds)
         for (const pid_t pid : children.pids())
             busy.add(pid);
         ProcSampler pruned(statusItemPace()), full(fullScan());
+        GroupCache prunedCache, fullCache;
         pruned.take();
         full.take();
         std::vector<Contender> contenders;
         contenders.push_back(
-            {"pruned", [&] { paced += 2, group(pruned.take(), noApps, noPaths); }});
-        contenders.push_back({"full", [&] { group(full.take(), noApps, noPaths); }});
+            {"pruned", [&] { paced += 2, prunedCache.group(pruned.takeParts(), noApps); }});
+        contenders.push_back({"full", [&] { fullCache.group(full.takeParts(), noApps); }});
         std::vector<double> ratios;
         const auto m = contest(contenders, rounds, ratios);
         result.busyPruned = m[0], result.busyFull = m[1], result.busyRatio = ratios[1];
@@ -247,8 +251,9 @@ int main(int argc, char** argv)
 {
     if (argc == 2 && std::string(argv[1]) == "--loop") {
         ProcSampler sampler;
+        GroupCache cache;
         for (;;) {
-            group(sampler.take(), AppsByPID{}, AppsByPath{});
+            cache.group(sampler.takeParts(), AppLookups{});
             ::sleep(2);
         }
     }

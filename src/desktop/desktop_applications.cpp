@@ -34,12 +34,9 @@ RunningApps DesktopApplications::list()
     return collect(nullptr);
 }
 
-RunningApps DesktopApplications::listFor(const std::vector<PSRow>& rows)
+RunningApps DesktopApplications::listFor(const std::vector<std::int32_t>& pids)
 {
-    table_.clear();
-    for (const PSRow& row : rows)
-        table_.push_back(row.pid);
-    return collect(&table_);
+    return collect(&pids);
 }
 
 RunningApps DesktopApplications::collect(const std::vector<std::int32_t>* table)

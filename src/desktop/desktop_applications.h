@@ -42,7 +42,7 @@ class DesktopApplications final : public RunningApplications
 public:
     explicit DesktopApplications(DesktopSources sources);
     RunningApps list() override;
-    RunningApps listFor(const std::vector<PSRow>& rows) override;
+    RunningApps listFor(const std::vector<std::int32_t>& pids) override;
 
 private:
     RunningApps collect(const std::vector<std::int32_t>* table);
@@ -54,7 +54,6 @@ private:
     ProgramIndex programIndex_;
     ProcessPrograms programs_;
     unsigned cycle_ = 0;
-    std::vector<std::int32_t> table_; // scratch
 };
 
 // The running applications of the current user's desktop session.

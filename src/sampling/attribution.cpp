@@ -1,73 +1,15 @@
 #include "attribution.h"
 
+#include "owner.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string_view>
 
 namespace corvel {
-namespace {
+namespace ownership {
 
-constexpr std::string_view bundleMarker = ".app/";
-constexpr int maxAncestors = 12;
-constexpr std::int32_t lowestAncestorPid = 2;
-
-using ParentMap = std::unordered_map<std::int32_t, std::int32_t>;
-
-const RunningApp* findIn(const AppsByPID& byPID, std::int32_t pid)
-{
-    const auto it = byPID.find(pid);
-    return it == byPID.end() ? nullptr : it->second.get();
-}
-
-const UnitMember* unitOf(const UnitsByPID& byUnit, std::int32_t pid)
-{
-    const auto it = byUnit.find(pid);
-    return it == byUnit.end() ? nullptr : &it->second;
-}
-
-// The running application that owns one process, or none.
-const RunningApp* owner(const PSRow& row, const AppsByPID& byPID, const AppsByPath& byBundlePath,
-                        const UnitsByPID& byUnit, const ParentMap& parents)
-{
-    if (const RunningApp* own = findIn(byPID, row.pid))
-        return own;
-
-    // The first ".app/" decides: the command line cut just after that ".app".
-    if (!byBundlePath.empty()) {
-        const std::size_t marker = row.command.find(bundleMarker);
-        if (marker != std::string::npos) {
-            const auto it = byBundlePath.find(row.command.substr(0, marker + 4));
-            if (it != byBundlePath.end())
-                return it->second.get();
-        }
-    }
-
-    // Inside a unit, only an ancestor in the same unit can claim a process: an application
-    // started from a terminal's tab keeps its helpers, while one that the desktop started
-    // into a unit of its own is not taken by the program that asked for it. Leaving the unit
-    // ends the walk, and the unit owns the process. A walk from outside any unit that reaches
-    // one goes on by the same rule.
-    const UnitMember* unit = unitOf(byUnit, row.pid);
-    std::int32_t ancestor = row.ppid;
-    for (int n = 0; ancestor >= lowestAncestorPid && n < maxAncestors; ++n) {
-        const UnitMember* there = unitOf(byUnit, ancestor);
-        if (unit && (!there || there->unit != unit->unit))
-            break;
-        if (const RunningApp* app = findIn(byPID, ancestor))
-            return app;
-        if (!unit)
-            unit = there;
-        const auto parent = parents.find(ancestor);
-        if (parent == parents.end())
-            break;
-        ancestor = parent->second;
-    }
-    return unit ? unit->app.get() : nullptr;
-}
-
-// Sums of a snapshot's figures stay at the limit rather than wrap: rows from the
-// process-status tool may carry any value.
 std::int64_t addSaturating(std::int64_t a, std::int64_t b)
 {
     std::int64_t sum = 0;
@@ -84,68 +26,70 @@ std::string keyOf(const RunningApp& app)
     return "pid" + std::to_string(app.processIdentifier);
 }
 
-// The order shown: CPU share descending, exact ties by memory descending. A share that is not
-// a number has no place in that order, so such entries follow all others, by memory.
-bool shownBefore(const AppUsage& a, const AppUsage& b)
+void sortShown(std::vector<AppUsage>& apps)
 {
-    const bool aNumber = !std::isnan(a.cpu);
-    const bool bNumber = !std::isnan(b.cpu);
-    if (aNumber != bNumber)
-        return aNumber;
-    if (aNumber && a.cpu != b.cpu)
-        return a.cpu > b.cpu;
-    return a.memoryKB > b.memoryKB;
+    // A share that is not a number has no place in the order, so such entries follow all
+    // others, by memory.
+    std::sort(apps.begin(), apps.end(), [](const AppUsage& a, const AppUsage& b) {
+        const bool aNumber = !std::isnan(a.cpu);
+        const bool bNumber = !std::isnan(b.cpu);
+        if (aNumber != bNumber)
+            return aNumber;
+        if (aNumber && a.cpu != b.cpu)
+            return a.cpu > b.cpu;
+        return a.memoryKB > b.memoryKB;
+    });
 }
 
-} // namespace
+void Tally::add(const RunningApp* app, double cpu, std::int64_t memoryKB, std::int64_t count)
+{
+    std::size_t index = 0;
+    if (!app) {
+        if (systemEntry_ == SIZE_MAX) {
+            const auto [it, added] = entryById_.emplace(systemEntryId, result_.apps.size());
+            if (added)
+                result_.apps.push_back(AppUsage{systemEntryId, systemEntryName, {}, 0, 0, 0});
+            systemEntry_ = it->second;
+        }
+        index = systemEntry_;
+    } else if (const auto known = entryByOwner_.find(app); known != entryByOwner_.end()) {
+        index = known->second;
+    } else {
+        std::string key = keyOf(*app);
+        const auto [it, added] = entryById_.emplace(key, result_.apps.size());
+        if (added) {
+            std::string name = app->localizedName ? *app->localizedName : key;
+            result_.apps.push_back(AppUsage{std::move(key), std::move(name), app->icon, 0, 0, 0});
+        }
+        index = it->second;
+        entryByOwner_.emplace(app, index);
+    }
+    AppUsage& entry = result_.apps[index];
+    entry.cpu += cpu;
+    entry.memoryKB = addSaturating(entry.memoryKB, memoryKB);
+    entry.processCount = addSaturating(entry.processCount, count);
+    result_.total += cpu;
+}
+
+} // namespace ownership
 
 Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
                const AppsByPath& byBundlePath, const UnitsByPID& byUnit)
 {
-    ParentMap parents;
+    std::unordered_map<std::int32_t, std::int32_t> parents;
     parents.reserve(rows.size());
     for (const PSRow& row : rows)
         parents.emplace(row.pid, row.ppid); // the first row of a pid wins
-
+    const auto parentOf = [&parents](std::int32_t pid) -> const std::int32_t* {
+        const auto it = parents.find(pid);
+        return it == parents.end() ? nullptr : &it->second;
+    };
     Grouping result;
-    // Entries are found by id; the owner's record is remembered too so that the id text is
-    // built once per application, not once per row.
-    std::unordered_map<std::string, std::size_t> entryById;
-    std::unordered_map<const RunningApp*, std::size_t> entryByOwner;
-    std::size_t systemEntry = SIZE_MAX;
-
-    for (const PSRow& row : rows) {
-        const RunningApp* app = owner(row, byPID, byBundlePath, byUnit, parents);
-        std::size_t index = 0;
-        if (!app) {
-            if (systemEntry == SIZE_MAX) {
-                const auto [it, added] = entryById.emplace(systemEntryId, result.apps.size());
-                if (added)
-                    result.apps.push_back(AppUsage{systemEntryId, systemEntryName, {}, 0, 0, 0});
-                systemEntry = it->second;
-            }
-            index = systemEntry;
-        } else if (const auto known = entryByOwner.find(app); known != entryByOwner.end()) {
-            index = known->second;
-        } else {
-            std::string key = keyOf(*app);
-            const auto [it, added] = entryById.emplace(key, result.apps.size());
-            if (added) {
-                std::string name = app->localizedName ? *app->localizedName : key;
-                result.apps.push_back(
-                    AppUsage{std::move(key), std::move(name), app->icon, 0, 0, 0});
-            }
-            index = it->second;
-            entryByOwner.emplace(app, index);
-        }
-        AppUsage& entry = result.apps[index];
-        entry.cpu += row.cpu;
-        entry.memoryKB = addSaturating(entry.memoryKB, row.rssKB);
-        entry.processCount = addSaturating(entry.processCount, 1);
-        result.total += row.cpu;
-    }
-
-    std::sort(result.apps.begin(), result.apps.end(), shownBefore);
+    ownership::Tally tally(result);
+    for (const PSRow& row : rows)
+        tally.add(ownership::owner(row, byPID, byBundlePath, byUnit, parentOf), row.cpu, row.rssKB,
+                  1);
+    ownership::sortShown(result.apps);
     return result;
 }
 

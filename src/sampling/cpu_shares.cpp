@@ -5,8 +5,25 @@
 
 namespace corvel {
 
-std::vector<PSRow> CpuShares::next(std::vector<ProcessCounters>& now)
+std::vector<PSRow> CpuShares::next(std::vector<ProcessCounters>& now,
+                                   const std::vector<ProcessCounters>& resumed)
 {
+    if (!resumed.empty()) {
+        scratch_.clear();
+        auto back = resumed.begin();
+        const auto takeBack = [&] {
+            scratch_.push_back({back->pid, back->startTicks, back->cpuTicks, back->readAt});
+            ++back;
+        };
+        for (const Previous& p : previous_) {
+            while (back != resumed.end() && back->pid < p.pid)
+                takeBack();
+            scratch_.push_back(p);
+        }
+        while (back != resumed.end())
+            takeBack();
+        previous_.swap(scratch_);
+    }
     if (!std::is_sorted(now.begin(), now.end(),
                         [](const auto& a, const auto& b) { return a.pid < b.pid; }))
         std::sort(now.begin(), now.end(),
@@ -43,18 +60,32 @@ CounterSnapshotter::CounterSnapshotter(std::unique_ptr<ProcessCounterReader> rea
       sleep_(std::move(sleep))
 {}
 
-std::vector<PSRow> CounterSnapshotter::take()
+std::vector<RowPart> CounterSnapshotter::takeParts()
 {
     if (!shares_.primed()) {
         reader_->read(readings_);
-        shares_.next(readings_);
+        shares_.next(readings_, reader_->resumed());
         if (sleep_)
             sleep_(firstInterval_);
         else
             std::this_thread::sleep_for(firstInterval_);
     }
     reader_->read(readings_);
-    return shares_.next(readings_);
+    std::vector<RowPart> parts{RowPart{0, std::make_shared<const std::vector<PSRow>>(
+                                              shares_.next(readings_, reader_->resumed()))}};
+    for (RowPart& part : reader_->idleParts())
+        parts.push_back(std::move(part));
+    return parts;
+}
+
+std::vector<PSRow> CounterSnapshotter::take()
+{
+    std::vector<PSRow> rows;
+    for (const RowPart& part : takeParts())
+        rows.insert(rows.end(), part.rows->begin(), part.rows->end());
+    std::sort(rows.begin(), rows.end(),
+              [](const PSRow& a, const PSRow& b) { return a.pid < b.pid; });
+    return rows;
 }
 
 } // namespace corvel

@@ -39,6 +39,18 @@ public:
     virtual double ticksPerSecond() const = 0;
     // See ProcessSnapshotter::machineShare; measured between the last two reads.
     virtual std::optional<double> machineShare() const { return std::nullopt; }
+    // A reader may keep processes that did not run out of read(), in groups whose rows stand
+    // as they were (CPU share 0), each under its own key; these are the groups of the last
+    // read.
+    virtual std::vector<RowPart> idleParts() const { return {}; }
+    // Processes back in read() from such a group, ascending by pid, with the counters they
+    // had there and the time they were last known not to have run: where their shares count
+    // from.
+    virtual const std::vector<ProcessCounters>& resumed() const
+    {
+        static const std::vector<ProcessCounters> none;
+        return none;
+    }
 };
 
 // Shares since the previous reading for processes seen then; since its start for a process
@@ -48,8 +60,10 @@ class CpuShares
 public:
     explicit CpuShares(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}
 
-    // `now` ascending by pid; its commands are moved into the rows.
-    std::vector<PSRow> next(std::vector<ProcessCounters>& now);
+    // `now` ascending by pid; its commands are moved into the rows. `resumed` (ascending by
+    // pid): earlier readings of processes that were not in the previous `now`.
+    std::vector<PSRow> next(std::vector<ProcessCounters>& now,
+                            const std::vector<ProcessCounters>& resumed = {});
     bool primed() const { return primed_; }
 
 private:
@@ -76,7 +90,9 @@ public:
     CounterSnapshotter(std::unique_ptr<ProcessCounterReader> reader,
                        std::chrono::milliseconds firstInterval, Sleep sleep = {});
 
+    // Every row, ascending by pid.
     std::vector<PSRow> take() override;
+    std::vector<RowPart> takeParts() override;
     std::optional<double> machineShare() const override { return reader_->machineShare(); }
 
 protected:

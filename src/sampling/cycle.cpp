@@ -4,11 +4,20 @@
 
 namespace corvel {
 
+Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, GroupCache& cache)
+{
+    const std::vector<RowPart> parts = snapshot.takeParts();
+    std::vector<std::int32_t> pids;
+    for (const RowPart& part : parts)
+        for (const PSRow& row : *part.rows)
+            pids.push_back(row.pid);
+    return cache.group(parts, buildLookups(running.listFor(pids)));
+}
+
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running)
 {
-    const std::vector<PSRow> rows = snapshot.take();
-    const AppLookups lookups = buildLookups(running.listFor(rows));
-    return group(rows, lookups.byPID, lookups.byBundlePath, lookups.byUnit);
+    GroupCache once;
+    return runCycle(snapshot, running, once);
 }
 
 double scaleTotal(double total, double cores)

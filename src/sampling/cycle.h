@@ -1,6 +1,7 @@
 #pragma once
 
 #include "attribution.h"
+#include "group_cache.h"
 #include "sources.h"
 
 #include <optional>
@@ -8,7 +9,9 @@
 namespace corvel {
 
 // One sampling cycle without the threading: snapshot, the running applications among its
-// processes, attribution.
+// processes, attribution. `cache` keeps what the rows of idle cgroups came to from one cycle
+// to the next; without one, every row is attributed.
+Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, GroupCache& cache);
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running);
 
 // The machine's share from the plain sum of per-process shares: min(total / cores, 100), a

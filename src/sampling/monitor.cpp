@@ -17,6 +17,7 @@ struct CycleJob
 {
     std::unique_ptr<ProcessSnapshotter> snapshot;
     std::unique_ptr<RunningApplications> running;
+    std::unique_ptr<GroupCache> cache;
     std::optional<Grouping> result; // none when the cycle failed
     std::optional<double> machineShare;
     std::string failure; // what went wrong, when it did
@@ -67,10 +68,11 @@ bool Monitor::refresh()
     auto job = std::make_shared<CycleJob>();
     job->snapshot = std::move(snapshot_);
     job->running = std::move(running_);
+    job->cache = std::move(cache_);
     worker_->post([this, job] {
         // Nothing thrown may end the worker: a failure of any kind is told and shown as such.
         try {
-            job->result = runCycle(*job->snapshot, *job->running);
+            job->result = runCycle(*job->snapshot, *job->running, *job->cache);
             job->machineShare = job->snapshot->machineShare();
         } catch (const std::exception& error) {
             job->result.reset();
@@ -79,6 +81,8 @@ bool Monitor::refresh()
             job->result.reset();
             job->failure = "an exception of no standard type";
         }
+        if (!job->result)
+            job->cache = std::make_unique<GroupCache>(); // it may have stopped half way
         auto* done = new CycleDoneEvent(job);
         // Qt's event queue synchronises the hand-over, but in code sanitizers cannot see;
         // this release, acquired in event(), states the same order where they can.
@@ -96,6 +100,7 @@ bool Monitor::event(QEvent* event)
     CycleJob& job = *static_cast<CycleDoneEvent*>(event)->job;
     snapshot_ = std::move(job.snapshot);
     running_ = std::move(job.running);
+    cache_ = std::move(job.cache);
     publish(std::move(job.result), job.machineShare, job.failure);
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "attribution.h"
+#include "group_cache.h"
 #include "serial_worker.h"
 #include "sources.h"
 
@@ -77,6 +78,7 @@ private:
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
     std::unique_ptr<RunningApplications> running_;
+    std::unique_ptr<GroupCache> cache_ = std::make_unique<GroupCache>();
     std::atomic<unsigned> handedOver_{0}; // orders each finished cycle before its publication
     std::unique_ptr<SerialWorker> worker_ = std::make_unique<SerialWorker>();
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,15 @@ struct PSRow
     double cpu;          // percent of one processor
     std::int64_t rssKB;  // resident memory, KiB
     std::string command; // whole command line, may be empty
+};
+
+// Rows of one snapshot in parts: those read this time (key 0), and apart those of each cgroup
+// whose processes did not run, under a key no other part takes while it lasts. A part that
+// hands over the very same rows object as at the previous snapshot holds the same rows.
+struct RowPart
+{
+    std::uint64_t key = 0;
+    std::shared_ptr<const std::vector<PSRow>> rows;
 };
 
 // Turns the text the process-status tool prints for "pid=,ppid=,pcpu=,rss=,command=" into

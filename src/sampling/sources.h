@@ -19,6 +19,11 @@ class ProcessSnapshotter
 public:
     virtual ~ProcessSnapshotter() = default;
     virtual std::vector<PSRow> take() = 0;
+    // The same rows in parts, so that what did not change need not be looked at again.
+    virtual std::vector<RowPart> takeParts()
+    {
+        return {RowPart{0, std::make_shared<const std::vector<PSRow>>(take())}};
+    }
     // The whole machine's busy share (0 to 100, all processors) over the last take(), given
     // only when the rows may miss processes (hidden from us); otherwise none.
     virtual std::optional<double> machineShare() const { return std::nullopt; }
@@ -33,7 +38,7 @@ public:
     virtual RunningApps list() = 0;
     // The same for the processes of this cycle's snapshot: a desktop that would list the
     // process table itself takes it from there.
-    virtual RunningApps listFor(const std::vector<PSRow>& /*rows*/) { return list(); }
+    virtual RunningApps listFor(const std::vector<std::int32_t>& /*pids*/) { return list(); }
 };
 
 // A desktop that reports no applications: everything is "System & Background".

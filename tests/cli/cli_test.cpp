@@ -1,6 +1,8 @@
+#include "formatting.h"
 #include "options.h"
 #include "terminal_view.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <tuple>
@@ -47,6 +49,34 @@ TEST(TerminalView, TextShowsThePanelsColumnsAndJsonKeepsEveryFieldRepairingItsTe
          "processCount": 1},
         {"id": "pid9", "name": "Caf\u00e9 \"quoted\"\n", "cpu": 0, "memoryKB": 0, "processCount": 2},
         {"id": "x", "name": "bad \ufffd name", "cpu": 1, "memoryKB": 1, "processCount": 1}]})"));
+}
+
+// Rounding is printf's, halves included; the texts, at their limits and under a decimal comma,
+// are checked where they are shown (the panel, the item's label, the list above).
+TEST(Formatting, RoundsAsPrintfInTheCLocale)
+{
+    for (const double v : {0.5, 1.5, 2.5, 0.05, 0.15, 0.25, 12.45, 99.95, 1e300})
+        for (const int precision : {0, 1}) {
+            char expected[400];
+            std::snprintf(expected, sizeof expected, "%.*f", precision, v);
+            EXPECT_EQ(formatFixed(v, precision), expected) << v;
+        }
+}
+
+// The status item's tooltip: the list's first rows, the system's like any other, none idle.
+TEST(Formatting, BusiestApplicationsForTheTooltip)
+{
+    const auto app = [](const char* name, double cpu) { return AppUsage{"", name, {}, cpu}; };
+    const std::tuple<std::vector<AppUsage>, std::size_t, const char*> rows[] = {
+        {{}, 3, ""},
+        {{app("Firefox", 22.44), app("System & Background", 9.96), app("Code", 3), app("Mail", 2)},
+         3,
+         "Firefox 22.4%\nSystem & Background 10.0%\nCode 3.0%"},
+        {{app("Build", 250), app("Idle", 0.0499), app("Off", 0)}, 3, "Build 250.0%"},
+        {{app("A", 5), app("B", 4)}, 1, "A 5.0%"},
+    };
+    for (const auto& [apps, count, expected] : rows)
+        EXPECT_EQ(formatBusiest(apps, count), expected);
 }
 
 } // namespace

@@ -26,19 +26,16 @@ TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsMountInfoAndSmallFiles)
     {"snap.s-c.s-0f1e2d3c-4b5a-6978-8a9b-0c1d2e3f4a5b.scope", "s-c_s"}, // names with "-"
     {"snap.a.b-zzzzzzzz-3a66-4a6a-9a2a-2c4b7f3a1e11.scope", "a_b-zzzzzzzz-3a66-4a6a-9a2a"},
     {"app-gnome-a\\x2dz@autostart.service", "a-z autostart"}, {"dbus-:1.44-a.b@12.service", "a.b"},
-    {"app-cinnamon-12ab.scope", "cinnamon launcher"}, {"app-rofi-99.scope", "rofi launcher"},
-    {"app-gnome-org.gnome.Shell-3131.scope", "org.gnome.Shell launcher"},
+    {"app-cinnamon-12ab.scope", "cinnamon launcher"},
     {"app-org.kde.plasmashell@autostart.service", "org.kde.plasmashell launcher"}};
     for (const char* name : {"app.slice", "org.gnome.Shell@wayland.service", "init.scope",
-        "vte-spawn-6f9d7a4e-1c2b-4d3e-9f8a-7b6c5d4e3f2a.scope", "app-gnome-org.gnome.Nautilus-4242",
-        "app-gnome-org.gnome.Nautilus-4242.mount", "app-.scope", "app--4242.scope",
-        "app-org.example.App.scope", "app-a-b-c-4242.scope", "app-gnome-org.x.App@.service",
-        "app-gnome-org.x.App@a-b.service", "app-gno/me-org.x.App-1.scope",
-        "app-gnome-foo\\x2-12.scope", "app-gnome-foo\\xZZ-12.scope", "app-gnome-f\\x00bar-12.scope",
-        "app-gnome-f\\y2dbar-12.scope", "app-gnome-foo\\-12.scope", "app-gnome-f\\x2fbar-12.scope",
-        "app-gnome-foo\\x20bar-12.scope", "snap.firefox-1234.scope", "snap..x-1234.scope",
-        "snap.scope", "dbus-1.2-org.x.App@0.service", "dbus-:1.x-org.x.App@0.service",
-        "dbus-:1.2-org.x.App@zero.service", "dbus-:1.2-org.x.App.service", ""})
+        "vte-spawn-6f9d7a4e-1c2b-4d3e-9f8a-7b6c5d4e3f2a.scope", "app-gnome-org.x.Files-4242.mount",
+        "app-.scope", "app--4242.scope", "app-org.example.App.scope", "app-a-b-c-4242.scope",
+        "app-gnome-org.x.App@.service", "app-gnome-org.x.App@a-b.service", "app-a/b-org.x-1.scope",
+        "app-gnome-foo\\x2-12.scope", "app-gnome-foo\\xZZ-12.scope", "app-gnome-f\\y2dbar-12.scope",
+        "app-gnome-foo\\-12.scope", "app-gnome-f\\x2fbar-12.scope", "snap.firefox-1234.scope",
+        "snap..x-1234.scope", "snap.scope", "dbus-1.2-a.b@0.service", "dbus-:1.x-a.b@0.service",
+        "dbus-:1.2-a.b@zero.service", "dbus-:1.2-a.b.service", ""})
         EXPECT_FALSE(parseAppUnit(name)) << name;
     // clang-format on
     const char* kinds[] = {"", " autostart", " launcher"};
@@ -169,10 +166,10 @@ std::string describe(const std::optional<DesktopEntry>& e)
     if (!e)
         return "-";
     const auto value = [](const std::optional<std::string>& v) { return v.value_or("") + "|"; };
-    const bool set[] = {e->plainExec, e->application, e->terminal, e->noDisplay, e->hidden};
-    std::string flags;
-    for (int i = 0; i < 5; ++i)
-        flags += std::string(set[i], "+ATNH"[i]); // once or not at all
+    std::string flags; // each once or not at all
+    for (int i = 0;
+         const bool set : {e->plainExec, e->application, e->terminal, e->noDisplay, e->hidden})
+        flags += std::string(set, "+ATNH"[i++]);
     return value(e->name) + value(e->icon) + value(e->program) + value(e->tryExec) +
            value(e->startupWMClass) + flags;
 }

@@ -4,6 +4,7 @@
 #include "cycle.h"
 #include "desktop_applications.h"
 #include "small_file.h"
+#include "support/idle_children.h"
 #include "support/require.h"
 #include "support/temp_dir.h"
 #include "system_snapshot.h"
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #if CORVEL_TEST_X11
@@ -29,29 +29,11 @@ namespace {
 using namespace std::string_literals;
 using Counts = std::map<std::string, std::int64_t>;
 
-struct Children
+// Runs `run` in a child with no output, in a session of its own.
+pid_t launch(testing::IdleChildren& children, const std::function<void()>& run)
 {
-    Children() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
-    ~Children()
-    {
-        for (const pid_t pid : pids)
-            ::kill(-pid, SIGKILL);
-        while (::waitpid(-1, nullptr, 0) > 0) {
-        }
-    }
-    pid_t start(const std::function<void()>& run) // in a process group of its own, quiet
-    {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setpgid(0, 0);
-            ::dup2(::open("/dev/null", O_RDWR), 1), ::dup2(1, 2);
-            run();
-            ::_exit(127);
-        }
-        return pids.emplace_back(pid);
-    }
-    std::vector<pid_t> pids;
-};
+    return children.start([&] { ::dup2(::open("/dev/null", O_RDWR), 1), ::dup2(1, 2), run(); });
+}
 
 bool waitFor(const std::function<bool()>& ready) // for up to 15 s
 {
@@ -91,14 +73,15 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
                    "[Desktop Entry]\nType=Application\nName=x\nExec" + e.substr(e.find('=')));
     std::vector<std::string> made; // removed at the end, deepest first
     {
-        Children children; // `program -c script` as that uid, in its cgroup (made) before it runs
+        // `program -c script` as that uid, in its cgroup (made) before it runs
+        testing::IdleChildren children;
         const auto start = [&](const std::string& group, const std::string& program,
                                const std::string& script) {
             std::string path = *mount;
             for (const auto& part : std::filesystem::path(group))
                 if (std::filesystem::create_directory(path += "/" + part.string()))
                     made.insert(made.begin(), path);
-            children.start([&] {
+            launch(children, [&] {
                 std::ofstream(*mount + "/" + group + "/cgroup.procs") << "0" << std::endl;
                 if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
                     ::execl(program.c_str(), program.c_str(), "-c", script.c_str(), nullptr);
@@ -160,10 +143,10 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
 {
     if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::access("/usr/bin/openbox", X_OK) != 0)
         CORVEL_SKIP_TEST("x11", "Xvfb or openbox is not installed");
-    Children children;
+    testing::IdleChildren children;
     testing::TempDir tree; // the server writes its display number to a file there
     const int fd = ::open(tree.path("display").c_str(), O_WRONLY | O_CREAT, 0600);
-    const pid_t server = children.start([&] {
+    const pid_t server = launch(children, [&] {
         ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", std::to_string(fd).c_str(), "-screen", "0",
                 "640x480x24", "-nolisten", "tcp", nullptr);
     });
@@ -176,9 +159,9 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     display.pop_back();
     ::setenv("DISPLAY", display.c_str(), 1);
     const pid_t wm =
-        children.start([] { ::execlp("openbox", "openbox", "--sm-disable", nullptr); });
-    const pid_t probe = children.start([] { windowChild({"probe\0CorvelProbe\0", 18}, false); });
-    const pid_t tray = children.start([] { windowChild({"traything\0Traything", 19}, true); });
+        launch(children, [] { ::execlp("openbox", "openbox", "--sm-disable", nullptr); });
+    const pid_t probe = launch(children, [] { windowChild({"probe\0CorvelProbe\0", 18}, false); });
+    const pid_t tray = launch(children, [] { windowChild({"traything\0Traything", 19}, true); });
 
     tree.write("apps/org.example.Probe.desktop",
                "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe.svg\n"

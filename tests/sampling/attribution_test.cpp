@@ -1,4 +1,5 @@
 #include "attribution.h"
+#include "group_cache.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -99,6 +100,50 @@ TEST(Group, SumsMergesAndSorts)
         "c c 1 2 9 icon-c; d d 1 2 8 icon-d; pid812 pid812 1 2 7 -; m m 1 nan 9 icon-m; "
         "n n 1 nan 1 icon-n; ");
     // clang-format on
+}
+
+// Idle parts' attributions are kept while their rows, the lookups and the ancestors their walks
+// went through stay; every cycle equals a whole regrouping of the same rows.
+TEST(GroupCache, EqualsAWholeRegroupingAsPartsChange)
+{
+    using Rows = std::vector<PSRow>;
+    const auto part = [](std::uint64_t key, Rows rows) {
+        return RowPart{key, std::make_shared<const Rows>(std::move(rows))};
+    };
+    RunningApps running{{app(100, "a", "A"), app(200, "b", "B"), app(0, "u", "U")}, {}, {}};
+    for (const int pid : {900, 901})
+        running.byUnit[pid] = {running.apps[2], 1};
+    // Live rows; a's idle helpers; helpers of b through a live ancestor (250); a unit's.
+    std::vector<RowPart> parts{
+        part(0, {{100, 1, 5, 10, ""}, {200, 1, 2, 20, ""}, {250, 200, 1, 1, ""}}),
+        part(7, {{700, 100, 0, 7, ""}, {701, 700, 0, 7, ""}}),
+        part(8, {{800, 250, 0, 8, ""}, {801, 800, 0, 8, ""}, {802, 1, 0, 8, "/x.app/y"}}),
+        part(9, {{900, 1, 0, 9, ""}, {901, 900, 0, 9, ""}})};
+    GroupCache cache;
+    const auto cycle = [&](const RunningApps& apps, std::size_t reused) {
+        const AppLookups l = buildLookups(apps);
+        Rows all;
+        for (const RowPart& p : parts)
+            all.insert(all.end(), p.rows->begin(), p.rows->end());
+        EXPECT_EQ(entries(cache.group(parts, l)),
+                  entries(group(all, l.byPID, l.byBundlePath, l.byUnit)));
+        EXPECT_EQ(cache.reusedRows(), reused);
+    };
+    cycle(running, 0);
+    parts[0] = part(0, {{100, 1, 3, 10, ""}, {200, 1, 4, 21, ""}, {250, 200, 0, 1, ""}});
+    cycle(running, 7);
+    parts[0] = part(0, {{100, 1, 3, 10, ""}, {200, 1, 4, 21, ""}, {250, 1, 0, 1, ""}});
+    cycle(running, 4); // 250 left b: part 8 again
+    running.apps[0] = app(100, "a", "A2");
+    cycle(running, 0); // the records changed
+    running.apps[0] = app(100, "a", "A2");
+    running.apps.push_back(app(0, "z", "Z", "/x.app"));
+    cycle(running, 0);
+    cycle(running, 10); // the live rows too, handed over again
+    parts[1] = part(7, {{700, 100, 0, 7, ""}, {702, 700, 0, 70, ""}});
+    parts.erase(parts.begin() + 3);
+    parts[0] = part(0, {{100, 1, 3, 10, ""}, {901, 800, 9, 9, ""}});
+    cycle(running, 0); // 250, which part 8's walk went through, is gone
 }
 
 } // namespace

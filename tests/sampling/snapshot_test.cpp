@@ -72,7 +72,7 @@ TEST(TextRules, Utf8RepairAndNumbersInAnyLocale)
         EXPECT_FALSE(parseDouble(wrong)) << wrong;
     EXPECT_FALSE(parseDouble(std::string_view("1\0005", 3)));
     std::setlocale(LC_ALL, saved.c_str());
-    if (!comma)
+    if (!comma && !HasFailure()) // a skip would hide what failed
         CORVEL_SKIP_TEST("locale", "ran in the C locale only: de_DE.UTF-8 is not generated here");
 }
 

@@ -13,6 +13,7 @@ namespace corvel {
 
 struct CgroupActivity::Node
 {
+    std::uint64_t id = 0;
     std::string name;
     std::uint64_t usage = 0;
     bool counted = false;           // usage was read at least once
@@ -69,6 +70,7 @@ bool CgroupActivity::update()
         top_ = std::make_unique<Node>();
     ++generation_;
     complete_ = true;
+    listedNow_.clear();
     if (!visit(*top_, "", true)) {
         // Gone or never a cgroup tree: start afresh next time.
         forget(*top_);
@@ -76,26 +78,26 @@ bool CgroupActivity::update()
         rootFd_.reset();
         return false;
     }
+    std::sort(listedNow_.begin(), listedNow_.end());
     return true;
+}
+
+std::uint64_t CgroupActivity::groupOf(std::int32_t pid) const
+{
+    const auto it = members_.find(pid);
+    return it == members_.end() || it->second == top_.get() ? 0 : it->second->id;
+}
+
+bool CgroupActivity::stillIdle(std::uint64_t group) const
+{
+    const auto it = nodes_.find(group);
+    return it != nodes_.end() && it->second->movedIn != generation_;
 }
 
 bool CgroupActivity::idle(std::int32_t pid) const
 {
     const auto it = members_.find(pid);
     return it != members_.end() && it->second->movedIn != generation_ && it->second != top_.get();
-}
-
-const std::vector<std::int32_t>& CgroupActivity::members()
-{
-    if (membersChanged_) {
-        sortedMembers_.clear();
-        sortedMembers_.reserve(members_.size());
-        for (const auto& [pid, node] : members_)
-            sortedMembers_.push_back(pid);
-        std::sort(sortedMembers_.begin(), sortedMembers_.end());
-        membersChanged_ = false;
-    }
-    return sortedMembers_;
 }
 
 bool CgroupActivity::visit(Node& node, const std::string& path, bool top)
@@ -136,6 +138,8 @@ bool CgroupActivity::visit(Node& node, const std::string& path, bool top)
         } else {
             children.push_back(std::make_unique<Node>());
             children.back()->name = std::move(name);
+            children.back()->id = ++lastId_;
+            nodes_[lastId_] = children.back().get();
         }
     }
     while (old != node.children.end())
@@ -166,7 +170,6 @@ void CgroupActivity::readMembers(Node& node, const std::string& path)
     }
     // Unreadable (a threaded cgroup, no permission): its processes are never known idle.
     std::sort(pids_.begin(), pids_.end());
-    membersChanged_ = membersChanged_ || pids_ != node.pids;
     for (const std::int32_t pid : node.pids) {
         const auto it = members_.find(pid);
         if (it != members_.end() && it->second == &node)
@@ -174,12 +177,13 @@ void CgroupActivity::readMembers(Node& node, const std::string& path)
     }
     for (const std::int32_t pid : pids_)
         members_[pid] = &node;
+    listedNow_.insert(listedNow_.end(), pids_.begin(), pids_.end());
     node.pids.swap(pids_);
 }
 
 void CgroupActivity::forget(Node& node)
 {
-    membersChanged_ = membersChanged_ || !node.pids.empty();
+    nodes_.erase(node.id);
     for (const std::int32_t pid : node.pids) {
         const auto it = members_.find(pid);
         if (it != members_.end() && it->second == &node)

@@ -31,14 +31,19 @@ public:
     // One walk. False when there is no tree or its top cannot be read.
     bool update();
     // Whether the last walk read the members of every cgroup it went into; then, with the
-    // tree's own processes listed at the top, every process is in members().
+    // tree's own processes listed at the top, every process is listed somewhere.
     bool membersComplete() const { return complete_; }
-    // Every process listed in the tree at the last read of its cgroup, ascending. Sorted again
-    // only after a list changed, so that idle processes cost nothing here.
-    const std::vector<std::int32_t>& members();
     // Listed, at the last read of its cgroup, in a cgroup other than the top whose count has
     // not moved since.
     bool idle(std::int32_t pid) const;
+    // The cgroup a process was listed in at the last read of that cgroup: an id no other
+    // cgroup takes while the reader lives; 0 for the top and for processes listed nowhere.
+    std::uint64_t groupOf(std::int32_t pid) const;
+    // Whether that cgroup is still there and its count did not move in the last walk.
+    bool stillIdle(std::uint64_t group) const;
+    // The processes listed in the cgroups the last walk read, ascending: where every process
+    // born since the walk before is.
+    const std::vector<std::int32_t>& listedNow() const { return listedNow_; }
 
     // Cgroups read by the last update(), for benchmarks.
     std::size_t cgroupsRead() const { return cgroupsRead_; }
@@ -53,8 +58,9 @@ private:
     UniqueFd rootFd_;
     std::unique_ptr<Node> top_;
     std::unordered_map<std::int32_t, const Node*> members_;
-    std::vector<std::int32_t> sortedMembers_;
-    bool membersChanged_ = true;
+    std::unordered_map<std::uint64_t, const Node*> nodes_;
+    std::uint64_t lastId_ = 0;
+    std::vector<std::int32_t> listedNow_;
     std::uint64_t generation_ = 0;
     std::size_t cgroupsRead_ = 0;
     bool complete_ = false;

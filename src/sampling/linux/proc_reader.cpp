@@ -96,6 +96,7 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     memoryPace_.update(cycleStart, pruning && unread_ > 0 ? readReclaimEvents() : std::nullopt);
     hidden_ = mounts_.hidden;
     unread_ = 0;
+    settle(pruning, cycleStart);
     listPids(pruning);
     out.clear();
     out.reserve(pids_.size());
@@ -119,6 +120,90 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     }
     entries_.swap(next_);
     next_.clear();
+    previousStart_ = cycleStart;
+}
+
+void ProcReader::settle(bool pruning, double at)
+{
+    resumed_.clear();
+    back_.clear();
+    // Idle at the last read and still: put aside with the other processes of their cgroup.
+    if (pruning) {
+        std::size_t kept = 0;
+        for (Entry& entry : entries_) {
+            const std::uint64_t group = entry.idle ? activity_->groupOf(entry.pid) : 0;
+            if (group && activity_->stillIdle(group)) {
+                Group& aside = groups_[group];
+                // Due its fresh look when its oldest reading of memory is.
+                aside.since =
+                    aside.entries.empty() ? entry.memoryAt : std::min(aside.since, entry.memoryAt);
+                groupOf_[entry.pid] = group;
+                aside.entries.push_back(std::move(entry));
+                aside.rows.reset();
+            } else if (&entries_[kept++] != &entry) {
+                entries_[kept - 1] = std::move(entry);
+            }
+        }
+        entries_.resize(kept);
+    }
+    // A process listed now in a cgroup that moved has left its group (moved without running).
+    for (const std::int32_t pid : activity_->listedNow())
+        if (const auto it = groupOf_.find(pid); it != groupOf_.end())
+            groups_[it->second].left = true;
+    // Groups whose cgroup moved, went or lost a process come back to be read, and so do
+    // groups due a fresh look at their memory.
+    for (auto it = groups_.begin(); it != groups_.end();) {
+        Group& group = it->second;
+        const bool due = memoryPace_.due(static_cast<std::int32_t>(it->first), group.since, at);
+        if (pruning && !group.left && !due && activity_->stillIdle(it->first)) {
+            unread_ += group.entries.size();
+            if (!group.rows)
+                makeRows(group);
+            ++it;
+            continue;
+        }
+        for (Entry& entry : group.entries) {
+            groupOf_.erase(entry.pid);
+            resumed_.push_back(ProcessCounters{
+                entry.pid, entry.ppid, entry.startTime, entry.cpuTicks, 0, previousStart_, {}});
+            if (due)
+                entry.memoryAt = -1e18; // read its memory now
+            back_.push_back(std::move(entry));
+        }
+        it = groups_.erase(it);
+    }
+    if (back_.empty())
+        return;
+    const auto byPid = [](const auto& a, const auto& b) { return a.pid < b.pid; };
+    std::sort(back_.begin(), back_.end(), byPid);
+    std::sort(resumed_.begin(), resumed_.end(), byPid);
+    next_.clear();
+    std::merge(std::make_move_iterator(entries_.begin()), std::make_move_iterator(entries_.end()),
+               std::make_move_iterator(back_.begin()), std::make_move_iterator(back_.end()),
+               std::back_inserter(next_), byPid);
+    entries_.swap(next_);
+    next_.clear();
+    back_.clear();
+}
+
+void ProcReader::makeRows(Group& group) const
+{
+    std::sort(group.entries.begin(), group.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.pid < b.pid; });
+    auto rows = std::make_shared<std::vector<PSRow>>();
+    rows->reserve(group.entries.size());
+    for (const Entry& e : group.entries)
+        rows->push_back(PSRow{e.pid, e.ppid, 0.0, e.rssPages * pageBytes_ / 1024, e.command});
+    group.rows = std::move(rows);
+}
+
+std::vector<RowPart> ProcReader::idleParts() const
+{
+    std::vector<RowPart> parts;
+    parts.reserve(groups_.size());
+    for (const auto& [key, group] : groups_)
+        parts.push_back(RowPart{key, group.rows});
+    return parts;
 }
 
 void ProcReader::listPids(bool pruning)
@@ -129,7 +214,8 @@ void ProcReader::listPids(bool pruning)
     // no list while a zombie (it holds no memory and runs no more): the listing, every
     // fifteenth time (30 s), catches it.
     if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 15) {
-        const std::vector<std::int32_t>& members = activity_->members();
+        // Births are in the cgroups the walk read; the processes put aside are not read.
+        const std::vector<std::int32_t>& members = activity_->listedNow();
         pids_.clear();
         auto member = members.begin();
         for (const Entry& entry : entries_) {
@@ -139,8 +225,10 @@ void ProcReader::listPids(bool pruning)
             pids_.push_back(entry.pid);
         }
         pids_.insert(pids_.end(), member, members.end());
+        pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end()); // listed twice
     } else {
         dir_.listPids(pids_);
+        std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
         listedAgo_ = 0;
     }
 }
@@ -148,7 +236,8 @@ void ProcReader::listPids(bool pruning)
 bool ProcReader::sample(Entry& entry, bool known, bool pruning, double& at, char* buffer,
                         std::size_t size)
 {
-    if (!known || !pruning || !activity_->idle(entry.pid)) {
+    entry.idle = known && pruning && activity_->idle(entry.pid);
+    if (!entry.idle) {
         if (!readStat(entry, known, buffer, size))
             return false;
         at = now();

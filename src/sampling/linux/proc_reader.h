@@ -10,8 +10,10 @@
 #include "proc_sampler.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace corvel {
@@ -29,6 +31,8 @@ public:
     // The machine's busy share from <root>/stat, when processes may be hidden from us: the
     // proc mount hides them, we live in a nested PID namespace, or some were unreadable.
     std::optional<double> machineShare() const override;
+    std::vector<RowPart> idleParts() const override;
+    const std::vector<ProcessCounters>& resumed() const override { return resumed_; }
 
     std::size_t unread() const { return unread_; }
     std::size_t cgroupsRead() const { return activity_->cgroupsRead(); }
@@ -50,10 +54,14 @@ private:
         bool commandRead = false;
         bool recheckCommand = false; // young processes often rewrite their title
         bool zombie = false;
+        bool idle = false;        // its cgroup showed it did not run: nothing was read
         KeptFiles::File statFile; // kept open while the process is read every cycle
     };
 
     void watchMounts();
+    void settle(bool pruning, double at);
+    struct Group;
+    void makeRows(Group& group) const;
     void listPids(bool pruning);
     // False when the process is gone or could not be read.
     bool sample(Entry& entry, bool known, bool pruning, double& at, char* buffer, std::size_t size);
@@ -80,6 +88,20 @@ private:
     int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
     std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
+    // Processes that did not run in two reads in a row, kept apart by cgroup and not looked
+    // at while it stays idle: a process is born, execs and exits only by running.
+    struct Group
+    {
+        std::vector<Entry> entries;
+        std::shared_ptr<const std::vector<PSRow>> rows; // null until made again
+        double since = 0;                               // the oldest reading of memory among them
+        bool left = false; // one of them is listed in another cgroup now
+    };
+    std::map<std::uint64_t, Group> groups_;
+    std::unordered_map<std::int32_t, std::uint64_t> groupOf_;
+    std::vector<ProcessCounters> resumed_;
+    std::vector<Entry> back_;  // scratch
+    double previousStart_ = 0; // when the last read began
     std::vector<Entry> next_;
     std::string text_; // scratch
 };

@@ -22,9 +22,9 @@ SessionInstance::SessionInstance()
     const QString path = QString::fromLatin1(objectPath);
     // The object first: a later start that finds the name taken finds the object there too.
     bus.registerObject(path, this, QDBusConnection::ExportScriptableSlots);
-    const auto reply = bus.interface()->registerService(
-        name, QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
+    const auto reply =
+        bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
         claim_ = Claim::owned;
         return;

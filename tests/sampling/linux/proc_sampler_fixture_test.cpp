@@ -2,6 +2,7 @@
 // Every scenario runs twice, pruned by the cgroup tree and as a full scan, and both must give
 // the same rows at every step.
 
+#include "group_cache.h"
 #include "kept_files.h"
 #include "proc_sampler.h"
 #include "support/temp_dir.h"
@@ -85,11 +86,13 @@ protected:
         options.sleep = [this](std::chrono::milliseconds d) { clock += d.count() / 1000.0; };
         return ProcSampler(options);
     }
-    // One cycle of both samplers at the same moment: the rows must agree.
+    // One cycle of both samplers at the same moment: the rows must agree, and the pruned
+    // sampler's parts, with the attributions kept for its idle ones, must come to what a
+    // whole regrouping of its rows makes.
     std::vector<PSRow> cycle(ProcSampler& pruned, ProcSampler& full)
     {
         const double at = clock += 2;
-        auto rows = pruned.take();
+        const std::vector<PSRow> rows = take(pruned);
         clock = at;
         const auto key = [](const std::vector<PSRow>& list) {
             std::vector<std::tuple<int, int, double, std::int64_t, std::string>> keys;
@@ -100,6 +103,35 @@ protected:
         EXPECT_EQ(key(rows), key(full.take()));
         return rows;
     }
+    std::vector<PSRow> take(ProcSampler& pruned)
+    {
+        const std::vector<RowPart> parts = pruned.takeParts();
+        std::vector<PSRow> rows;
+        for (const RowPart& part : parts)
+            rows.insert(rows.end(), part.rows->begin(), part.rows->end());
+        const auto shown = [](const Grouping& g) {
+            std::vector<std::tuple<std::string, std::string, std::int64_t, double, std::int64_t>> s;
+            for (const AppUsage& a : g.apps)
+                s.emplace_back(a.id, a.name, a.processCount, a.cpu, a.memoryKB);
+            return std::pair(s, g.total);
+        };
+        EXPECT_EQ(shown(cache.group(parts, lookups)),
+                  shown(group(rows, lookups.byPID, lookups.byBundlePath, lookups.byUnit)));
+        reused += cache.reusedRows();
+        std::sort(rows.begin(), rows.end(), [](auto& a, auto& b) { return a.pid < b.pid; });
+        return rows;
+    }
+    static RunningAppRef app(std::int32_t pid, std::string id)
+    {
+        return std::make_shared<const RunningApp>(RunningApp{pid, {}, {}, id, id, {}});
+    }
+    // Applications of their own process (one with a child), and a unit's.
+    const AppLookups lookups =
+        buildLookups({{app(300, "busy"), app(1000, "idle")},
+                      {},
+                      {{1002, {app(0, "unit"), 1}}, {1006, {app(0, "unit"), 1}}}});
+    GroupCache cache;
+    std::size_t reused = 0;
 
     corvel::testing::TempDir dir;
     double clock = 1000;
@@ -158,7 +190,7 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     for (auto& [pid, p] : processes)
         p.pages = 50, put(p, false);
     for (int step = 0; step < 15; ++step) {
-        clock += 2, rows = pruned.take();
+        clock += 2, rows = take(pruned);
         for (int i = 0; i < 20 && step == 4; ++i)
             EXPECT_EQ(row(rows, 1000 + i).rssKB, 200) << 1000 + i;
     }
@@ -170,7 +202,7 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
         for (auto& [pid, p] : processes)
             p.pages = pages, put(p, false);
         for (int t = 0; t < seconds; t += 2)
-            clock += 2, rows = pruned.take();
+            clock += 2, rows = take(pruned);
         int fresh = 0;
         for (int i = 0; i < 20; ++i)
             fresh += row(rows, 1000 + i).rssKB == pages * 4;
@@ -179,9 +211,13 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     dir.write("proc/vmstat", "nr_free_pages 9\npgsteal_kswapd 7\npswpout 2\n");
     freshAfter(12, 50); // the first reading of the counters starts at the faster pace
     EXPECT_LT(freshAfter(60, 60), 20);
+    run(1004, 20); // its cgroup long put aside: the share counts from the cycle before
+    clock += 2;
+    EXPECT_EQ(row(take(pruned), 1004).cpu, 10.0);
     EXPECT_EQ(freshAfter(540, 60), 20);
     dir.write("proc/vmstat", "nr_free_pages 9\npgsteal_kswapd 8\npswpout 2\n");
     EXPECT_EQ(freshAfter(10, 70), 20);
+    EXPECT_GT(reused, 0u) << "idle cgroups' attributions were kept";
 }
 
 TEST_F(Machine, DamagedEntriesAndAMissingTree)
