@@ -39,4 +39,16 @@ std::string formatTotalCpu(double totalCPU)
     return "Total CPU " + formatFixed(totalCPU, 0) + "%";
 }
 
+std::string formatBusiest(const std::vector<AppUsage>& apps, std::size_t count)
+{
+    std::string lines;
+    for (std::size_t i = 0; i < apps.size() && i < count; ++i) {
+        const std::string share = formatShare(apps[i].cpu);
+        if (share == "0.0%" || share == "-0.0%")
+            break; // the rows after it are no busier
+        lines += (lines.empty() ? "" : "\n") + apps[i].name + ' ' + share;
+    }
+    return lines;
+}
+
 } // namespace corvel

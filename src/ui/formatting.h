@@ -4,8 +4,12 @@
 // view. All are printf-style but independent of the C library's locale: full stop as decimal
 // point, no digit grouping.
 
+#include "attribution.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvel {
 
@@ -23,5 +27,10 @@ std::string formatCpuLabel(double totalCPU);
 
 // "Total CPU %.0f%%": the panel's footer.
 std::string formatTotalCpu(double totalCPU);
+
+// The status item's tooltip under its label: the first `count` rows of `apps` (busiest first,
+// "System & Background" among them like any other row), one "Firefox 22.4%" a line. Rows whose
+// share shows as "0.0%" are left out: an idle machine has no busiest application.
+std::string formatBusiest(const std::vector<AppUsage>& apps, std::size_t count = 3);
 
 } // namespace corvel

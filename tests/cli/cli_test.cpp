@@ -63,4 +63,20 @@ TEST(Formatting, RoundsAsPrintfInTheCLocale)
         }
 }
 
+// The status item's tooltip: the list's first rows, the system's like any other, none idle.
+TEST(Formatting, BusiestApplicationsForTheTooltip)
+{
+    const auto app = [](const char* name, double cpu) { return AppUsage{"", name, {}, cpu}; };
+    const std::tuple<std::vector<AppUsage>, std::size_t, const char*> rows[] = {
+        {{}, 3, ""},
+        {{app("Firefox", 22.44), app("System & Background", 9.96), app("Code", 3), app("Mail", 2)},
+         3,
+         "Firefox 22.4%\nSystem & Background 10.0%\nCode 3.0%"},
+        {{app("Build", 250), app("Idle", 0.0499), app("Off", 0)}, 3, "Build 250.0%"},
+        {{app("A", 5), app("B", 4)}, 1, "A 5.0%"},
+    };
+    for (const auto& [apps, count, expected] : rows)
+        EXPECT_EQ(formatBusiest(apps, count), expected);
+}
+
 } // namespace

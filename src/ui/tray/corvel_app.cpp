@@ -7,6 +7,7 @@
 #include "layer_panel.h"
 #include "panel_style.h"
 #include "popover_view.h"
+#include "session_instance.h"
 #include "status_notifier_item.h"
 #include "xembed_tray_item.h"
 
@@ -40,14 +41,20 @@ QString labelFor(const Monitor& monitor)
     return QString::fromStdString(formatCpuLabel(monitor.totalCPU()));
 }
 
+QString detailsFor(const Monitor& monitor)
+{
+    return monitor.staleSince() ? QString() : QString::fromStdString(formatBusiest(monitor.apps()));
+}
+
 } // namespace
 
 CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notice,
                      std::chrono::milliseconds noticeDelay)
     : monitor_(std::move(sources)), notice_(std::move(notice)), label_(labelFor(monitor_)),
-      bus_(bus)
+      details_(detailsFor(monitor_)), bus_(bus)
 {
-    connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateLabel);
+    // The total comes after the list of the same cycle: both are current here.
+    connect(&monitor_, &Monitor::totalCPUChanged, this, &CorvelApp::updateItem);
     platformPalette_ = QGuiApplication::palette();
     appearance_ = std::make_unique<DesktopAppearance>(bus);
     connect(appearance_.get(), &DesktopAppearance::schemeChanged, this,
@@ -55,6 +62,7 @@ CorvelApp::CorvelApp(Monitor::Sources sources, QDBusConnection bus, Notice notic
 
     if (bus.isConnected()) {
         statusNotifier_ = std::make_unique<StatusNotifierItem>(bus, label_);
+        statusNotifier_->setLabel(label_, details_);
         connect(statusNotifier_.get(), &StatusNotifierItem::activationRequested, this,
                 [this](QPoint at) { togglePanel(QRect(clickPoint(at), QSize(1, 1))); });
         connect(statusNotifier_.get(), &StatusNotifierItem::watcherAppeared, this, [this] {
@@ -96,16 +104,15 @@ void CorvelApp::applyColorScheme()
         xembed_->setColorScheme(scheme);
 }
 
-void CorvelApp::updateLabel()
+void CorvelApp::updateItem()
 {
-    const QString text = labelFor(monitor_);
-    if (text == label_)
-        return;
-    label_ = text;
+    label_ = labelFor(monitor_);
+    details_ = detailsFor(monitor_);
+    // Each tells its host only what changed.
     if (statusNotifier_)
-        statusNotifier_->setLabel(label_);
+        statusNotifier_->setLabel(label_, details_);
     if (xembed_)
-        xembed_->setLabel(label_);
+        xembed_->setLabel(label_, details_);
 }
 
 void CorvelApp::chooseArea()
@@ -123,6 +130,7 @@ void CorvelApp::chooseArea()
         noticeDelay_.stop();
         if (!xembed_) {
             xembed_ = std::make_unique<XEmbedTrayItem>(label_);
+            xembed_->setLabel(label_, details_);
             xembed_->setColorScheme(appearance_->scheme());
             connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
         }
@@ -159,7 +167,13 @@ void CorvelApp::tellNoArea()
     notifyDesktop(bus_, tr("Corvel has no place to show itself"), body);
 }
 
-void CorvelApp::togglePanel(const QRect& anchor)
+void CorvelApp::openPanel()
+{
+    if (!panel_ || !panel_->isVisible())
+        togglePanel(std::nullopt);
+}
+
+void CorvelApp::togglePanel(std::optional<QRect> anchor)
 {
     if (!panel_) {
         panel_ = std::make_unique<PopoverView>(monitor_);
@@ -172,9 +186,9 @@ void CorvelApp::togglePanel(const QRect& anchor)
         layerPanel_ = LayerPanel::create(*panel_);
     }
     if (layerPanel_)
-        layerPanel_->toggle(anchor.topLeft());
+        layerPanel_->toggle(anchor ? std::optional(anchor->topLeft()) : std::nullopt);
     else
-        panel_->toggleAnchored(anchor);
+        panel_->toggleAnchored(anchor.value_or(QRect(clickPoint({}), QSize(1, 1))));
 }
 
 int runStatusItem(int& argc, char** argv)
@@ -183,11 +197,24 @@ int runStatusItem(int& argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("corvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvel"));
     QApplication::setQuitOnLastWindowClosed(false);
+    SessionInstance instance;
+    switch (instance.claim()) {
+    case SessionInstance::Claim::handedOver:
+        return 0;
+    case SessionInstance::Claim::unanswered:
+        std::fputs("corvel: another Corvel of this session does not answer; starting anyway\n",
+                   stderr);
+        break;
+    case SessionInstance::Claim::owned:
+    case SessionInstance::Claim::noBus:
+        break;
+    }
     CorvelApp corvel(Monitor::systemSources(makeDesktopApplications()),
                      QDBusConnection::sessionBus(), [](const QString& line) {
                          const QByteArray text = line.toLocal8Bit();
                          std::fprintf(stderr, "corvel: %s\n", text.constData());
                      });
+    QObject::connect(&instance, &SessionInstance::activated, &corvel, &CorvelApp::openPanel);
     return QApplication::exec();
 }
 

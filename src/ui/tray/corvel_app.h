@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QDBusConnection>
 #include <QObject>
@@ -42,16 +43,21 @@ public:
 
     Monitor& monitor() { return monitor_; }
     const QString& label() const { return label_; }
+    // The busiest applications, one a line, for the item's tooltip under the label.
+    const QString& details() const { return details_; }
     Area area() const { return area_; }
     StatusNotifierItem* statusNotifierItem() const { return statusNotifier_.get(); }
     // Null until the item is first clicked.
     PopoverView* panel() const { return panel_.get(); }
 
-    // Shows the panel next to `anchor`, or hides it when it is showing.
-    void togglePanel(const QRect& anchor);
+    // Shows the panel next to `anchor`, or hides it when it is showing. Without an anchor, it
+    // goes where the pointer is on X11, else where the item was last seen.
+    void togglePanel(std::optional<QRect> anchor);
+    // Shows the panel, without a click to place it by, unless it is showing.
+    void openPanel();
 
 private:
-    void updateLabel();
+    void updateItem();
     void chooseArea();
     void tellNoArea();
     void applyColorScheme();
@@ -59,6 +65,7 @@ private:
     Monitor monitor_;
     Notice notice_;
     QString label_;
+    QString details_;
     Area area_ = Area::waiting;
     std::unique_ptr<StatusNotifierItem> statusNotifier_;
     std::unique_ptr<XEmbedTrayItem> xembed_;

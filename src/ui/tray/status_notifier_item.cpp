@@ -98,17 +98,21 @@ bool StatusNotifierItem::publish()
     return true;
 }
 
-void StatusNotifierItem::setLabel(const QString& label)
+void StatusNotifierItem::setLabel(const QString& label, const QString& details)
 {
-    if (label == label_)
+    if (label == label_ && details == details_)
         return;
+    details_ = details;
+    const bool newLabel = label != label_;
     label_ = label;
     // The glyph does not show the label: its pixmaps stay.
-    iconCurrent_ = iconCurrent_ && iconStyle_ == IconStyle::glyph;
+    iconCurrent_ = iconCurrent_ && (!newLabel || iconStyle_ == IconStyle::glyph);
     if (!published_)
         return;
-    emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));
     emit adaptor_->NewToolTip();
+    if (!newLabel)
+        return;
+    emit adaptor_->XAyatanaNewLabel(label_, QString::fromLatin1(labelGuide));
     if (iconStyle_ == IconStyle::badge)
         emit adaptor_->NewIcon();
 }
@@ -136,7 +140,7 @@ const IconPixmapList& StatusNotifierItem::iconPixmaps() const
 
 ToolTip StatusNotifierItem::toolTip() const
 {
-    return ToolTip{{}, {}, QStringLiteral("Corvel"), label_};
+    return ToolTip{{}, {}, label_, details_};
 }
 
 void StatusNotifierItem::requestActivation(QPoint at)

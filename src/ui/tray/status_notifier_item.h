@@ -47,9 +47,9 @@ public:
     bool listedByWatcher() const { return listed_; }
 
     const QString& label() const { return label_; }
-    // Updates the label, the icon and the tooltip and tells the hosts; nothing at all when
-    // the text is unchanged.
-    void setLabel(const QString& label);
+    // Updates the label, the icon and the tooltip (the label over `details`) and tells the
+    // hosts what changed; nothing at all when neither text did.
+    void setLabel(const QString& label, const QString& details);
     // The desktop's colours: the icon is drawn to stand out on a bar of that kind.
     void setColorScheme(ColorScheme scheme);
 
@@ -80,6 +80,7 @@ private:
 
     QDBusConnection bus_;
     QString label_;
+    QString details_;
     IconStyle iconStyle_ = IconStyle::badge;
     ColorScheme desktopScheme_ = ColorScheme::light;
     bool hostBarDark_ = false; // a host whose bar is dark whatever the desktop's colours

@@ -22,7 +22,7 @@ void XEmbedTrayItem::ensureIcon()
     // over D-Bus or XEmbed, and we only come here when there is no watcher.
     icon_ = std::make_unique<QSystemTrayIcon>();
     icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
-    icon_->setToolTip(label_);
+    icon_->setToolTip(toolTip());
     connect(icon_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason != QSystemTrayIcon::Trigger)
@@ -51,15 +51,23 @@ bool XEmbedTrayItem::isVisible() const
     return icon_ && icon_->isVisible();
 }
 
-void XEmbedTrayItem::setLabel(const QString& label)
+QString XEmbedTrayItem::toolTip() const
 {
-    if (label == label_)
+    return details_.isEmpty() ? label_ : label_ + QLatin1Char('\n') + details_;
+}
+
+void XEmbedTrayItem::setLabel(const QString& label, const QString& details)
+{
+    if (label == label_ && details == details_)
         return;
+    const bool newLabel = label != label_;
     label_ = label;
+    details_ = details;
     if (!icon_)
         return;
-    icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
-    icon_->setToolTip(label_);
+    if (newLabel)
+        icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
+    icon_->setToolTip(toolTip());
 }
 
 void XEmbedTrayItem::setColorScheme(ColorScheme scheme)

@@ -13,8 +13,8 @@ class QSystemTrayIcon;
 namespace corvel {
 
 // Our item in an XEmbed system tray (tint2, trayer, older panels), for sessions without a
-// StatusNotifierWatcher: the label drawn in the tray's square slot, the exact label as the
-// tooltip, and a click reported with the slot's place on the screen.
+// StatusNotifierWatcher: the label drawn in the tray's square slot, the exact label and the
+// busiest applications as the tooltip, and a click reported with the slot's place on the screen.
 class XEmbedTrayItem final : public QObject
 {
     Q_OBJECT
@@ -28,8 +28,9 @@ public:
     bool isVisible() const;
 
     const QString& label() const { return label_; }
-    // Redraws the icon and the tooltip, only when the text changes.
-    void setLabel(const QString& label);
+    // Redraws the icon when the label changes and the tooltip (the label over `details`) when
+    // either does.
+    void setLabel(const QString& label, const QString& details);
     // Redraws the icon to stand out on a bar of the desktop's colours.
     void setColorScheme(ColorScheme scheme);
 
@@ -39,8 +40,10 @@ signals:
 
 private:
     void ensureIcon();
+    QString toolTip() const;
 
     QString label_;
+    QString details_;
     ColorScheme scheme_ = ColorScheme::light;
     std::unique_ptr<QSystemTrayIcon> icon_;
 };

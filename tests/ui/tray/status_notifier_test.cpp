@@ -6,6 +6,7 @@
 #include "label_icon.h"
 #include "panel_style.h"
 #include "popover_view.h"
+#include "session_instance.h"
 #include "status_notifier_item.h"
 #include "support/fake_sources.h"
 #include "support/require.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QIcon>
@@ -121,18 +123,33 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
         ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
         EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
         const ToolTip tip = item->property("ToolTip").value<ToolTip>();
-        EXPECT_EQ(tip.title + ": " + tip.description, "Corvel: " + QString(text));
+        EXPECT_EQ(tip.title + "/" + tip.description,
+                  text + QString(total < 0 ? "/" : "/Busy %1%").arg(total, 0, 'f', 1));
         EXPECT_EQ(item->property("IconAccessibleDesc").toString(), "Corvel: " + QString(text));
         EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
                   itemIconPixmaps(IconStyle::badge, text).front().argb);
     }
     EXPECT_EQ(std::tuple(newLabels.count(), newToolTips.count(), newIcons.count()),
-              std::tuple(4, 4, 4))
+              std::tuple(4, 6, 4))
         << "hosts are told only when the text changes";
     EXPECT_EQ(newLabels.value(3), (QVariantList{"CPU 0%", "CPU 100%"})) << "the text and its guide";
     EXPECT_EQ(item->property("XAyatanaLabelGuide").toString(), "CPU 100%");
     EXPECT_EQ(notices.size() + host.bodies.size(), 2) << "told once, here and by a notification";
     EXPECT_EQ(app.panel(), nullptr) << "nothing but the item at start-up";
+
+    // A second start in the session opens this one's panel and leaves.
+    SessionInstance first;
+    ASSERT_EQ(first.claim(), SessionInstance::Claim::owned);
+    EXPECT_NE(host.bus.interface()->serviceOwner(SessionInstance::appId).value(),
+              QDBusConnection::sessionBus().baseService())
+        << "the name is not on the item's connection: hosts would find the item twice";
+    QObject::connect(&first, &SessionInstance::activated, &app, &CorvelApp::openPanel);
+    QProcess second;
+    second.start(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR") + "/src/corvel", QStringList());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 10'000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_TRUE(app.panel() && app.panel()->isVisible());
+    second.kill(), second.waitForFinished();
 
     const auto introspect = [bus = QDBusConnection::sessionBus()](const char* path) {
         const char* const iface = "org.freedesktop.DBus.Introspectable";
