@@ -68,8 +68,7 @@ start_session() {
     [[ $kind != x ]] && client_env+=(XDG_SESSION_TYPE=wayland)
     mkdir -p "$work/home/.local/share" "$work/run" && chmod 700 "$work/run" && cp -r "$here/config" "$work/home/.config"
     scale=${CORVEL_HOST_SCALE:-1} && [[ $host == *_scaled ]] && scale=${CORVEL_HOST_SCALE:-2}
-    local pw=$(px $W) ph=$(px $H)
-    camera=(import -window root -crop ${pw}x$ph+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
+    local pw=$(px $W) ph=$(px $H) && camera=(import -window root -crop ${pw}x$ph+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
     [[ $kind == kde ]] && camera=(/usr/bin/python3 "$here/kwin.py" shot)
     [[ $host == cinnamon ]] && camera=(sh -c 'gdbus call --session -d org.gnome.Shell.Screenshot -m \
@@ -102,9 +101,8 @@ start_session() {
         gnome)
             start_xvfb $(px 1400)x$(px 900)x24 && serve sysbus DBUS_SYSTEM_BUS_ADDRESS= dbus-daemon --nofork --print-address=3 \
                 --config-file=/usr/share/dbus-1/session.conf || return 1
-            local scales=() && [[ $scale != 1 ]] && scales=(MUTTER_DEBUG_DUMMY_MONITOR_SCALES=$scale)
-            spawn host env MUTTER_DEBUG_DUMMY_MODE_SPECS=${pw}x$ph "${scales[@]}" gnome-shell --nested --wayland \
-                --wayland-display=wayland-corvel
+            spawn host env MUTTER_DEBUG_DUMMY_MODE_SPECS=${pw}x$ph $([[ $scale == 1 ]] ||
+                echo MUTTER_DEBUG_DUMMY_MONITOR_SCALES=$scale) gnome-shell --nested --wayland --wayland-display=wayland-corvel
             senv+=(WAYLAND_DISPLAY=wayland-corvel) ;;
         kde) start_plasma || return 1 ;;
     esac
@@ -130,9 +128,8 @@ start_plasma() {
         senv+=(XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1
             KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
         printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
-        local scaled=() && [[ $scale != 1 ]] && scaled=(--scale $scale)
         spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $(px $W) --height $(px $H) \
-            "${scaled[@]}" --no-lockscreen --no-global-shortcuts "$work/started"
+            $([[ $scale == 1 ]] || echo --scale $scale) --no-lockscreen --no-global-shortcuts "$work/started"
         until_true 60 grep -qs '^DISPLAY=' "$work/env.txt" && senv+=($(grep '^DISPLAY=' "$work/env.txt")) || return 1
     fi
     in_session dbus-update-activation-environment --all && spawn kded kded5 || return 1

@@ -12,9 +12,8 @@ def call(path, interface, method, args, fds=None):
 
 if sys.argv[1] == "shot":
     read, write = os.pipe()
-    native = {"native-resolution": GLib.Variant("b", sys.argv[2:] == ["native"])}
-    image = call("/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", "CaptureWorkspace",
-                 GLib.Variant("(a{sv}h)", (native, 0)), Gio.UnixFDList.new_from_array([write]))[0]
+    image = call("/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", "CaptureWorkspace", GLib.Variant("(a{sv}h)",
+                 ({"native-resolution": GLib.Variant("b", "native" in sys.argv)}, 0)), Gio.UnixFDList.new_from_array([write]))[0]
     # the list owns the write end and closes it when it goes
     with os.fdopen(read, "rb") as pipe:
         data = pipe.read()
