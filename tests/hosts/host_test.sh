@@ -54,7 +54,7 @@ in_session() { "${as[@]}" env -i "${senv[@]}" "$@"; }
 spawn() { (exec "${as[@]}" env -i "${senv[@]}" "${@:2}") >>"$work/$1.log" 2>&1 & pids+=($!); }
 # serve <name> <variable=prefix> <command...>: a server that says on fd 3 where it listens
 serve() { spawn "$1" "${@:3}" 3>"$work/$1.at" && until_true 30 test -s "$work/$1.at" && senv+=("$2$(head -1 "$work/$1.at")"); }
-start_xvfb() { serve xvfb DISPLAY=: Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp +extension GLX &&
+start_xvfb() { serve xvfb DISPLAY=: Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp +extension GLX "${@:2}" &&
     display=:$(head -1 "$work/xvfb.at"); }
 watcher_up() { in_session gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m \
     org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered 2>/dev/null | grep -q true; }
@@ -83,7 +83,7 @@ start_session() {
             # starts (MATE's) need the display too
             [[ $desktop != - ]] && senv+=(XDG_CURRENT_DESKTOP=$desktop)
             [[ $host == budgie ]] && senv+=(XDG_SESSION_TYPE=x11) # or its window manager refuses to start
-            start_xvfb ${pw}x${ph}x24 || return 1
+            start_xvfb ${pw}x${ph}x24 $([[ $scale == 1 ]] || echo -noreset) || return 1 # kept resources
             [[ $scale != 1 ]] && { echo "Xft.dpi: $(px 96)" | in_session xrdb -merge || return 1
                 senv+=(QT_ENABLE_HIGHDPI_SCALING=1) && [[ $scale != *.* ]] && senv+=(GDK_SCALE=$scale GDK_DPI_SCALE=0.5) &&
                 printf '\n[org/cinnamon/desktop/interface]\nscaling-factor=uint32 %s\n' "$scale" \
@@ -114,6 +114,7 @@ start_session() {
     # GNOME Shell starts in the overview; the display of its Xwayland is in its log.
     [[ $kind == gnome ]] && sleep 3 && act key Escape && client_env+=(XAUTHORITY="$(ls "$work"/run/.mutter-X* | head -1)"
         DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/host.log" | tail -1))
+    [[ $kind == gnome && $scale != 1 ]] && echo "Xft.dpi: $(px 96)" | in_session env "${client_env[@]}" xrdb -merge
     [[ $host == *_xwayland ]] && client_env+=(QT_QPA_PLATFORM=xcb)
     until_true 30 picture_still
 }
