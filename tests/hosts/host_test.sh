@@ -129,7 +129,7 @@ start_plasma() {
         senv+=(XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1
             KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
         printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
-        spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $(px $W) --height $(px $H) \
+        spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $W --height $H \
             $([[ $scale == 1 ]] || echo --scale $scale) --no-lockscreen --no-global-shortcuts "$work/started"
         until_true 60 grep -qs '^DISPLAY=' "$work/env.txt" && senv+=($(grep '^DISPLAY=' "$work/env.txt")) || return 1
     fi
