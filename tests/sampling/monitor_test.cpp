@@ -41,9 +41,8 @@ TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
 // and says so once per kind on stderr; the next good cycle clears the mark.
 TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
 {
-    FakeFeed feed;
-    feed.change([](auto& s) { s.rows = {{10, 1, 150, 100, "/bin/x"}, {11, 1, 100, 100, ""}}; });
-    Monitor monitor(feed.sources(2)); // the first cycle starts with the monitor
+    FakeMonitor fake({}, 2);
+    Monitor& monitor = fake.monitor();
     std::string seen;
     const auto note = [&](const char* what) {
         const auto& apps = monitor.apps();
@@ -53,15 +52,12 @@ TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
     };
     QObject::connect(&monitor, &Monitor::appsChanged, [&] { note("apps "); });
     QObject::connect(&monitor, &Monitor::totalCPUChanged, [&] { note("total "); });
-    ASSERT_TRUE(published(monitor));
-    feed.change([](auto& s) { s.rows = {{10, 1, 60, 100, ""}, {20, 1, 40, 100, ""}}; });
-    ASSERT_TRUE(published(monitor, &Monitor::refresh));
-    ASSERT_TRUE(published(monitor, &Monitor::refresh)); // nothing changed: published again
     ::testing::internal::CaptureStderr();
-    for (const int kind : {1, 2, 1, 0}) {
-        feed.change([&](auto& s) { s.fails = kind; });
-        ASSERT_TRUE(published(monitor, &Monitor::refresh));
-    }
+    // A change, the same again (published all the same), failures of either kind, a good cycle.
+    const std::pair<double, int> cycles[] = {{250, 0}, {100, 0}, {100, 0}, {100, 1},
+                                             {100, 2}, {100, 1}, {100, 0}};
+    for (const auto& [cpu, fails] : cycles)
+        ASSERT_TRUE(fake.publish({{"x", "X", cpu}}, fails));
     // One application's share is not rescaled; the machine's is, and capped.
     EXPECT_EQ(seen,
               "apps 1 250 100; total 1 250 100; apps 1 100 50; total 1 100 50; apps 1 100 50; "
@@ -137,7 +133,6 @@ struct Recorder final : ProcessSnapshotter
 
 TEST(LongRun, DISABLED_ChurnKeepsEveryRuleAndHoldsNothingMore)
 {
-    // The test's own HOME and XDG folders, and no display.
     TempDir dir;
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS"})
         ::setenv(name, dir.makeFolder(name).c_str(), 1);

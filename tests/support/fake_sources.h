@@ -78,7 +78,6 @@ public:
     }
 
 private:
-    // Both sources, over the feed's state.
     class Feed final : public ProcessSnapshotter, public RunningApplications
     {
     public:

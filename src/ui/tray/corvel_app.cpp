@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 namespace corvel {
@@ -185,10 +186,22 @@ void CorvelApp::togglePanel(std::optional<QRect> anchor)
         layerPanel_.reset();
         layerPanel_ = LayerPanel::create(*panel_);
     }
+    if (anchor)
+        lastAnchor_ = anchor;
     if (layerPanel_)
         layerPanel_->toggle(anchor ? std::optional(anchor->topLeft()) : std::nullopt);
     else
-        panel_->toggleAnchored(anchor.value_or(QRect(clickPoint({}), QSize(1, 1))));
+        panel_->toggleAnchored(anchor.value_or(fallbackAnchor()));
+}
+
+QRect CorvelApp::fallbackAnchor() const
+{
+    // Opened with no click (a second start hands over to us, its pointer maybe on a menu):
+    // where the item was last clicked, else the top right corner, where most status areas sit.
+    if (lastAnchor_)
+        return *lastAnchor_;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return {screen ? screen->geometry().topRight() : QPoint(), QSize(1, 1)};
 }
 
 int runStatusItem(int& argc, char** argv)

@@ -51,7 +51,7 @@ public:
     PopoverView* panel() const { return panel_.get(); }
 
     // Shows the panel next to `anchor`, or hides it when it is showing. Without an anchor, it
-    // goes where the pointer is on X11, else where the item was last seen.
+    // goes where the item was last clicked, else to the top right corner.
     void togglePanel(std::optional<QRect> anchor);
     // Shows the panel, without a click to place it by, unless it is showing.
     void openPanel();
@@ -61,6 +61,7 @@ private:
     void chooseArea();
     void tellNoArea();
     void applyColorScheme();
+    QRect fallbackAnchor() const;
 
     Monitor monitor_;
     Notice notice_;
@@ -70,6 +71,7 @@ private:
     std::unique_ptr<StatusNotifierItem> statusNotifier_;
     std::unique_ptr<XEmbedTrayItem> xembed_;
     std::unique_ptr<PopoverView> panel_;
+    std::optional<QRect> lastAnchor_;        // where the item was last clicked
     std::unique_ptr<LayerPanel> layerPanel_; // on compositors with the layer shell
     std::unique_ptr<DesktopAppearance> appearance_;
     QPalette platformPalette_; // Qt's own, before ours replaces it

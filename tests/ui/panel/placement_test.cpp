@@ -44,13 +44,11 @@ TEST(Placement, TheAnchorOrTheClickAndTheRoomDecide)
     for (const auto& [point, output] : points)
         EXPECT_EQ(isOutputPoint(point, 1280, 800), output) << point.x << "," << point.y;
     // At scale 2 some hosts send device pixels; a point that fits either way is taken as it is.
-    const std::pair<ScreenPoint, std::array<int, 2>> scaled[] = {{{2480, 1560}, {1240, 780}},
-                                                                 {{1240, 780}, {1240, 780}},
-                                                                 {{10, 12}, {-1, -1}},
-                                                                 {{3000, 20}, {-1, -1}}};
-    for (const auto& [click, expected] : scaled) {
-        const ScreenPoint at = outputPoint(click, 1280, 800, 2).value_or(ScreenPoint{-1, -1});
-        EXPECT_EQ((std::array{at.x, at.y}), expected) << click.x;
+    const std::array<int, 4> scaled[] = {
+        {2480, 1560, 1240, 780}, {1240, 780, 1240, 780}, {10, 12, -1, -1}, {3000, 20, -1, -1}};
+    for (const auto& [x, y, expectedX, expectedY] : scaled) {
+        const ScreenPoint at = outputPoint({x, y}, 1280, 800, 2).value_or(ScreenPoint{-1, -1});
+        EXPECT_EQ((std::array{at.x, at.y}), (std::array{expectedX, expectedY})) << x;
     }
     // Rows free of bars on an 800-row output, from the layer shell and from a maximized window:
     // bars of the layer shell are kept clear by the compositor, others by a margin of our own.

@@ -148,7 +148,9 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     second.start(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR") + "/src/corvel", QStringList());
     EXPECT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 10'000));
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-    EXPECT_TRUE(app.panel() && app.panel()->isVisible());
+    ASSERT_TRUE(app.panel() && app.panel()->isVisible());
+    EXPECT_GT(app.panel()->geometry().center().x(), app.panel()->screen()->geometry().center().x())
+        << "with no click to go by, the top right corner";
     second.kill(), second.waitForFinished();
 
     const auto introspect = [bus = QDBusConnection::sessionBus()](const char* path) {
