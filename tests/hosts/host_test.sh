@@ -30,8 +30,9 @@ kde_x11              x     44 bottom click  3 KDE   plasmashell kwin_x11 Xvfb xd
 kde                  kde   44 bottom click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert
 kde_top              kde   44 top    click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert"
 
-# *_scaled sway hosts scale the output by 2 (CORVEL_HOST_SCALE, as 1.5, on any sway host): checks see
-# pictures at scale 1; people also get each at the output's own pixels ("-sharp").
+# *_scaled sway hosts scale the output by 2 (CORVEL_HOST_SCALE, as 1.5, on any host): checks see pictures
+# and click at scale 1; people also get each at the output's own pixels ("-sharp"). X sessions get a
+# screen that much larger and its DPI in the X resources (GDK_SCALE for GTK panels, whole scales only).
 # Ends our processes and whatever they started (activated services, Xwayland), nothing else.
 descendants() { local p; for p in $(ps -o pid= --ppid "$1" 2>/dev/null); do descendants "$p"; echo "$p"; done; }
 end_session() {
@@ -53,7 +54,7 @@ in_session() { "${as[@]}" env -i "${senv[@]}" "$@"; }
 spawn() { (exec "${as[@]}" env -i "${senv[@]}" "${@:2}") >>"$work/$1.log" 2>&1 & pids+=($!); }
 # serve <name> <variable=prefix> <command...>: a server that says on fd 3 where it listens
 serve() { spawn "$1" "${@:3}" 3>"$work/$1.at" && until_true 30 test -s "$work/$1.at" && senv+=("$2$(head -1 "$work/$1.at")"); }
-start_xvfb() { serve xvfb DISPLAY=: Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp +extension GLX &&
+start_xvfb() { serve xvfb DISPLAY=: Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp +extension GLX "${@:2}" &&
     display=:$(head -1 "$work/xvfb.at"); }
 watcher_up() { in_session gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m \
     org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered 2>/dev/null | grep -q true; }
@@ -67,19 +68,27 @@ start_session() {
     [[ $kind != x ]] && client_env+=(XDG_SESSION_TYPE=wayland)
     mkdir -p "$work/home/.local/share" "$work/run" && chmod 700 "$work/run" && cp -r "$here/config" "$work/home/.config"
     scale=${CORVEL_HOST_SCALE:-1} && [[ $host == *_scaled ]] && scale=${CORVEL_HOST_SCALE:-2}
-    camera=(import -window root -crop ${W}x$H+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
+    local pw=$(px $W) ph=$(px $H) && camera=(import -window root -crop ${pw}x$ph+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
     [[ $kind == kde ]] && camera=(/usr/bin/python3 "$here/kwin.py" shot)
     [[ $host == cinnamon ]] && camera=(sh -c 'gdbus call --session -d org.gnome.Shell.Screenshot -m \
         org.gnome.Shell.Screenshot.Screenshot -o /org/gnome/Shell/Screenshot false false "$0" >/dev/null &&
         cat "$0"' "$work/screen.png") # a grab of the root window misses what its compositor draws
+    native=(grim -) && [[ $kind == kde ]] && native=(/usr/bin/python3 "$here/kwin.py" shot native)
+    [[ $scale != 1 && ($kind == x || $kind == gnome) ]] && native=("${camera[@]}") &&
+        camera=(sh -c '"$@" | convert png:- -resize '"${W}x$H"'! png:-' sh "${camera[@]}")
     serve bus DBUS_SESSION_BUS_ADDRESS= dbus-daemon --session --nofork --print-address=3 || return 1
     case $kind in
         x) # as in a desktop session (Cinnamon's watcher runs only there); applets that the bus
             # starts (MATE's) need the display too
             [[ $desktop != - ]] && senv+=(XDG_CURRENT_DESKTOP=$desktop)
             [[ $host == budgie ]] && senv+=(XDG_SESSION_TYPE=x11) # or its window manager refuses to start
-            start_xvfb ${W}x${H}x24 && in_session dbus-update-activation-environment DISPLAY && spawn wm "$wm" || return 1
+            start_xvfb ${pw}x${ph}x24 $([[ $scale == 1 ]] || echo -noreset) || return 1 # kept resources
+            [[ $scale != 1 ]] && { echo "Xft.dpi: $(px 96)" | in_session xrdb -merge || return 1
+                senv+=(QT_ENABLE_HIGHDPI_SCALING=1) && [[ $scale != *.* ]] && senv+=(GDK_SCALE=$scale GDK_DPI_SCALE=0.5) &&
+                printf '\n[org/cinnamon/desktop/interface]\nscaling-factor=uint32 %s\n' "$scale" \
+                    >>"$work/home/.config/glib-2.0/settings/keyfile"; } # Cinnamon's own
+            in_session dbus-update-activation-environment DISPLAY && spawn wm "$wm" || return 1
             if [[ $program == plasmashell ]]; then start_plasma || return 1; else spawn host "$program"; fi ;;
         sway)
             local conf=$work/home/.config/sway/$program.conf
@@ -90,9 +99,10 @@ start_session() {
             senv+=($(grep -E '^(WAYLAND_DISPLAY|SWAYSOCK|DISPLAY)=' "$work/env.txt"))
             spawn seat sh -c 'exec "$0" <&7' "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1 ;;
         gnome)
-            start_xvfb 1400x900x24 && serve sysbus DBUS_SYSTEM_BUS_ADDRESS= dbus-daemon --nofork --print-address=3 \
+            start_xvfb $(px 1400)x$(px 900)x24 && serve sysbus DBUS_SYSTEM_BUS_ADDRESS= dbus-daemon --nofork --print-address=3 \
                 --config-file=/usr/share/dbus-1/session.conf || return 1
-            spawn host env MUTTER_DEBUG_DUMMY_MODE_SPECS=${W}x${H} gnome-shell --nested --wayland --wayland-display=wayland-corvel
+            spawn host env MUTTER_DEBUG_DUMMY_MODE_SPECS=${pw}x$ph $([[ $scale == 1 ]] ||
+                echo MUTTER_DEBUG_DUMMY_MONITOR_SCALES=$scale) gnome-shell --nested --wayland --wayland-display=wayland-corvel
             senv+=(WAYLAND_DISPLAY=wayland-corvel) ;;
         kde) start_plasma || return 1 ;;
     esac
@@ -104,6 +114,7 @@ start_session() {
     # GNOME Shell starts in the overview; the display of its Xwayland is in its log.
     [[ $kind == gnome ]] && sleep 3 && act key Escape && client_env+=(XAUTHORITY="$(ls "$work"/run/.mutter-X* | head -1)"
         DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/host.log" | tail -1))
+    [[ $kind == gnome && $scale != 1 ]] && echo "Xft.dpi: $(px 96)" | in_session env "${client_env[@]}" xrdb -merge
     [[ $host == *_xwayland ]] && client_env+=(QT_QPA_PLATFORM=xcb)
     until_true 30 picture_still
 }
@@ -119,7 +130,7 @@ start_plasma() {
             KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 KWIN_COMPOSE=O2 WAYLAND_DISPLAY=wayland-corvel)
         printf '#!/bin/sh\nenv >%s/env.txt\n' "$work" >"$work/started" && chmod +x "$work/started"
         spawn compositor kwin_wayland --virtual --xwayland --socket wayland-corvel --width $W --height $H \
-            --no-lockscreen --no-global-shortcuts "$work/started"
+            $([[ $scale == 1 ]] || echo --scale $scale) --no-lockscreen --no-global-shortcuts "$work/started"
         until_true 60 grep -qs '^DISPLAY=' "$work/env.txt" && senv+=($(grep '^DISPLAY=' "$work/env.txt")) || return 1
     fi
     in_session dbus-update-activation-environment --all && spawn kded kded5 || return 1
@@ -139,7 +150,8 @@ start_plasma() {
 # Pictures, input and window lists, per kind of host; snap <name> keeps the latest picture for people.
 shot() { in_session "${camera[@]}" >"$1"; } # shot <file>
 snap() { steps=$((steps + 1)) && picture=$out/$(printf %02d $steps)-$1.png && cp "$work/now.png" "$picture" &&
-    { [[ $scale == 1 ]] || { sharp=${picture%.png}-sharp.png && in_session grim - >"$sharp"; }; }; }
+    { [[ $scale == 1 ]] || { sharp=${picture%.png}-sharp.png && in_session "${native[@]}" >"$sharp"; }; }; }
+px() { awk -v v="$1" -v s="${scale:-1}" 'BEGIN { printf "%d", v * s }'; } # scale-1 pixels to the screen's
 picture_still() { shot "$work/a.png" && sleep 0.5 && shot "$work/b.png" &&
     [[ $(compare -metric AE "$work"/{a,b}.png null: 2>&1) == 0 ]]; }
 act() { # act point|click|double <x> <y> [button] | act key <name>
@@ -152,7 +164,7 @@ act() { # act point|click|double <x> <y> [button] | act key <name>
             local cursor=(in_session swaymsg -q seat seat0 cursor) && "${cursor[@]}" set "$2" "$3"
             for ((; n > 0; n--)); do "${cursor[@]}" press $button && "${cursor[@]}" release $button; done ;;
         *:key) in_session xdotool key --clearmodifiers "$2" ;;
-        *) in_session xdotool mousemove "$2" "$3" $( ((n)) && echo sleep 0.2 click --repeat $n --delay 120 "${4:-1}") ;;
+        *) in_session xdotool mousemove $(px "$2") $(px "$3") $( ((n)) && echo sleep 0.2 click --repeat $n --delay 120 "${4:-1}") ;;
     esac
 }
 listed() { # prints the windows of Corvel's that the host lists (task bar, window list, top bar)

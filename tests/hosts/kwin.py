@@ -1,6 +1,7 @@
-# KWin's own views of the session, through its D-Bus interface. "shot": a picture of the workspace as
-# PNG on standard output (grim does not work on KWin). "windows <log>": the windows a task manager
-# lists (not skip-taskbar), one a line with their process id and class, read back from KWin's log.
+# KWin's own views of the session, through its D-Bus interface. "shot [native]": a picture of the
+# workspace as PNG on standard output (grim does not work on KWin), at scale 1 or at the output's pixels.
+# "windows <log>": the windows a task manager lists (not skip-taskbar), one a line with their process id
+# and class, read back from KWin's log.
 import os, subprocess, sys, time
 from gi.repository import Gio, GLib
 
@@ -11,8 +12,8 @@ def call(path, interface, method, args, fds=None):
 
 if sys.argv[1] == "shot":
     read, write = os.pipe()
-    image = call("/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", "CaptureWorkspace",
-                 GLib.Variant("(a{sv}h)", ({}, 0)), Gio.UnixFDList.new_from_array([write]))[0]
+    image = call("/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", "CaptureWorkspace", GLib.Variant("(a{sv}h)",
+                 ({"native-resolution": GLib.Variant("b", "native" in sys.argv)}, 0)), Gio.UnixFDList.new_from_array([write]))[0]
     # the list owns the write end and closes it when it goes
     with os.fdopen(read, "rb") as pipe:
         data = pipe.read()
