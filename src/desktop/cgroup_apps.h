@@ -34,9 +34,6 @@ public:
     // The application units with at least one process, in folder order.
     std::vector<UnitProcesses> scan(Clock::time_point now);
 
-    // Where the user's service manager lives, empty when it was not found.
-    const std::string& userServicePath() const { return userService_; }
-
 private:
     void locate();
     void walk(const std::string& folder, int depth, std::vector<UnitProcesses>& out) const;
