@@ -62,6 +62,7 @@ public:
 
     std::optional<int> close(std::string_view appId, std::span<const std::int32_t> pids)
     {
+        deadline_ = Clock::now() + answerWithin;
         const char* name = std::getenv("WAYLAND_DISPLAY");
         if (!name || !*name || !(display_ = wl_display_connect(nullptr)))
             return std::nullopt;
@@ -164,7 +165,7 @@ private:
     }
 
     // Every request sent so far handled, and its events dispatched; false when the compositor
-    // is gone, refused a request or did not answer in time.
+    // is gone, refused a request or did not answer in time (all round trips together).
     bool roundTrip()
     {
         bool done = false;
@@ -172,7 +173,6 @@ private:
         static const wl_callback_listener listener{
             .done = [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; }};
         wl_callback_add_listener(callback, &listener, &done);
-        const auto deadline = Clock::now() + answerWithin;
         while (!done && !wl_display_get_error(display_)) {
             if (wl_display_prepare_read(display_) != 0) { // events already queued
                 if (wl_display_dispatch_pending(display_) < 0)
@@ -181,7 +181,7 @@ private:
             }
             wl_display_flush(display_);
             const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
             pollfd readable{wl_display_get_fd(display_), POLLIN, 0};
             if (left <= 0 || ::poll(&readable, 1, static_cast<int>(left)) <= 0) {
                 wl_display_cancel_read(display_);
@@ -198,6 +198,7 @@ private:
     static constexpr Handler onRegistryEvent = &registryEvent, onPlasmaEvent = &plasmaEvent,
                              onWlrEvent = &wlrEvent, onToplevelEvent = &toplevelEvent;
 
+    Clock::time_point deadline_;
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
     std::uint32_t plasmaName_ = 0, plasmaVersion_ = 0, wlrName_ = 0, wlrVersion_ = 0;

@@ -220,46 +220,30 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
 }
 #endif
 
-// Quit on Wayland: a headless compositor with two windows of Wayland-native programs (foot; on
-// KWin's virtual output, where foot fails, GTK's); close requests reach the application's window
-// only. Sway and its clients run as nobody (it will not run as root), KWin as root.
-struct Compositor
-{
-    std::vector<std::string> command, environment;
-    uid_t uid = 0;
-    std::string config; // given with -c
-    std::function<std::vector<std::string>(std::string appId)> client;
-};
-
-void closeOn(const Compositor& compositor)
+// Quit on Wayland: a headless compositor with two windows of a Wayland-native program (foot; on
+// KWin's virtual output, where foot fails, GTK's), each asked in turn; each request names the app
+// id (wlroots tells that) and the process (KWin tells that). Sway will not run as root: it and
+// its clients run as nobody.
+void closeOn(uid_t uid, const std::string& compositor, std::string (*client)(std::string id))
 {
     testing::TempDir tree;
-    const std::string run = tree.makeFolder("run"), home = tree.path().string();
-    const std::string config = tree.write("config", compositor.config);
-    for (const std::string& path : {home, run, config})
-        EXPECT_EQ(::chown(path.c_str(), compositor.uid, compositor.uid), 0);
-    std::vector<std::string> command = compositor.command;
-    if (!compositor.config.empty())
-        command.insert(command.end(), {"-c", config});
-    std::vector<std::string> environment = compositor.environment;
-    for (const std::string& variable : {"XDG_RUNTIME_DIR=" + run, "HOME=" + home, "PATH=/bin"s})
-        environment.push_back(variable);
+    const std::string home = tree.path(), run = tree.makeFolder("run");
+    for (const std::string& path :
+         {home, run, tree.write("sway.conf", "xwayland disable\n").string()})
+        EXPECT_EQ(::chown(path.c_str(), uid, uid), 0);
     testing::IdleChildren children;
-    const auto start = [&](std::vector<std::string> argv) {
-        return launch(children, [&] {
-            std::vector<char*> args, env;
-            for (std::string& arg : argv)
-                args.push_back(arg.data());
-            for (std::string& variable : environment)
-                env.push_back(variable.data());
-            args.push_back(nullptr), env.push_back(nullptr);
-            const uid_t uid = compositor.uid;
-            if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
-                ::execve(args[0], args.data(), env.data());
+    std::string socket;
+    const auto start = [&](const std::string& command) { // exec'd by sh and env: the same pid
+        const std::string script = "exec env -i HOME=" + home + " XDG_RUNTIME_DIR=" + run +
+                                   " PATH=/bin " + (socket.empty() ? "" : "WAYLAND_DISPLAY=") +
+                                   socket + " " + command;
+        return launch(children, [&] { // the parent's death signal again: a new uid clears it
+            if (::chdir(home.c_str()) == 0 && ::setresgid(uid, uid, uid) == 0 &&
+                ::setresuid(uid, uid, uid) == 0 && ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0)
+                ::execl("/bin/sh", "sh", "-c", script.c_str(), nullptr);
         });
     };
-    start(command);
-    std::string socket;
+    const pid_t server = start(compositor);
     ASSERT_TRUE(waitFor([&] {
         for (const auto& file : std::filesystem::directory_iterator(run))
             if (file.is_socket() && file.path().filename().string().starts_with("wayland-"))
@@ -267,63 +251,44 @@ void closeOn(const Compositor& compositor)
         return false;
     }));
     ::setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
-    environment.push_back("WAYLAND_DISPLAY=" + socket);
-    // The other one first, so that it is there when the first request goes.
-    const pid_t other = start(compositor.client("org.example.Editor"));
-    const pid_t app = start(compositor.client("foot"));
+    const pid_t other = start(client("org.example.Editor")), app = start(client("foot"));
     const std::int32_t appPids[] = {app}, otherPids[] = {other};
-    // wlroots names the app id, KWin the process: each request names both.
     EXPECT_TRUE(waitFor([&] { return closeWaylandWindows("Foot", appPids) == 1; }));
     EXPECT_TRUE(waitFor([&] { return ::waitpid(app, nullptr, WNOHANG) == app; }));
     EXPECT_EQ(::waitpid(other, nullptr, WNOHANG), 0) << "another application's stays";
     EXPECT_EQ(closeWaylandWindows("org.example.Nothing", {}), 0);
     EXPECT_EQ(closeWaylandWindows("org.example.Editor", otherPids), 1);
     EXPECT_TRUE(waitFor([&] { return ::waitpid(other, nullptr, WNOHANG) == other; }));
-
-    ::setenv("WAYLAND_DISPLAY", tree.path("none").c_str(), 1);
-    EXPECT_EQ(closeWaylandWindows("foot", appPids), std::nullopt) << "no compositor";
+    ::kill(server, SIGSTOP);
+    EXPECT_EQ(closeWaylandWindows("foot", appPids), std::nullopt) << "one that does not answer";
     ::unsetenv("WAYLAND_DISPLAY");
-}
-
-bool canRun(const char* compositor, const char* client)
-{
-    return ::geteuid() == 0 && ::access(compositor, X_OK) == 0 && ::access(client, X_OK) == 0;
 }
 
 TEST(RealWayland, SwayClosesTheApplicationsForeignToplevels)
 {
-    if (!canRun("/usr/bin/sway", "/usr/bin/foot"))
+    if (::geteuid() != 0 || ::access("/usr/bin/sway", X_OK) || ::access("/usr/bin/foot", X_OK))
         CORVEL_SKIP_TEST("wayland", "needs root, sway and foot");
-    closeOn({{"/usr/bin/sway"},
-             {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"},
-             65534,
-             "xwayland disable\n",
-             [](std::string appId) -> std::vector<std::string> {
-                 return {"/usr/bin/foot", "--app-id=" + appId, "sleep", "1000"};
-             }});
+    closeOn(65534,
+            "WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 sway -c sway.conf",
+            [](std::string id) { return "foot --app-id=" + id + " sleep 1000"; });
 }
 
 TEST(RealWayland, KWinClosesTheApplicationsWindows)
 {
-    if (!canRun("/usr/bin/kwin_wayland", "/usr/bin/python3"))
+    if (::geteuid() != 0 || ::access("/usr/bin/kwin_wayland", X_OK) ||
+        ::access("/usr/bin/python3", X_OK))
         CORVEL_SKIP_TEST("wayland", "needs root, kwin_wayland and python3");
     // The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
     if (std::system("kwin_wayland --version >/dev/null 2>&1") != 0)
         std::system("/usr/sbin/setcap -r /usr/bin/kwin_wayland");
-    closeOn(
-        {{"/usr/bin/kwin_wayland", "--virtual", "--socket", "wayland-corvel", "--no-lockscreen",
-          "--no-global-shortcuts"},
-         {"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", "LIBGL_ALWAYS_SOFTWARE=1", "GDK_BACKEND=wayland"},
-         0,
-         {},
-         [](std::string appId) -> std::vector<std::string> {
-             return {"/usr/bin/python3", "-c",
-                     "import gi; gi.require_version('Gtk', '3.0'); from gi.repository import "
-                     "Gtk; w = Gtk.Window(title='" +
-                         appId +
-                         "'); w.connect('destroy', "
-                         "Gtk.main_quit); w.show(); Gtk.main()"};
-         }});
+    closeOn(0,
+            "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 LIBGL_ALWAYS_SOFTWARE=1 kwin_wayland --virtual "
+            "--socket wayland-corvel --no-lockscreen --no-global-shortcuts",
+            [](std::string) -> std::string {
+                return "GDK_BACKEND=wayland python3 -c \"import gi; gi.require_version('Gtk', "
+                       "'3.0'); from gi.repository import Gtk; w = Gtk.Window(); w.connect("
+                       "'destroy', Gtk.main_quit); w.show(); Gtk.main()\"";
+            });
 }
 
 } // namespace
