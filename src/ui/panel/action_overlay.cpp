@@ -71,13 +71,12 @@ QString ActionOverlay::message() const
 
 void ActionOverlay::open(const ActionSubject& subject)
 {
-    showMenu(runner_->open(subject));
+    linger_->stop();
     setGeometry(parentWidget()->rect());
     show();
     raise();
+    showMenu(runner_->open(subject));
     emit openChanged(true);
-    if (auto* first = card_->findChild<QPushButton*>())
-        first->setFocus(Qt::PopupFocusReason);
 }
 
 void ActionOverlay::dismiss()
@@ -92,13 +91,22 @@ void ActionOverlay::dismiss()
         emit openChanged(false);
 }
 
-void ActionOverlay::present(const QString& text, std::vector<Item> items, const QString& note)
+void ActionOverlay::present(const QString& text, std::vector<Item> items, Shape shape,
+                            const QString& note)
 {
     while (QLayoutItem* old = items_->takeAt(0)) {
-        old->widget()->hide();
-        old->widget()->deleteLater();
+        if (old->widget()) {
+            old->widget()->hide();
+            old->widget()->deleteLater();
+        }
         delete old;
     }
+    items_->setDirection(shape == Shape::menu ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+    if (shape == Shape::message)
+        items_->addStretch(1);
+    QFont title = font();
+    title.setBold(shape == Shape::menu);
+    text_->setFont(title);
     text_->setText(text);
     text_->setVisible(!text.isEmpty());
     QPalette dimmed = palette();
@@ -107,9 +115,11 @@ void ActionOverlay::present(const QString& text, std::vector<Item> items, const 
     note_->setFont(captionFont(font()));
     note_->setText(note);
     note_->setVisible(!note.isEmpty());
+    // The first item has the focus; in a question that is the harmless one.
     QPushButton* first = nullptr;
     for (Item& item : items) {
-        auto* button = new QPushButton(item.text, card_);
+        // A name's "&" is no mnemonic.
+        auto* button = new QPushButton(QString(item.text).replace(QLatin1Char('&'), "&&"), card_);
         button->setEnabled(item.enabled);
         connect(button, &QPushButton::clicked, this, std::move(item.act));
         items_->addWidget(button);
@@ -131,7 +141,7 @@ void ActionOverlay::showMenu(ActionRunner::Refusal refusal)
             {{tr("Quit %1").arg(name), [this] { quit(); }, allowed},
              {tr("Force Quit %1").arg(name), [this] { confirmForce(); }, allowed},
              {tr("Copy process IDs"), [this] { copyPids(); }, !runner_->subject().pids.empty()}},
-            refusalText(refusal));
+            Shape::menu, refusalText(refusal));
 }
 
 void ActionOverlay::quit()
@@ -149,12 +159,11 @@ void ActionOverlay::confirmStop()
     present(tr("%1 has no window that can be asked to close. Quit it anyway? Unsaved work may be "
                "lost.")
                 .arg(name),
-            {{tr("Quit"),
-              [this, name] {
+            {{tr("Cancel"), [this] { dismiss(); }},
+             {tr("Quit"), [this, name] {
                   present(tr("Quitting %1…").arg(name), {});
                   runner_->stop();
-              }},
-             {tr("Cancel"), [this] { dismiss(); }}});
+              }}});
 }
 
 void ActionOverlay::confirmForce()
@@ -167,12 +176,11 @@ void ActionOverlay::confirmForce()
                          .arg(name)
                          .arg(count);
     linger_->stop();
-    present(question, {{tr("Force Quit"),
-                        [this, name] {
+    present(question, {{tr("Cancel"), [this] { dismiss(); }},
+                       {tr("Force Quit"), [this, name] {
                             present(tr("Quitting %1…").arg(name), {});
                             runner_->forceStop();
-                        }},
-                       {tr("Cancel"), [this] { dismiss(); }}});
+                        }}});
 }
 
 void ActionOverlay::report(ActionRunner::Outcome outcome, int remaining)

@@ -51,7 +51,10 @@ private:
         std::function<void()> act;
         bool enabled = true;
     };
-    void present(const QString& text, std::vector<Item> items, const QString& note = {});
+    // A menu: the name as a title over one item a line; else a message over items in a row.
+    enum class Shape { menu, message };
+    void present(const QString& text, std::vector<Item> items, Shape shape = Shape::message,
+                 const QString& note = {});
     void showMenu(ActionRunner::Refusal refusal);
     void quit();
     void confirmStop();
