@@ -10,8 +10,8 @@ SystemdUserUnits::SystemdUserUnits(QDBusConnection bus) : bus_(std::move(bus)) {
 void SystemdUserUnits::stopUnit(const std::string& unit, Done done)
 {
     // "replace": a stop replaces whatever job the unit has queued, as `systemctl stop` does.
-    call(QStringLiteral("StopUnit"),
-         {QString::fromStdString(unit), QStringLiteral("replace")}, std::move(done));
+    call(QStringLiteral("StopUnit"), {QString::fromStdString(unit), QStringLiteral("replace")},
+         std::move(done));
 }
 
 void SystemdUserUnits::killUnit(const std::string& unit, int signal, Done done)

@@ -63,8 +63,7 @@ class ActionsTest : public ::testing::Test
 protected:
     ActionsTest() : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "manager"))
     {
-        bus.registerObject("/org/freedesktop/systemd1", &manager,
-                           QDBusConnection::ExportAllSlots);
+        bus.registerObject("/org/freedesktop/systemd1", &manager, QDBusConnection::ExportAllSlots);
         bus.registerService("org.freedesktop.systemd1");
         panel.resize(380, 460);
         panel.show();
@@ -81,8 +80,8 @@ protected:
     void click(const QString& text)
     {
         QPushButton* target = button(text);
-        ASSERT_TRUE(target) << text.toStdString() << " not offered; shown: "
-                            << overlay.message().toStdString();
+        ASSERT_TRUE(target) << text.toStdString()
+                            << " not offered; shown: " << overlay.message().toStdString();
         QTest::mouseClick(target, Qt::LeftButton);
     }
     // Waits for the overlay's message to start with `text` (bounded: every outcome comes
@@ -112,16 +111,16 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
         TestCgroup group("place" + std::to_string(place));
         if (group.path().empty())
             CORVEL_SKIP_TEST("root", group.why());
-        const std::string folder =
-            place == plain ? group.path()
-                           : group.nest("user@" + std::to_string(::getuid()) +
-                                        ".service/app.slice/" + unitName);
+        const std::string folder = place == plain
+                                       ? group.path()
+                                       : group.nest("user@" + std::to_string(::getuid()) +
+                                                    ".service/app.slice/" + unitName);
         manager.folder = QString::fromStdString(folder);
         manager.calls.clear();
         int go[2];
         ASSERT_EQ(::pipe(go), 0);
-        const pid_t app = children.start("read x; (trap '' TERM; exec sleep 1000) & exec sleep 1000",
-                                         go[0]);
+        const pid_t app =
+            children.start("read x; (trap '' TERM; exec sleep 1000) & exec sleep 1000", go[0]);
         ASSERT_TRUE(group.add(app, folder));
         ASSERT_EQ(::write(go[1], "\n", 1), 1);
         ::close(go[0]), ::close(go[1]);
@@ -144,12 +143,12 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
                                      "be lost.");
         click("Force Quit");
         EXPECT_TRUE(awaitMessage("Test App has quit.")) << overlay.message().toStdString();
-        EXPECT_EQ(pidsInCgroup(folder), stranger ? std::vector<std::int32_t>{stranger}
-                                                 : std::vector<std::int32_t>{});
-        const QStringList called =
-            place == unit ? QStringList{QString("StopUnit %1 replace").arg(unitName),
-                                        QString("KillUnit %1 all 9").arg(unitName)}
-                          : QStringList{};
+        EXPECT_EQ(pidsInCgroup(folder),
+                  stranger ? std::vector<std::int32_t>{stranger} : std::vector<std::int32_t>{});
+        const QStringList called = place == unit
+                                       ? QStringList{QString("StopUnit %1 replace").arg(unitName),
+                                                     QString("KillUnit %1 all 9").arg(unitName)}
+                                       : QStringList{};
         EXPECT_EQ(manager.calls, called);
         overlay.dismiss();
     }

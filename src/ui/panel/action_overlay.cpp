@@ -159,11 +159,10 @@ void ActionOverlay::confirmStop()
     present(tr("%1 has no window that can be asked to close. Quit it anyway? Unsaved work may be "
                "lost.")
                 .arg(name),
-            {{tr("Cancel"), [this] { dismiss(); }},
-             {tr("Quit"), [this, name] {
-                  present(tr("Quitting %1…").arg(name), {});
-                  runner_->stop();
-              }}});
+            {{tr("Cancel"), [this] { dismiss(); }}, {tr("Quit"), [this, name] {
+                                                         present(tr("Quitting %1…").arg(name), {});
+                                                         runner_->stop();
+                                                     }}});
 }
 
 void ActionOverlay::confirmForce()
@@ -176,11 +175,11 @@ void ActionOverlay::confirmForce()
                          .arg(name)
                          .arg(count);
     linger_->stop();
-    present(question, {{tr("Cancel"), [this] { dismiss(); }},
-                       {tr("Force Quit"), [this, name] {
-                            present(tr("Quitting %1…").arg(name), {});
-                            runner_->forceStop();
-                        }}});
+    present(question,
+            {{tr("Cancel"), [this] { dismiss(); }}, {tr("Force Quit"), [this, name] {
+                                                         present(tr("Quitting %1…").arg(name), {});
+                                                         runner_->forceStop();
+                                                     }}});
 }
 
 void ActionOverlay::report(ActionRunner::Outcome outcome, int remaining)
@@ -194,11 +193,11 @@ void ActionOverlay::report(ActionRunner::Outcome outcome, int remaining)
         present(tr("Not permitted to quit %1.").arg(name), {});
         break;
     case ActionRunner::Outcome::stillRunning:
-        present(remaining == 1 ? tr("%1 is still running: 1 process has not ended.").arg(name)
-                               : tr("%1 is still running: %2 processes have not ended.")
-                                     .arg(name)
-                                     .arg(remaining),
-                {{tr("Force Quit %1").arg(name), [this] { confirmForce(); }}});
+        present(
+            remaining == 1
+                ? tr("%1 is still running: 1 process has not ended.").arg(name)
+                : tr("%1 is still running: %2 processes have not ended.").arg(name).arg(remaining),
+            {{tr("Force Quit %1").arg(name), [this] { confirmForce(); }}});
         linger_->start(offerMs);
         return;
     }

@@ -22,8 +22,8 @@ class ActionOverlay : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int outcomeMs = 4000;  // how long an outcome stays
-    static constexpr int offerMs = 10000;   // and one that offers Force Quit
+    static constexpr int outcomeMs = 4000; // how long an outcome stays
+    static constexpr int offerMs = 10000;  // and one that offers Force Quit
 
     // Covers `parent`; `closer` and `units` as for ActionRunner.
     ActionOverlay(WindowCloser* closer, UnitControl* units, QWidget* parent);

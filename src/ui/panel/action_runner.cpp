@@ -1,11 +1,10 @@
 #include "action_runner.h"
 
+#include "attribution.h"
 #include "cgroup_apps.h"
 #include "small_file.h"
 #include "unit_control.h"
 #include "window_closer.h"
-
-#include "attribution.h"
 
 #include <algorithm>
 #include <csignal>
@@ -20,8 +19,8 @@ namespace corvel {
 ActionRunner::ActionRunner(WindowCloser* closer, UnitControl* units, QObject* parent)
     : QObject(parent), closer_(closer), units_(units), deadline_(new QTimer(this))
 {
-    cgroupRoot_ = cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or(""))
-                      .value_or("");
+    cgroupRoot_ =
+        cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or("")).value_or("");
     deadline_->setSingleShot(true);
     connect(deadline_, &QTimer::timeout, this, [this] {
         finish(watch_ && watch_->collect() == 0 ? Outcome::quit : Outcome::stillRunning);
@@ -79,15 +78,14 @@ void ActionRunner::stop()
         return;
     }
     // A manager that refuses leaves the processes to their signals.
-    units_->stopUnit(unit_->name,
-                     [self = QPointer(this), generation = generation_](bool accepted) {
-                         if (!self || self->generation_ != generation)
-                             return;
-                         if (accepted)
-                             self->watch();
-                         else
-                             self->signalAll(SIGTERM);
-                     });
+    units_->stopUnit(unit_->name, [self = QPointer(this), generation = generation_](bool accepted) {
+        if (!self || self->generation_ != generation)
+            return;
+        if (accepted)
+            self->watch();
+        else
+            self->signalAll(SIGTERM);
+    });
 }
 
 void ActionRunner::forceStop()
@@ -125,7 +123,8 @@ void ActionRunner::finish(Outcome outcome)
     deadline_->stop();
     if (ended_)
         ended_->setEnabled(false);
-    emit finished(outcome, watch_ ? watch_->remaining() : static_cast<int>(target_.running().size()));
+    emit finished(outcome,
+                  watch_ ? watch_->remaining() : static_cast<int>(target_.running().size()));
 }
 
 } // namespace corvel
