@@ -56,6 +56,12 @@ public:
     bool refresh();
     bool cycleInFlight() const { return !snapshot_; }
 
+    // While detailed, each application published carries its processes (AppUsage::processes);
+    // the panel asks for them while it is open. Turned on, the last cycle's rows are grouped
+    // again in detail and published, with the same figures, without waiting for the next one.
+    void setDetailed(bool detailed);
+    bool detailed() const { return detailed_; }
+
 signals:
     // Emitted after a cycle's results are stored, both in the same main-thread step, apps
     // first: an observer of either sees the list and the total of the same cycle. A cycle
@@ -67,6 +73,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    bool startCycle(bool regroupOnly);
     void publish(std::optional<Grouping> result, std::optional<double> machineShare,
                  const std::string& failure);
 
@@ -74,6 +81,8 @@ private:
     double totalCPU_ = 0.0;
     std::optional<std::chrono::system_clock::time_point> staleSince_;
     std::set<std::string> failuresTold_; // each kind of failure goes to stderr once
+    bool detailed_ = false;
+    bool appsDetailed_ = false; // apps_ carry their processes
     QTimer timer_;
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
