@@ -66,6 +66,8 @@ Monitor::~Monitor()
 
 bool Monitor::refresh()
 {
+    if (regrouping_)
+        return refreshAfter_ = true;
     return startCycle(false);
 }
 
@@ -81,7 +83,7 @@ bool Monitor::startCycle(bool regroupOnly)
     if (!snapshot_ || !running_)
         return false;
     auto job = std::make_shared<CycleJob>();
-    job->regroupOnly = regroupOnly;
+    job->regroupOnly = regrouping_ = regroupOnly;
     job->detailed = detailed_;
     job->snapshot = std::move(snapshot_);
     job->running = std::move(running_);
@@ -122,12 +124,16 @@ bool Monitor::event(QEvent* event)
     snapshot_ = std::move(job.snapshot);
     running_ = std::move(job.running);
     cache_ = std::move(job.cache);
-    if (job.regroupOnly && !job.failed && !job.result)
-        return true; // nothing grouped yet: the next cycle is detailed
-    if (job.result)
-        appsDetailed_ = job.detailed;
-    publish(std::move(job.result), job.machineShare, job.failure);
-    if (detailed_ && !appsDetailed_ && !staleSince_)
+    regrouping_ = false;
+    // Nothing to regroup yet: the next cycle is detailed.
+    if (!job.regroupOnly || job.failed || job.result) {
+        if (job.result)
+            appsDetailed_ = job.detailed;
+        publish(std::move(job.result), job.machineShare, job.failure);
+    }
+    if (std::exchange(refreshAfter_, false))
+        startCycle(false);
+    else if (detailed_ && !appsDetailed_ && !staleSince_)
         startCycle(true);
     return true;
 }

@@ -53,6 +53,7 @@ public:
 
     // Starts one cycle and returns at once. A cycle still in flight makes this a no-op that
     // returns false: cycles never overlap, so an older result never overwrites a newer one.
+    // A regrouping in flight (setDetailed) is no cycle: this one follows it.
     bool refresh();
     bool cycleInFlight() const { return !snapshot_; }
 
@@ -83,6 +84,8 @@ private:
     std::set<std::string> failuresTold_; // each kind of failure goes to stderr once
     bool detailed_ = false;
     bool appsDetailed_ = false; // apps_ carry their processes
+    bool regrouping_ = false;   // the job in flight regroups the last rows
+    bool refreshAfter_ = false; // a cycle waits for that regrouping
     QTimer timer_;
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
