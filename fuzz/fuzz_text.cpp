@@ -53,6 +53,10 @@ void commandLine(std::string_view input)
     const std::string joined = joinCmdline(raw), command = processCommand(raw, comm, state);
     check(joined.find_first_of(std::string_view("\0\n", 2)) == std::string::npos);
     check(isValidUtf8(command) && (joined.empty() || !isValidUtf8(joined) || command == joined));
+    // The program's name is a part of the command, at most all of it.
+    const std::string_view program = programName(command);
+    check(program.empty() || (program.data() >= command.data() &&
+                              program.data() + program.size() <= command.data() + command.size()));
 }
 
 // The process-status tool's output: the repair gives valid UTF-8 and leaves valid text alone;
