@@ -89,6 +89,8 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
 {
     const double cycleStart = now();
     watchMounts();
+    // The machine's thread count before the walk and after the reads, see listPids().
+    const std::uint64_t threadsBefore = mounts_.wholeTree ? readThreadCount() : 0;
     const bool pruning = activity_->update();
     readMachine();
     // Only idle processes need to know about reclaim; with none last time the first ones are
@@ -97,11 +99,14 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     hidden_ = mounts_.hidden;
     unread_ = 0;
     settle(pruning, cycleStart);
-    listPids(pruning);
+    const bool listed = listPids(pruning);
     out.clear();
     out.reserve(pids_.size());
     next_.clear();
     next_.reserve(pids_.size());
+    std::uint64_t threads = 0;
+    for (const auto& [key, group] : groups_)
+        threads += static_cast<std::uint64_t>(group.threads);
     // Both lists ascend by pid: the entries of processes still there are carried over.
     auto old = entries_.begin();
     char buffer[4096];
@@ -116,11 +121,16 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
             continue;
         out.push_back(ProcessCounters{pid, entry.ppid, entry.startTime, entry.cpuTicks,
                                       entry.rssPages * pageBytes_ / 1024, at, entry.command});
+        threads += static_cast<std::uint64_t>(entry.threads);
         next_.push_back(std::move(entry));
     }
     entries_.swap(next_);
     next_.clear();
     previousStart_ = cycleStart;
+    const bool settled = pruning && threadsBefore > 0 && readThreadCount() == threadsBefore;
+    proven_ = settled && threadsBefore == threads;
+    failed_ = settled && !proven_;
+    provenSinceListing_ = (provenSinceListing_ && !listed) || proven_;
 }
 
 void ProcReader::settle(bool pruning, double at)
@@ -137,6 +147,7 @@ void ProcReader::settle(bool pruning, double at)
                 // Due its fresh look when its oldest reading of memory is.
                 aside.since =
                     aside.entries.empty() ? entry.memoryAt : std::min(aside.since, entry.memoryAt);
+                aside.threads += entry.threads;
                 groupOf_[entry.pid] = group;
                 aside.entries.push_back(std::move(entry));
                 aside.rows.reset();
@@ -206,14 +217,32 @@ std::vector<RowPart> ProcReader::idleParts() const
     return parts;
 }
 
-void ProcReader::listPids(bool pruning)
+std::uint64_t ProcReader::readThreadCount()
+{
+    if (!loadavg_.valid())
+        loadavg_ = UniqueFd(::open((options_.root + "/loadavg").c_str(), O_RDONLY | O_CLOEXEC));
+    char buffer[128];
+    const ssize_t n = loadavg_.valid() ? readFromStart(loadavg_.get(), buffer, sizeof buffer) : -1;
+    return n > 0
+               ? parseThreadCount(std::string_view(buffer, static_cast<std::size_t>(n))).value_or(0)
+               : 0;
+}
+
+bool ProcReader::listPids(bool pruning)
 {
     // Listing /proc costs about as much per process as reading a small file. Where the tree
     // holds every process its member lists stand in for it, together with the processes we
     // knew (their stat tells an exit). A process that starts and dies between two walks is in
-    // no list while a zombie (it holds no memory and runs no more): the listing, every
-    // fifteenth time (30 s), catches it.
-    if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 15) {
+    // no list while a zombie (it holds no memory and runs no more). The machine's thread
+    // count tells whether one is missing: when it stood still from before the walk to after
+    // the reads, it equals the threads of the processes read and put aside (those put aside
+    // did not run, so theirs stand) unless one is. A process missing at the last read is
+    // looked for now; where the count does not come out (processes we may not read, other PID
+    // namespaces, threads that keep coming and going), the listing every fifteenth time
+    // (30 s) catches it.
+    ++listedAgo_;
+    const bool missing = (failed_ && provenSinceListing_) || (!proven_ && listedAgo_ >= 15);
+    if (pruning && mounts_.wholeTree && activity_->membersComplete() && !missing) {
         // Births are in the cgroups the walk read; the processes put aside are not read.
         const std::vector<std::int32_t>& members = activity_->listedNow();
         pids_.clear();
@@ -226,11 +255,12 @@ void ProcReader::listPids(bool pruning)
         }
         pids_.insert(pids_.end(), member, members.end());
         pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end()); // listed twice
-    } else {
-        dir_.listPids(pids_);
-        std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
-        listedAgo_ = 0;
+        return false;
     }
+    dir_.listPids(pids_);
+    std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
+    listedAgo_ = 0;
+    return true;
 }
 
 bool ProcReader::sample(Entry& entry, bool known, bool pruning, double& at, char* buffer,
@@ -284,6 +314,7 @@ bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t si
     }
     const bool ran = !same || ticks != entry.cpuTicks;
     entry.ppid = stat->ppid;
+    entry.threads = stat->threads;
     entry.startTime = stat->startTime;
     entry.cpuTicks = ticks;
     entry.memoryAt = at;

@@ -42,6 +42,7 @@ private:
     {
         std::int32_t pid = 0;
         std::int32_t ppid = 0;
+        std::int32_t threads = 0;
         std::uint64_t startTime = 0; // ticks since boot
         std::uint64_t cpuTicks = 0;  // utime + stime at the last reading
         std::int64_t rssPages = 0;   // statm's exact count at its last reading
@@ -62,7 +63,9 @@ private:
     void settle(bool pruning, double at);
     struct Group;
     void makeRows(Group& group) const;
-    void listPids(bool pruning);
+    // True when /proc was listed; otherwise the members of the cgroups the walk read stand in.
+    bool listPids(bool pruning);
+    std::uint64_t readThreadCount(); // 0: unknown
     // False when the process is gone or could not be read.
     bool sample(Entry& entry, bool known, bool pruning, double& at, char* buffer, std::size_t size);
     bool readStat(Entry& entry, bool known, char* buffer, std::size_t size);
@@ -86,6 +89,11 @@ private:
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
     int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
+    // Whether the last read accounted for every thread of the machine: yes, no, or unknown
+    // (threads came or went while it read).
+    bool proven_ = false, failed_ = false;
+    bool provenSinceListing_ = false;
+    UniqueFd loadavg_;
     std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
     // Processes that did not run in two reads in a row, kept apart by cgroup and not looked
@@ -95,6 +103,7 @@ private:
         std::vector<Entry> entries;
         std::shared_ptr<const std::vector<PSRow>> rows; // null until made again
         double since = 0;                               // the oldest reading of memory among them
+        std::int64_t threads = 0;
         bool left = false; // one of them is listed in another cgroup now
     };
     std::map<std::uint64_t, Group> groups_;
