@@ -144,9 +144,6 @@ void ProcReader::settle(bool pruning, double at)
             const std::uint64_t group = entry.idle ? activity_->groupOf(entry.pid) : 0;
             if (group && activity_->stillIdle(group)) {
                 Group& aside = groups_[group];
-                // Due its fresh look when its oldest reading of memory is.
-                aside.since =
-                    aside.entries.empty() ? entry.memoryAt : std::min(aside.since, entry.memoryAt);
                 aside.threads += entry.threads;
                 groupOf_[entry.pid] = group;
                 aside.entries.push_back(std::move(entry));
@@ -161,12 +158,10 @@ void ProcReader::settle(bool pruning, double at)
     for (const std::int32_t pid : activity_->listedNow())
         if (const auto it = groupOf_.find(pid); it != groupOf_.end())
             groups_[it->second].left = true;
-    // Groups whose cgroup moved, went or lost a process come back to be read, and so do
-    // groups due a fresh look at their memory.
+    // Groups whose cgroup moved, went or lost a process come back to be read.
     for (auto it = groups_.begin(); it != groups_.end();) {
         Group& group = it->second;
-        const bool due = memoryPace_.due(static_cast<std::int32_t>(it->first), group.since, at);
-        if (pruning && !group.left && !due && activity_->stillIdle(it->first)) {
+        if (pruning && !group.left && activity_->stillIdle(it->first)) {
             unread_ += group.entries.size();
             if (!group.rows)
                 makeRows(group);
@@ -177,12 +172,11 @@ void ProcReader::settle(bool pruning, double at)
             groupOf_.erase(entry.pid);
             resumed_.push_back(ProcessCounters{
                 entry.pid, entry.ppid, entry.startTime, entry.cpuTicks, 0, previousStart_, {}});
-            if (due)
-                entry.memoryAt = -1e18; // read its memory now
             back_.push_back(std::move(entry));
         }
         it = groups_.erase(it);
     }
+    refreshAside(at);
     if (back_.empty())
         return;
     const auto byPid = [](const auto& a, const auto& b) { return a.pid < b.pid; };
@@ -195,6 +189,42 @@ void ProcReader::settle(bool pruning, double at)
     entries_.swap(next_);
     next_.clear();
     back_.clear();
+}
+
+void ProcReader::refreshAside(double at)
+{
+    // The resident sizes of the processes put aside, in turn, a few at each read: as many as
+    // read each one again within the pace's period, at the calm pace no more than the cap. A
+    // size that moved makes the group's rows anew; a process that went brings its group back
+    // at the next read.
+    const double elapsed = previousStart_ > 0 ? at - previousStart_ : 0;
+    const auto aside = static_cast<double>(unread_);
+    const double due = aside * elapsed / memoryPace_.period();
+    const auto cap = static_cast<double>(options_.calmRefreshesPerRead);
+    refreshCredit_ =
+        std::min(refreshCredit_ + (memoryPace_.calm() ? std::min(due, cap) : due), aside);
+    char buffer[256];
+    auto group = groups_.lower_bound(refreshAt_.first);
+    while (refreshCredit_ > 0 && !groups_.empty()) {
+        if (group == groups_.end())
+            group = groups_.begin();
+        std::vector<Entry>& entries = group->second.entries;
+        const std::int32_t after = group->first == refreshAt_.first ? refreshAt_.second : 0;
+        const auto entry =
+            std::upper_bound(entries.begin(), entries.end(), after,
+                             [](std::int32_t pid, const Entry& e) { return pid < e.pid; });
+        if (entry == entries.end()) {
+            refreshAt_ = {(++group == groups_.end() ? groups_.begin() : group)->first, 0};
+            continue;
+        }
+        refreshCredit_ -= 1;
+        refreshAt_ = {group->first, entry->pid};
+        const std::int64_t before = entry->rssPages;
+        if (!readResident(*entry, before, buffer, sizeof buffer))
+            group->second.left = true;
+        else if (entry->rssPages != before)
+            makeRows(group->second);
+    }
 }
 
 void ProcReader::makeRows(Group& group) const

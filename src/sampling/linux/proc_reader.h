@@ -63,6 +63,7 @@ private:
     void settle(bool pruning, double at);
     struct Group;
     void makeRows(Group& group) const;
+    void refreshAside(double at);
     // True when /proc was listed; otherwise the members of the cgroups the walk read stand in.
     bool listPids(bool pruning);
     std::uint64_t readThreadCount(); // 0: unknown
@@ -100,14 +101,15 @@ private:
     // at while it stays idle: a process is born, execs and exits only by running.
     struct Group
     {
-        std::vector<Entry> entries;
+        std::vector<Entry> entries;                     // ascending pid once its rows are made
         std::shared_ptr<const std::vector<PSRow>> rows; // null until made again
-        double since = 0;                               // the oldest reading of memory among them
         std::int64_t threads = 0;
         bool left = false; // one of them is listed in another cgroup now
     };
     std::map<std::uint64_t, Group> groups_;
     std::unordered_map<std::int32_t, std::uint64_t> groupOf_;
+    std::pair<std::uint64_t, std::int32_t> refreshAt_; // the group and pid last refreshed
+    double refreshCredit_ = 0;
     std::vector<ProcessCounters> resumed_;
     std::vector<Entry> back_;  // scratch
     double previousStart_ = 0; // when the last read began

@@ -85,6 +85,8 @@ protected:
         ProcSamplerOptions options{dir.path("proc"), pruned ? dir.path("cg").string() : "", 4096,
                                    100};
         options.firstInterval = std::chrono::milliseconds(1000);
+        options.calmRefreshesPerRead = 1; // above what the calm pace needs here, not the fast
+
         options.secondsSinceBoot = [this] { return clock; };
         options.sleep = [this](std::chrono::milliseconds d) { clock += d.count() / 1000.0; };
         return ProcSampler(options);
