@@ -128,9 +128,10 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     next_.clear();
     previousStart_ = cycleStart;
     const bool settled = pruning && threadsBefore > 0 && readThreadCount() == threadsBefore;
-    proven_ = settled && threadsBefore == threads;
-    failed_ = settled && !proven_;
-    provenSinceListing_ = (provenSinceListing_ && !listed) || proven_;
+    const bool proven = settled && threadsBefore == threads;
+    failed_ = settled && !proven;
+    unprovenReads_ = proven ? 0 : unprovenReads_ + 1;
+    provenSinceListing_ = (provenSinceListing_ && !listed) || proven;
 }
 
 void ProcReader::settle(bool pruning, double at)
@@ -267,11 +268,12 @@ bool ProcReader::listPids(bool pruning)
     // count tells whether one is missing: when it stood still from before the walk to after
     // the reads, it equals the threads of the processes read and put aside (those put aside
     // did not run, so theirs stand) unless one is. A process missing at the last read is
-    // looked for now; where the count does not come out (processes we may not read, other PID
-    // namespaces, threads that keep coming and going), the listing every fifteenth time
-    // (30 s) catches it.
+    // looked for now. While the count does not come out (processes we may not read, other PID
+    // namespaces) or stays unknown (threads come and go while we read), the listing every
+    // fifteenth time (30 s) catches it.
     ++listedAgo_;
-    const bool missing = (failed_ && provenSinceListing_) || (!proven_ && listedAgo_ >= 15);
+    const bool missing =
+        (failed_ && provenSinceListing_) || std::min(unprovenReads_, listedAgo_) >= 15;
     if (pruning && mounts_.wholeTree && activity_->membersComplete() && !missing) {
         // Births are in the cgroups the walk read; the processes put aside are not read.
         const std::vector<std::int32_t>& members = activity_->listedNow();

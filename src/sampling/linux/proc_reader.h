@@ -90,9 +90,10 @@ private:
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
     int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
-    // Whether the last read accounted for every thread of the machine: yes, no, or unknown
-    // (threads came or went while it read).
-    bool proven_ = false, failed_ = false;
+    // Whether the reads accounted for every thread of the machine: the last one failed to (it
+    // was not unknown: no thread came or went while it read), and how many did not since.
+    bool failed_ = false;
+    int unprovenReads_ = 15;
     bool provenSinceListing_ = false;
     UniqueFd loadavg_;
     std::vector<std::int32_t> pids_;
