@@ -3,11 +3,13 @@
 // text between the first "(" and the last ")", after the pid; a joined command line has no NUL or
 // line feed, and a command is valid UTF-8.
 
+#include "app_unit_of.h"
 #include "cgroup_apps.h"
 #include "color_scheme.h"
 #include "desktop_entry.h"
 #include "kernel_text.h"
 #include "proc_parse.h"
+#include "process_target.h"
 #include "program_index.h"
 #include "snapshot.h"
 #include "text_rules.h"
@@ -51,6 +53,10 @@ void commandLine(std::string_view input)
     const std::string joined = joinCmdline(raw), command = processCommand(raw, comm, state);
     check(joined.find_first_of(std::string_view("\0\n", 2)) == std::string::npos);
     check(isValidUtf8(command) && (joined.empty() || !isValidUtf8(joined) || command == joined));
+    // The program's name is a part of the command, at most all of it.
+    const std::string_view program = programName(command);
+    check(program.empty() || (program.data() >= command.data() &&
+                              program.data() + program.size() <= command.data() + command.size()));
 }
 
 // The process-status tool's output: the repair gives valid UTF-8 and leaves valid text alone;
@@ -85,10 +91,16 @@ void desktopText(std::string_view input)
     check((!path || path->starts_with('/')) &&
           (!prefix || prefix->ends_with("/user@1000.service")));
     cgroup2MountPoint(input);
+    if (const auto unit = appUnitOfPath(input, 1000)) // its folder is a part of the path
+        check(input.starts_with(unit->folder) && unit->folder.ends_with("/" + unit->name));
+    realUidOfStatus(input);
 
     const WmClass names = decodeWmClass(input);
     for (const std::string& name : {names.instance, names.cls})
         check(isValidUtf8(name) && name.find('\0') == std::string::npos);
+    const std::string_view half = input.substr(0, input.size() / 2),
+                           rest = input.substr(half.size());
+    check(sameApplication(half, rest) == sameApplication(rest, half)); // either way round
     std::vector<std::uint32_t> words(input.size() / 4); // _NET_WM_PID as CARDINALs of any count
     if (!words.empty())
         std::memcpy(words.data(), input.data(), words.size() * 4);

@@ -26,22 +26,41 @@ std::string keyOf(const RunningApp& app)
     return "pid" + std::to_string(app.processIdentifier);
 }
 
+namespace {
+
+// A share that is not a number has no place in the order, so such entries follow all others,
+// by memory.
+template <typename Entry>
+int compareShown(const Entry& a, const Entry& b)
+{
+    const bool aNumber = !std::isnan(a.cpu);
+    const bool bNumber = !std::isnan(b.cpu);
+    if (aNumber != bNumber)
+        return aNumber ? -1 : 1;
+    if (aNumber && a.cpu != b.cpu)
+        return a.cpu > b.cpu ? -1 : 1;
+    if (a.memoryKB != b.memoryKB)
+        return a.memoryKB > b.memoryKB ? -1 : 1;
+    return 0;
+}
+
+} // namespace
+
 void sortShown(std::vector<AppUsage>& apps)
 {
-    // A share that is not a number has no place in the order, so such entries follow all
-    // others, by memory.
-    std::sort(apps.begin(), apps.end(), [](const AppUsage& a, const AppUsage& b) {
-        const bool aNumber = !std::isnan(a.cpu);
-        const bool bNumber = !std::isnan(b.cpu);
-        if (aNumber != bNumber)
-            return aNumber;
-        if (aNumber && a.cpu != b.cpu)
-            return a.cpu > b.cpu;
-        return a.memoryKB > b.memoryKB;
+    std::sort(apps.begin(), apps.end(),
+              [](const AppUsage& a, const AppUsage& b) { return compareShown(a, b) < 0; });
+}
+
+void sortShown(std::vector<ProcessUsage>& processes)
+{
+    std::sort(processes.begin(), processes.end(), [](const ProcessUsage& a, const ProcessUsage& b) {
+        const int order = compareShown(a, b);
+        return order != 0 ? order < 0 : a.pid < b.pid;
     });
 }
 
-void Tally::add(const RunningApp* app, double cpu, std::int64_t memoryKB, std::int64_t count)
+std::size_t Tally::add(const RunningApp* app, double cpu, std::int64_t memoryKB, std::int64_t count)
 {
     std::size_t index = 0;
     if (!app) {
@@ -69,12 +88,41 @@ void Tally::add(const RunningApp* app, double cpu, std::int64_t memoryKB, std::i
     entry.memoryKB = addSaturating(entry.memoryKB, memoryKB);
     entry.processCount = addSaturating(entry.processCount, count);
     result_.total += cpu;
+    return index;
+}
+
+void Tally::addProcess(std::size_t entry, ProcessUsage process)
+{
+    if (processes_.size() <= entry)
+        processes_.resize(entry + 1);
+    processes_[entry].push_back(std::move(process));
+}
+
+void Tally::addProcesses(std::size_t entry, const std::vector<ProcessUsage>& processes)
+{
+    if (processes_.size() <= entry)
+        processes_.resize(entry + 1);
+    processes_[entry].insert(processes_[entry].end(), processes.begin(), processes.end());
+}
+
+void Tally::finish()
+{
+    if (detailed_) {
+        processes_.resize(result_.apps.size());
+        for (std::size_t i = 0; i < processes_.size(); ++i) {
+            sortShown(processes_[i]);
+            result_.apps[i].processes =
+                std::make_shared<const std::vector<ProcessUsage>>(std::move(processes_[i]));
+        }
+        processes_.clear();
+    }
+    sortShown(result_.apps);
 }
 
 } // namespace ownership
 
 Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
-               const AppsByPath& byBundlePath, const UnitsByPID& byUnit)
+               const AppsByPath& byBundlePath, const UnitsByPID& byUnit, bool detailed)
 {
     std::unordered_map<std::int32_t, std::int32_t> parents;
     parents.reserve(rows.size());
@@ -85,11 +133,15 @@ Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
         return it == parents.end() ? nullptr : &it->second;
     };
     Grouping result;
-    ownership::Tally tally(result);
-    for (const PSRow& row : rows)
-        tally.add(ownership::owner(row, byPID, byBundlePath, byUnit, parentOf), row.cpu, row.rssKB,
-                  1);
-    ownership::sortShown(result.apps);
+    ownership::Tally tally(result, detailed);
+    for (const PSRow& row : rows) {
+        const std::size_t entry = tally.add(
+            ownership::owner(row, byPID, byBundlePath, byUnit, parentOf), row.cpu, row.rssKB, 1);
+        if (detailed)
+            tally.addProcess(entry,
+                             {row.pid, std::string(programName(row.command)), row.cpu, row.rssKB});
+    }
+    tally.finish();
     return result;
 }
 

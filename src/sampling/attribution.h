@@ -33,6 +33,16 @@ struct RunningApp
 };
 using RunningAppRef = std::shared_ptr<const RunningApp>;
 
+// One process of an application, as listed under the application's entry.
+struct ProcessUsage
+{
+    std::int32_t pid = 0;
+    std::string program; // the program's name (programName of its command)
+    double cpu = 0;      // percent of one processor
+    std::int64_t memoryKB = 0;
+};
+using ProcessList = std::shared_ptr<const std::vector<ProcessUsage>>;
+
 // One entry of the usage list.
 struct AppUsage
 {
@@ -42,6 +52,9 @@ struct AppUsage
     double cpu = 0; // summed percent of one processor; may exceed 100
     std::int64_t memoryKB = 0;
     std::int64_t processCount = 0;
+    // Only from a detailed grouping: every process counted here, in the order shown (as the
+    // entries', then by pid); else null.
+    ProcessList processes;
 };
 
 // Keys are compared as exact bytes: two spellings of a path in different Unicode
@@ -79,9 +92,10 @@ inline constexpr const char* systemEntryName = "System & Background";
 // Attributes every row to the application that owns it and sums per application, saturating
 // the integer sums. In order: its own process; the bundle path in its command line; the
 // nearest of its twelve ancestors that is an application's own process, looking only inside
-// the row's unit when it has one; its unit.
+// the row's unit when it has one; its unit. `detailed`: each entry also lists its processes.
 Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
-               const AppsByPath& byBundlePath, const UnitsByPID& byUnit = {});
+               const AppsByPath& byBundlePath, const UnitsByPID& byUnit = {},
+               bool detailed = false);
 
 // The lookup maps of one cycle: prohibited applications left out, later records replacing
 // earlier ones under the same key, the desktop's own-process map last.

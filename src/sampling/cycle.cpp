@@ -4,14 +4,15 @@
 
 namespace corvel {
 
-Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, GroupCache& cache)
+Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, GroupCache& cache,
+                  bool detailed)
 {
     const std::vector<RowPart> parts = snapshot.takeParts();
     std::vector<std::int32_t> pids;
     for (const RowPart& part : parts)
         for (const PSRow& row : *part.rows)
             pids.push_back(row.pid);
-    return cache.group(parts, buildLookups(running.listFor(pids)));
+    return cache.group(parts, buildLookups(running.listFor(pids)), detailed);
 }
 
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running)

@@ -10,8 +10,9 @@ namespace corvel {
 
 // One sampling cycle without the threading: snapshot, the running applications among its
 // processes, attribution. `cache` keeps what the rows of idle cgroups came to from one cycle
-// to the next; without one, every row is attributed.
-Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, GroupCache& cache);
+// to the next; without one, every row is attributed. `detailed`: as group()'s.
+Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, GroupCache& cache,
+                  bool detailed = false);
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running);
 
 // The machine's share from the plain sum of per-process shares: min(total / cores, 100), a

@@ -55,10 +55,11 @@ void GroupCache::forgetRows(std::uint64_t key, const std::vector<PSRow>& rows)
     }
 }
 
-void GroupCache::attribute(Partial& partial, const std::vector<PSRow>& rows)
+void GroupCache::attribute(Partial& partial, const std::vector<PSRow>& rows, bool detailed)
 {
     const AppLookups& lookups = *lookups_;
     partial.lookups = lookups_;
+    partial.detailed = detailed;
     partial.shares.clear();
     std::unordered_map<std::int32_t, std::int32_t> walked;
     const auto parentOf = [&](std::int32_t pid) -> const std::int32_t* {
@@ -72,11 +73,14 @@ void GroupCache::attribute(Partial& partial, const std::vector<PSRow>& rows)
             ownership::owner(row, lookups.byPID, lookups.byBundlePath, lookups.byUnit, parentOf);
         const auto [it, added] = shareOf.emplace(app, partial.shares.size());
         if (added)
-            partial.shares.push_back(Share{app, 0, 0, 0});
+            partial.shares.push_back(Share{app, 0, 0, 0, {}});
         Share& share = partial.shares[it->second];
         share.cpu += row.cpu;
         share.memoryKB = ownership::addSaturating(share.memoryKB, row.rssKB);
         share.count = ownership::addSaturating(share.count, 1);
+        if (detailed)
+            share.processes.push_back(
+                {row.pid, std::string(programName(row.command)), row.cpu, row.rssKB});
     }
     partial.walked.assign(walked.begin(), walked.end());
 }
@@ -91,9 +95,19 @@ bool GroupCache::stillHolds(const Partial& partial) const
     return true;
 }
 
-Grouping GroupCache::group(const std::vector<RowPart>& parts, const AppLookups& lookups)
+std::optional<Grouping> GroupCache::regroup(bool detailed)
 {
-    const bool sameAsBefore = lookups_ && sameLookups(*lookups_, lookups);
+    if (!lookups_)
+        return std::nullopt;
+    const std::vector<RowPart> parts = lastParts_;
+    return group(parts, *lookups_, detailed);
+}
+
+Grouping GroupCache::group(const std::vector<RowPart>& parts, const AppLookups& lookups,
+                           bool detailed)
+{
+    const bool sameAsBefore =
+        lookups_ && (&lookups == lookups_.get() || sameLookups(*lookups_, lookups));
     if (!sameAsBefore)
         lookups_ = std::make_shared<const AppLookups>(lookups);
     reusedRows_ = 0;
@@ -127,17 +141,21 @@ Grouping GroupCache::group(const std::vector<RowPart>& parts, const AppLookups& 
     }
 
     Grouping result;
-    ownership::Tally tally(result);
+    ownership::Tally tally(result, detailed);
     for (std::size_t i = 0; i < parts.size(); ++i) {
         Partial& partial = partials_[parts[i].key];
-        if (fresh[i] || !sameAsBefore || !stillHolds(partial))
-            attribute(partial, *partial.rows);
+        if (fresh[i] || !sameAsBefore || partial.detailed != detailed || !stillHolds(partial))
+            attribute(partial, *partial.rows, detailed);
         else
             reusedRows_ += partial.rows->size();
-        for (const Share& share : partial.shares)
-            tally.add(share.app, share.cpu, share.memoryKB, share.count);
+        for (const Share& share : partial.shares) {
+            const std::size_t entry = tally.add(share.app, share.cpu, share.memoryKB, share.count);
+            if (detailed)
+                tally.addProcesses(entry, share.processes);
+        }
     }
-    ownership::sortShown(result.apps);
+    tally.finish();
+    lastParts_ = parts;
     return result;
 }
 

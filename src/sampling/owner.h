@@ -72,16 +72,24 @@ const RunningApp* owner(const PSRow& row, const AppsByPID& byPID, const AppsByPa
 }
 
 // A usage list built in the order rows come, a row or a part's share at a time: entries are
-// found by id, and the first record of an id names its entry.
+// found by id, and the first record of an id names its entry. Detailed, each entry also
+// collects its processes.
 class Tally
 {
 public:
-    explicit Tally(Grouping& result) : result_(result) {}
-    // `app` null: System & Background.
-    void add(const RunningApp* app, double cpu, std::int64_t memoryKB, std::int64_t count);
+    explicit Tally(Grouping& result, bool detailed = false) : result_(result), detailed_(detailed)
+    {}
+    // `app` null: System & Background. Returns the entry's place, for its processes.
+    std::size_t add(const RunningApp* app, double cpu, std::int64_t memoryKB, std::int64_t count);
+    void addProcess(std::size_t entry, ProcessUsage process);
+    void addProcesses(std::size_t entry, const std::vector<ProcessUsage>& processes);
+    // Hands each entry its processes, in order, and puts the entries in the order shown.
+    void finish();
 
 private:
     Grouping& result_;
+    bool detailed_;
+    std::vector<std::vector<ProcessUsage>> processes_; // by entry, while detailed
     // The owner's record is remembered too, so that the id text is built once per
     // application, not once per row.
     std::unordered_map<std::string, std::size_t> entryById_;
@@ -97,7 +105,8 @@ std::int64_t addSaturating(std::int64_t a, std::int64_t b);
 std::string keyOf(const RunningApp& app);
 
 // The order shown: CPU share descending, exact ties by memory descending, shares that are not
-// a number last.
+// a number last; processes then by pid, so that any two groupings of the same rows agree.
 void sortShown(std::vector<AppUsage>& apps);
+void sortShown(std::vector<ProcessUsage>& processes);
 
 } // namespace corvel::ownership

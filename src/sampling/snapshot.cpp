@@ -2,6 +2,8 @@
 
 #include "text_rules.h"
 
+#include <algorithm>
+
 namespace corvel {
 
 std::vector<PSRow> parsePS(std::string_view output)
@@ -32,6 +34,23 @@ std::vector<PSRow> parsePS(std::string_view output)
                              fields.count == 5 ? std::string(fields.field[4]) : std::string()});
     }
     return rows;
+}
+
+std::string_view programName(std::string_view command)
+{
+    command.remove_prefix(std::min(command.find_first_not_of(' '), command.size()));
+    if (command.starts_with('[')) {
+        const std::size_t close = command.find(']');
+        if (close != std::string_view::npos && close > 1)
+            return command.substr(1, close - 1);
+    }
+    std::string_view word = command.substr(0, command.find(' '));
+    // A path that ends in "/" names no program: the word stays whole.
+    if (const std::size_t slash = word.rfind('/'); slash + 1 < word.size())
+        word.remove_prefix(slash + 1);
+    if (word.size() > 1 && word.ends_with(':'))
+        word.remove_suffix(1);
+    return word;
 }
 
 } // namespace corvel

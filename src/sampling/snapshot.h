@@ -31,4 +31,9 @@ struct RowPart
 // rows, in line order. Lines that do not parse are dropped; ill-formed UTF-8 becomes U+FFFD.
 std::vector<PSRow> parsePS(std::string_view output);
 
+// The program's name in a row's command, as a part of it: the last part of the first word's
+// path, without a trailing colon ("sshd: alice" is sshd's); a kernel thread's "[name]" gives
+// its name. Empty only for a command of spaces alone.
+std::string_view programName(std::string_view command);
+
 } // namespace corvel

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 
 using namespace corvel;
@@ -17,13 +18,18 @@ RunningAppRef app(std::int32_t pid, Text id = {}, Text name = {}, Text bundlePat
     return std::make_shared<const RunningApp>(RunningApp{pid, bundlePath, policy, id, name, icon});
 }
 
-// Each entry as "id name processes cpu memory icon; ", in the order shown.
+// Each entry as "id name processes cpu memory icon; ", in the order shown; detailed, with its
+// processes as "[pid program cpu memory]".
 std::string entries(const Grouping& g)
 {
     std::ostringstream text;
-    for (const AppUsage& a : g.apps)
+    for (const AppUsage& a : g.apps) {
         text << a.id << " " << a.name << " " << a.processCount << " " << a.cpu << " " << a.memoryKB
-             << " " << (a.icon ? a.icon->nameOrPath : "-") << "; ";
+             << " " << (a.icon ? a.icon->nameOrPath : "-");
+        for (const ProcessUsage& p : a.processes ? *a.processes : std::vector<ProcessUsage>{})
+            text << " [" << p.pid << " " << p.program << " " << p.cpu << " " << p.memoryKB << "]";
+        text << "; ";
+    }
     return text.str();
 }
 
@@ -102,48 +108,77 @@ TEST(Group, SumsMergesAndSorts)
     // clang-format on
 }
 
+// Detailed, each entry lists its processes by program name, sorted as entries are, then by pid.
+TEST(Group, DetailedListsEachProcessByItsProgram)
+{
+    const AppsByPID byPID{{10, app(10, "t", "T")}};
+    // clang-format off
+    const Grouping g = group({{10, 1, 1, 5, "/usr/lib/t/t --type=zygote"}, {11, 10, 2, 1, "sshd: alice@pts/0"},
+        {12, 10, 2, 1, "[kworker/0:1H-events]"}, {13, 10, 2, 3, "  ./a b"}, {14, 10, 1, 5, "/opt/x/"},
+        {23, 1, 0, 1, "[z] <defunct>"}, {22, 1, 0, 1, "   "}, {21, 1, 0, 1, ""}, {20, 1, 0, 1, "[]"},
+        {24, 1, NAN, 1, ":"}}, byPID, {}, {}, true);
+    EXPECT_EQ(entries(g), "t T 5 8 15 icon-t [13 a 2 3] [11 sshd 2 1] [12 kworker/0:1H-events 2 1] "
+        "[10 t 1 5] [14 /opt/x/ 1 5]; __system System & Background 5 nan 5 - [20 [] 0 1] [21  0 1] "
+        "[22  0 1] [23 z 0 1] [24 : nan 1]; ");
+    // clang-format on
+    EXPECT_EQ(group({{10, 1, 1, 5, "t"}}, byPID, {}).apps[0].processes, nullptr);
+}
+
 // Idle parts' attributions are kept while their rows, the lookups and the ancestors their walks
-// went through stay; every cycle equals a whole regrouping of the same rows.
+// went through stay; every cycle equals a whole regrouping of the same rows, detailed or not.
 TEST(GroupCache, EqualsAWholeRegroupingAsPartsChange)
 {
-    using Rows = std::vector<PSRow>;
-    const auto part = [](std::uint64_t key, Rows rows) {
-        return RowPart{key, std::make_shared<const Rows>(std::move(rows))};
-    };
-    RunningApps running{{app(100, "a", "A"), app(200, "b", "B"), app(0, "u", "U")}, {}, {}};
-    for (const int pid : {900, 901})
-        running.byUnit[pid] = {running.apps[2], 1};
-    // Live rows; a's idle helpers; helpers of b through a live ancestor (250); a unit's.
-    std::vector<RowPart> parts{
-        part(0, {{100, 1, 5, 10, ""}, {200, 1, 2, 20, ""}, {250, 200, 1, 1, ""}}),
-        part(7, {{700, 100, 0, 7, ""}, {701, 700, 0, 7, ""}}),
-        part(8, {{800, 250, 0, 8, ""}, {801, 800, 0, 8, ""}, {802, 1, 0, 8, "/x.app/y"}}),
-        part(9, {{900, 1, 0, 9, ""}, {901, 900, 0, 9, ""}})};
-    GroupCache cache;
-    const auto cycle = [&](const RunningApps& apps, std::size_t reused) {
-        const AppLookups l = buildLookups(apps);
-        Rows all;
-        for (const RowPart& p : parts)
-            all.insert(all.end(), p.rows->begin(), p.rows->end());
-        EXPECT_EQ(entries(cache.group(parts, l)),
-                  entries(group(all, l.byPID, l.byBundlePath, l.byUnit)));
-        EXPECT_EQ(cache.reusedRows(), reused);
-    };
-    cycle(running, 0);
-    parts[0] = part(0, {{100, 1, 3, 10, ""}, {200, 1, 4, 21, ""}, {250, 200, 0, 1, ""}});
-    cycle(running, 7);
-    parts[0] = part(0, {{100, 1, 3, 10, ""}, {200, 1, 4, 21, ""}, {250, 1, 0, 1, ""}});
-    cycle(running, 4); // 250 left b: part 8 again
-    running.apps[0] = app(100, "a", "A2");
-    cycle(running, 0); // the records changed
-    running.apps[0] = app(100, "a", "A2");
-    running.apps.push_back(app(0, "z", "Z", "/x.app"));
-    cycle(running, 0);
-    cycle(running, 10); // the live rows too, handed over again
-    parts[1] = part(7, {{700, 100, 0, 7, ""}, {702, 700, 0, 70, ""}});
-    parts.erase(parts.begin() + 3);
-    parts[0] = part(0, {{100, 1, 3, 10, ""}, {901, 800, 9, 9, ""}});
-    cycle(running, 0); // 250, which part 8's walk went through, is gone
+    for (const bool detailed : {false, true}) {
+        SCOPED_TRACE(detailed);
+        using Rows = std::vector<PSRow>;
+        const auto part = [](std::uint64_t key, Rows rows) {
+            return RowPart{key, std::make_shared<const Rows>(std::move(rows))};
+        };
+        RunningApps running{{app(100, "a", "A"), app(200, "b", "B"), app(0, "u", "U")}, {}, {}};
+        for (const int pid : {900, 901})
+            running.byUnit[pid] = {running.apps[2], 1};
+        // Live rows; a's idle helpers; helpers of b through a live ancestor (250); a unit's.
+        std::vector<RowPart> parts{
+            part(0, {{100, 1, 5, 10, ""}, {200, 1, 2, 20, ""}, {250, 200, 1, 1, ""}}),
+            part(7, {{700, 100, 0, 7, ""}, {701, 700, 0, 7, ""}}),
+            part(8, {{800, 250, 0, 8, ""}, {801, 800, 0, 8, ""}, {802, 1, 0, 8, "/x.app/y"}}),
+            part(9, {{900, 1, 0, 9, ""}, {901, 900, 0, 9, ""}})};
+        GroupCache cache;
+        const auto cycle = [&](const RunningApps& apps, std::size_t reused) {
+            const AppLookups l = buildLookups(apps);
+            Rows all;
+            for (const RowPart& p : parts)
+                all.insert(all.end(), p.rows->begin(), p.rows->end());
+            EXPECT_EQ(entries(cache.group(parts, l, detailed)),
+                      entries(group(all, l.byPID, l.byBundlePath, l.byUnit, detailed)));
+            EXPECT_EQ(cache.reusedRows(), reused);
+        };
+        cycle(running, 0);
+        parts[0] = part(0, {{100, 1, 3, 10, ""}, {200, 1, 4, 21, ""}, {250, 200, 0, 1, ""}});
+        cycle(running, 7);
+        parts[0] = part(0, {{100, 1, 3, 10, ""}, {200, 1, 4, 21, ""}, {250, 1, 0, 1, ""}});
+        cycle(running, 4); // 250 left b: part 8 again
+        running.apps[0] = app(100, "a", "A2");
+        cycle(running, 0); // the records changed
+        running.apps[0] = app(100, "a", "A2");
+        running.apps.push_back(app(0, "z", "Z", "/x.app"));
+        cycle(running, 0);
+        cycle(running, 10); // the live rows too, handed over again
+        parts[1] = part(7, {{700, 100, 0, 7, ""}, {702, 700, 0, 70, ""}});
+        parts.erase(parts.begin() + 3);
+        parts[0] = part(0, {{100, 1, 3, 10, ""}, {901, 800, 9, 9, ""}});
+        cycle(running, 0); // 250, which part 8's walk went through, is gone
+        // Once more in the other detail: every part again, with the same figures.
+        const auto figures = [](const std::string& text) {
+            return std::regex_replace(text, std::regex(R"( \[[^\]]*\])"), "");
+        };
+        const std::string before = entries(*cache.regroup(detailed));
+        const std::string other = entries(*cache.regroup(!detailed));
+        EXPECT_EQ(std::tuple(cache.reusedRows(), before.find('[') != std::string::npos,
+                             figures(before) == figures(other)),
+                  std::tuple(0, detailed, true));
+    }
+    EXPECT_EQ(GroupCache().regroup(true), std::nullopt);
 }
 
 } // namespace

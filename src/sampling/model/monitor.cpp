@@ -18,9 +18,12 @@ struct CycleJob
     std::unique_ptr<ProcessSnapshotter> snapshot;
     std::unique_ptr<RunningApplications> running;
     std::unique_ptr<GroupCache> cache;
-    std::optional<Grouping> result; // none when the cycle failed
+    bool regroupOnly = false; // the last rows again, no snapshot
+    bool detailed = false;
+    std::optional<Grouping> result; // none when the cycle failed or had nothing to regroup
     std::optional<double> machineShare;
-    std::string failure; // what went wrong, when it did
+    bool failed = false;
+    std::string failure; // what went wrong
 };
 
 // Carries a finished cycle to the main thread. A posted event (rather than a queued functor)
@@ -63,25 +66,45 @@ Monitor::~Monitor()
 
 bool Monitor::refresh()
 {
+    if (regrouping_)
+        return refreshAfter_ = true;
+    return startCycle(false);
+}
+
+void Monitor::setDetailed(bool detailed)
+{
+    detailed_ = detailed;
+    if (detailed_ && !appsDetailed_)
+        startCycle(true); // in flight: the cycle's publication starts it
+}
+
+bool Monitor::startCycle(bool regroupOnly)
+{
     if (!snapshot_ || !running_)
         return false;
     auto job = std::make_shared<CycleJob>();
+    job->regroupOnly = regrouping_ = regroupOnly;
+    job->detailed = detailed_;
     job->snapshot = std::move(snapshot_);
     job->running = std::move(running_);
     job->cache = std::move(cache_);
     worker_->post([this, job] {
         // Nothing thrown may end the worker: a failure of any kind is told and shown as such.
         try {
-            job->result = runCycle(*job->snapshot, *job->running, *job->cache);
+            job->result = job->regroupOnly
+                              ? job->cache->regroup(job->detailed)
+                              : runCycle(*job->snapshot, *job->running, *job->cache, job->detailed);
             job->machineShare = job->snapshot->machineShare();
         } catch (const std::exception& error) {
             job->result.reset();
+            job->failed = true;
             job->failure = error.what();
         } catch (...) {
             job->result.reset();
+            job->failed = true;
             job->failure = "an exception of no standard type";
         }
-        if (!job->result)
+        if (job->failed)
             job->cache = std::make_unique<GroupCache>(); // it may have stopped half way
         auto* done = new CycleDoneEvent(job);
         // Qt's event queue synchronises the hand-over, but in code sanitizers cannot see;
@@ -101,7 +124,17 @@ bool Monitor::event(QEvent* event)
     snapshot_ = std::move(job.snapshot);
     running_ = std::move(job.running);
     cache_ = std::move(job.cache);
-    publish(std::move(job.result), job.machineShare, job.failure);
+    regrouping_ = false;
+    // Nothing to regroup yet: the next cycle is detailed.
+    if (!job.regroupOnly || job.failed || job.result) {
+        if (job.result)
+            appsDetailed_ = job.detailed;
+        publish(std::move(job.result), job.machineShare, job.failure);
+    }
+    if (std::exchange(refreshAfter_, false))
+        startCycle(false);
+    else if (detailed_ && !appsDetailed_ && !staleSince_)
+        startCycle(true);
     return true;
 }
 

@@ -53,8 +53,15 @@ public:
 
     // Starts one cycle and returns at once. A cycle still in flight makes this a no-op that
     // returns false: cycles never overlap, so an older result never overwrites a newer one.
+    // A regrouping in flight (setDetailed) is no cycle: this one follows it.
     bool refresh();
     bool cycleInFlight() const { return !snapshot_; }
+
+    // While detailed, each application published carries its processes (AppUsage::processes);
+    // the panel asks for them while it is open. Turned on, the last cycle's rows are grouped
+    // again in detail and published, with the same figures, without waiting for the next one.
+    void setDetailed(bool detailed);
+    bool detailed() const { return detailed_; }
 
 signals:
     // Emitted after a cycle's results are stored, both in the same main-thread step, apps
@@ -67,6 +74,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    bool startCycle(bool regroupOnly);
     void publish(std::optional<Grouping> result, std::optional<double> machineShare,
                  const std::string& failure);
 
@@ -74,6 +82,10 @@ private:
     double totalCPU_ = 0.0;
     std::optional<std::chrono::system_clock::time_point> staleSince_;
     std::set<std::string> failuresTold_; // each kind of failure goes to stderr once
+    bool detailed_ = false;
+    bool appsDetailed_ = false; // apps_ carry their processes
+    bool regrouping_ = false;   // the job in flight regroups the last rows
+    bool refreshAfter_ = false; // a cycle waits for that regrouping
     QTimer timer_;
     double cores_;
     std::unique_ptr<ProcessSnapshotter> snapshot_; // null while a cycle is in flight
