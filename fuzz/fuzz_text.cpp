@@ -3,11 +3,13 @@
 // text between the first "(" and the last ")", after the pid; a joined command line has no NUL or
 // line feed, and a command is valid UTF-8.
 
+#include "app_unit_of.h"
 #include "cgroup_apps.h"
 #include "color_scheme.h"
 #include "desktop_entry.h"
 #include "kernel_text.h"
 #include "proc_parse.h"
+#include "process_target.h"
 #include "program_index.h"
 #include "snapshot.h"
 #include "text_rules.h"
@@ -89,6 +91,9 @@ void desktopText(std::string_view input)
     check((!path || path->starts_with('/')) &&
           (!prefix || prefix->ends_with("/user@1000.service")));
     cgroup2MountPoint(input);
+    if (const auto unit = appUnitOfPath(input, 1000)) // its folder is a part of the path
+        check(input.starts_with(unit->folder) && unit->folder.ends_with("/" + unit->name));
+    realUidOfStatus(input);
 
     const WmClass names = decodeWmClass(input);
     for (const std::string& name : {names.instance, names.cls})

@@ -108,6 +108,13 @@ std::vector<std::int32_t> parseCgroupProcs(std::string_view text)
     return pids;
 }
 
+std::vector<std::int32_t> pidsInCgroup(const std::string& folder)
+{
+    std::vector<std::int32_t> pids;
+    collectPids(AT_FDCWD, folder.c_str(), 0, pids);
+    return pids;
+}
+
 std::optional<std::string> cgroup2MountPoint(std::string_view text)
 {
     return mountPointOf(parseMountInfo(text), "cgroup2");

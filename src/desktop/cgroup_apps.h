@@ -56,6 +56,9 @@ std::optional<std::string> userServicePrefix(std::string_view cgroupPath, std::u
 // The process ids of a cgroup.procs text; lines that are not pids are skipped.
 std::vector<std::int32_t> parseCgroupProcs(std::string_view text);
 
+// The processes of a cgroup folder and of its sub-cgroups.
+std::vector<std::int32_t> pidsInCgroup(const std::string& folder);
+
 // The mount point of cgroup2 in a /proc/self/mountinfo text, if it is mounted.
 std::optional<std::string> cgroup2MountPoint(std::string_view mountinfo);
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace corvel::testing {
 
@@ -31,10 +32,13 @@ public:
     }
     ~TestCgroup()
     {
-        std::ifstream members(path_ + "/cgroup.procs");
-        for (std::string pid; !path_.empty() && std::getline(members, pid);)
-            std::ofstream(mount_ + "/cgroup.procs") << pid << "\n";
-        ::rmdir(path_.c_str());
+        for (nested_.insert(nested_.begin(), path_); !path_.empty() && !nested_.empty();
+             nested_.pop_back()) {
+            std::ifstream members(nested_.back() + "/cgroup.procs");
+            for (std::string pid; std::getline(members, pid);)
+                std::ofstream(mount_ + "/cgroup.procs") << pid << "\n";
+            ::rmdir(nested_.back().c_str());
+        }
     }
     TestCgroup(const TestCgroup&) = delete;
     TestCgroup& operator=(const TestCgroup&) = delete;
@@ -42,13 +46,30 @@ public:
     // Empty when there is no cgroup2 mount or it may not be written; why() says which.
     const std::string& path() const { return path_; }
     const std::string& why() const { return why_; }
-    bool add(pid_t pid) const
+    const std::string& mount() const { return mount_; }
+    // Makes the folders of `relative` ("a/b/c") below this cgroup; the innermost one's path.
+    std::string nest(const std::string& relative)
     {
-        return !path_.empty() && (std::ofstream(path_ + "/cgroup.procs") << pid << "\n").flush();
+        std::string folder = path_;
+        for (std::size_t start = 0; !path_.empty() && start < relative.size();) {
+            const std::size_t end = std::min(relative.find('/', start), relative.size());
+            folder += "/" + relative.substr(start, end - start);
+            if (::mkdir(folder.c_str(), 0755) == 0)
+                nested_.push_back(folder);
+            start = end + 1;
+        }
+        return folder;
+    }
+    bool add(pid_t pid, const std::string& folder = {}) const
+    {
+        return !path_.empty() &&
+               (std::ofstream((folder.empty() ? path_ : folder) + "/cgroup.procs") << pid << "\n")
+                   .flush();
     }
 
 private:
     std::string mount_, path_, why_;
+    std::vector<std::string> nested_;
 };
 
 } // namespace corvel::testing

@@ -1,0 +1,239 @@
+// A row's actions on real processes: held by pidfd, quit through a unit or by signals,
+// refused where they must be. CI is root; elsewhere the cases skip.
+#include "action_overlay.h"
+#include "cgroup_apps.h"
+#include "support/idle_children.h"
+#include "support/require.h"
+#include "support/test_cgroup.h"
+#include "systemd_user_units.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+using namespace corvel;
+using corvel::testing::IdleChildren;
+using corvel::testing::TestCgroup;
+
+constexpr const char* unitName = "app-corveltest-7.scope";
+
+// The user manager's calls that the actions make, on the test's bus: each is recorded and,
+// as the manager would, signals every process of the unit's cgroup.
+class FakeManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.systemd1.Manager")
+
+public:
+    QString folder;
+    QStringList calls;
+
+public slots:
+    QDBusObjectPath StopUnit(const QString& name, const QString& mode)
+    {
+        calls << QStringLiteral("StopUnit %1 %2").arg(name, mode);
+        signalUnit(SIGTERM);
+        return QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/1"));
+    }
+    void KillUnit(const QString& name, const QString& who, int signal)
+    {
+        calls << QStringLiteral("KillUnit %1 %2 %3").arg(name, who).arg(signal);
+        signalUnit(signal);
+    }
+
+private:
+    void signalUnit(int signal)
+    {
+        for (std::int32_t pid : pidsInCgroup(folder.toStdString()))
+            ::kill(pid, signal);
+    }
+};
+
+class ActionsTest : public ::testing::Test
+{
+protected:
+    ActionsTest() : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "manager"))
+    {
+        bus.registerObject("/org/freedesktop/systemd1", &manager, QDBusConnection::ExportAllSlots);
+        bus.registerService("org.freedesktop.systemd1");
+        panel.resize(380, 460);
+        panel.show();
+    }
+    ~ActionsTest() override { QDBusConnection::disconnectFromBus("manager"); }
+
+    QPushButton* button(const QString& text)
+    {
+        for (auto* candidate : overlay.findChildren<QPushButton*>())
+            if (candidate->text().replace("&&", "&") == text && candidate->isVisible())
+                return candidate;
+        return nullptr;
+    }
+    void click(const QString& text)
+    {
+        QPushButton* target = button(text);
+        ASSERT_TRUE(target) << text.toStdString()
+                            << " not offered; shown: " << overlay.message().toStdString();
+        QTest::mouseClick(target, Qt::LeftButton);
+    }
+    // Waits for the overlay's message to start with `text` (bounded: every outcome comes
+    // within the runner's patience).
+    bool awaitMessage(const QString& text)
+    {
+        return QTest::qWaitFor([&] { return overlay.message().startsWith(text); }, 20000);
+    }
+    static bool alive(pid_t pid) { return ::kill(pid, 0) == 0; }
+
+    QDBusConnection bus;
+    FakeManager manager;
+    SystemdUserUnits units;
+    QWidget panel;
+    ActionOverlay overlay{nullptr, &units, &panel};
+    IdleChildren children;
+};
+
+// An application whose child ignores SIGTERM: Quit leaves the child and says so; Force Quit
+// ends it. With its own app unit, through the manager; in a plain cgroup, or in a unit that
+// also holds a process of no row of its, by signals to its own processes only.
+TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
+{
+    enum Place { plain, unit, sharedUnit };
+    for (const Place place : {plain, unit, sharedUnit}) {
+        SCOPED_TRACE(place);
+        TestCgroup group("place" + std::to_string(place));
+        if (group.path().empty())
+            CORVEL_SKIP_TEST("root", group.why());
+        const std::string folder = place == plain
+                                       ? group.path()
+                                       : group.nest("user@" + std::to_string(::getuid()) +
+                                                    ".service/app.slice/" + unitName);
+        manager.folder = QString::fromStdString(folder);
+        manager.calls.clear();
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        const pid_t app =
+            children.start("read x; (trap '' TERM; exec sleep 1000) & exec sleep 1000", go[0]);
+        ASSERT_TRUE(group.add(app, folder));
+        ASSERT_EQ(::write(go[1], "\n", 1), 1);
+        ::close(go[0]), ::close(go[1]);
+        std::vector<std::int32_t> pids;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (pids = pidsInCgroup(folder)).size() == 2; }));
+        const pid_t stranger = place == sharedUnit ? children.start(nullptr) : 0;
+        ASSERT_TRUE(!stranger || group.add(stranger, folder));
+
+        overlay.open({"corveltest", "Test App", pids});
+        EXPECT_EQ(overlay.runner().unit().has_value(), place == unit);
+        click("Quit Test App");
+        EXPECT_TRUE(overlay.message().contains("Unsaved work may be lost")) // no window closer
+            << overlay.message().toStdString();
+        click("Quit");
+        ASSERT_TRUE(awaitMessage("Test App is still running: 1 process has not ended."))
+            << overlay.message().toStdString();
+        EXPECT_FALSE(alive(app) && ::waitpid(app, nullptr, WNOHANG) == 0); // the parent quit
+        click("Force Quit Test App");
+        EXPECT_EQ(overlay.message(), "Force quit Test App and its 2 processes? Unsaved work will "
+                                     "be lost.");
+        click("Force Quit");
+        EXPECT_TRUE(awaitMessage("Test App has quit.")) << overlay.message().toStdString();
+        EXPECT_EQ(pidsInCgroup(folder),
+                  stranger ? std::vector<std::int32_t>{stranger} : std::vector<std::int32_t>{});
+        const QStringList called = place == unit
+                                       ? QStringList{QString("StopUnit %1 replace").arg(unitName),
+                                                     QString("KillUnit %1 all 9").arg(unitName)}
+                                       : QStringList{};
+        EXPECT_EQ(manager.calls, called);
+        overlay.dismiss();
+    }
+}
+
+// A pid that a new process took between opening the actions and confirming is not signalled.
+TEST_F(ActionsTest, ReusedPidIsNeverSignalled)
+{
+    const pid_t held = children.start(nullptr);
+    overlay.open({"victim", "Victim", {held}});
+    ::kill(held, SIGKILL);
+    ::waitpid(held, nullptr, 0);
+    pid_t reused = -1;
+    for (int attempt = 0; attempt < 5 && reused != held; ++attempt) {
+        if (reused > 0)
+            ::kill(reused, SIGKILL), ::waitpid(reused, nullptr, 0);
+        if (!(std::ofstream("/proc/sys/kernel/ns_last_pid") << held - 1).flush())
+            CORVEL_SKIP_TEST("root", "cannot choose the next pid");
+        if ((reused = ::fork()) == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+    }
+    if (reused != held) {
+        ::kill(reused, SIGKILL), ::waitpid(reused, nullptr, 0);
+        CORVEL_SKIP_TEST("root", "the pid was not given out again");
+    }
+    click("Force Quit Victim");
+    EXPECT_EQ(overlay.message(), "Force quit Victim? Unsaved work will be lost.");
+    click("Force Quit");
+    EXPECT_TRUE(awaitMessage("Victim has quit.")) << overlay.message().toStdString();
+    // A signal sent to it before this one would be the one it ended by.
+    int status = 0;
+    ::kill(reused, SIGTERM), ::waitpid(reused, &status, 0);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM) << "the new process was signalled";
+}
+
+// Rows that may not be quit keep the items, disabled, and say why; their pids may be copied.
+TEST_F(ActionsTest, RefusalsSayWhy)
+{
+    const pid_t own = children.start(nullptr);
+    const pid_t other = children.start("exec setpriv --reuid=65534 --regid=65534 --clear-groups "
+                                       "sleep 1000");
+    const pid_t gone = children.start(nullptr);
+    children.resize(2); // the last one ended
+    if (::getuid() != 0)
+        CORVEL_SKIP_TEST("root", "needs root to run a process as nobody");
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        std::ifstream status("/proc/" + std::to_string(other) + "/status");
+        std::string text((std::istreambuf_iterator<char>(status)), {});
+        return text.find("Uid:\t65534") != std::string::npos;
+    }));
+    const struct
+    {
+        ActionSubject subject;
+        const char* why; // empty: allowed
+    } cases[] = {
+        {{"__system", "System & Background", {own}}, "Not an application"},
+        {{"corvel", "Corvel", {own, ::getpid()}}, "This is Corvel: use Quit below"},
+        {{"mixed", "Mixed", {own, other}}, "Runs as another user"},
+        {{"ended", "Ended", {gone}}, "No longer running"},
+        {{"fine", "Fine", {own, gone}}, ""},
+    };
+    for (const auto& [subject, why] : cases) {
+        SCOPED_TRACE(subject.name);
+        overlay.open(subject);
+        const QString name = QString::fromStdString(subject.name);
+        for (const QString& item : {"Quit " + name, "Force Quit " + name}) {
+            ASSERT_TRUE(button(item)) << item.toStdString();
+            EXPECT_EQ(button(item)->isEnabled(), *why == '\0');
+        }
+        QStringList labels;
+        for (auto* label : overlay.findChildren<QLabel*>())
+            if (label->isVisible())
+                labels << label->text();
+        EXPECT_EQ(labels.contains(why), *why != '\0') << labels.join('|').toStdString();
+        click("Copy process IDs");
+        QStringList pids;
+        for (std::int32_t pid : subject.pids)
+            pids << QString::number(pid);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), pids.join(' '));
+        EXPECT_FALSE(overlay.isVisible());
+    }
+}
+
+} // namespace
+
+#include "actions_test.moc"
