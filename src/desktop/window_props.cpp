@@ -1,5 +1,6 @@
 #include "window_props.h"
 
+#include "entry_table.h"
 #include "text_rules.h"
 
 #include <algorithm>
@@ -46,6 +47,34 @@ WindowRole classifyWindow(std::span<const std::uint32_t> types,
         return is(state, atoms.stateSkipTaskbar);
     });
     return skip ? WindowRole::skipsTaskbar : WindowRole::taskbar;
+}
+
+namespace {
+
+std::string plainId(std::string_view id)
+{
+    if (id.ends_with(".desktop"))
+        id.remove_suffix(8);
+    return asciiLower(id);
+}
+
+// "kate" of "org.kde.kate"; nothing of a name with fewer than three parts ("firefox-esr",
+// "pid42"), which is a name of its own.
+std::string_view lastPart(std::string_view id)
+{
+    if (std::count(id.begin(), id.end(), '.') < 2)
+        return {};
+    return id.substr(id.rfind('.') + 1);
+}
+
+} // namespace
+
+bool sameApplication(std::string_view appId, std::string_view toplevelAppId)
+{
+    const std::string a = plainId(appId), b = plainId(toplevelAppId);
+    if (a.empty() || b.empty())
+        return false;
+    return a == b || lastPart(a) == b || lastPart(b) == a;
 }
 
 } // namespace corvel

@@ -54,4 +54,9 @@ struct WindowAtoms
 WindowRole classifyWindow(std::span<const std::uint32_t> types,
                           std::span<const std::uint32_t> states, const WindowAtoms& atoms);
 
+// Whether a Wayland toplevel's app id names the application of desktop entry `appId` (its
+// id without ".desktop"): the same ignoring case and a ".desktop" ending, or the last part of a
+// reverse-domain name on one side equal to the whole of the other ("org.kde.kate" and "kate").
+bool sameApplication(std::string_view appId, std::string_view toplevelAppId);
+
 } // namespace corvel

@@ -95,6 +95,17 @@ TEST(WindowProps, WmClassPidAndRole)
         EXPECT_EQ(classifyWindow(types, states, atoms), role);
     EXPECT_EQ(classifyWindow(V{0}, V{0}, WindowAtoms{}), WindowRole::taskbar)
         << "atoms the server lacks match nothing";
+
+    // A Wayland toplevel's app id against an application's desktop id.
+    // clang-format off
+    const std::tuple<const char*, const char*, bool> ids[] = {
+        {"foot", "foot", true}, {"org.gnome.TextEditor", "org.gnome.texteditor.desktop", true},
+        {"org.kde.kate", "kate", true}, {"firefox", "org.mozilla.firefox", true},
+        {"firefox-esr", "esr", false}, {"org.kde.kate", "org.gnome.kate", false},
+        {"a.kate", "kate", false}, {"__system", "", false}, {"", "", false}};
+    // clang-format on
+    for (const auto& [appId, toplevel, same] : ids)
+        EXPECT_EQ(sameApplication(appId, toplevel), same) << appId << " / " << toplevel;
 }
 
 // Light or dark: each source in its turn, as each stores its setting.

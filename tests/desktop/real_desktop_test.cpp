@@ -8,7 +8,9 @@
 #include "support/require.h"
 #include "support/temp_dir.h"
 #include "system_snapshot.h"
+#include "window_closing.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -108,8 +110,9 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
 
 #if CORVEL_TEST_X11
 // In a forked child, with a helper child of its own: one top-level window, mapped again and again
-// because openbox drops map requests that come before it is ready.
-[[noreturn]] void windowChild(std::string_view wmClass, bool skipTaskbar)
+// because openbox drops map requests that come before it is ready. Asked to close, it exits or,
+// as an editor with unsaved work would, says so on `asked` and stays.
+[[noreturn]] void windowChild(std::string_view wmClass, bool skipTaskbar, int asked = -1)
 {
     if (::fork() == 0)
         for (;;)
@@ -123,19 +126,28 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     const xcb_window_t w = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 10, 10, 200, 100, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    const std::uint32_t pid = ::getpid(), skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
+    const std::uint32_t pid = ::getpid(), skip = atom("_NET_WM_STATE_SKIP_TASKBAR"),
+                        close = atom("WM_DELETE_WINDOW");
     char host[256] = {}; // this machine's: the pid is one of ours
     ::gethostname(host, sizeof host - 1);
     const std::tuple<xcb_atom_t, xcb_atom_t, std::uint8_t, std::uint32_t, const void*> props[] = {
         {XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.size(), wmClass.data()},
         {atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid},
         {XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, std::strlen(host), host},
-        {atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, skipTaskbar, &skip}};
+        {atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, skipTaskbar, &skip},
+        {atom("WM_PROTOCOLS"), XCB_ATOM_ATOM, 32, 1, &close}};
     for (const auto& [property, type, format, length, data] : props)
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, length, data);
     for (;; ::usleep(100'000)) {
         xcb_map_window(c, w);
         xcb_flush(c);
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                message->data.data32[0] == close && (asked < 0 || ::write(asked, "?", 1) < 0))
+                ::_exit(0);
+            std::free(event);
+        }
     }
 }
 
@@ -162,6 +174,11 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
         launch(children, [] { ::execlp("openbox", "openbox", "--sm-disable", nullptr); });
     const pid_t probe = launch(children, [] { windowChild({"probe\0CorvelProbe\0", 18}, false); });
     const pid_t tray = launch(children, [] { windowChild({"traything\0Traything", 19}, true); });
+    int asked[2]; // an editor that asks before it closes says so here
+    ASSERT_EQ(::pipe2(asked, O_NONBLOCK), 0);
+    const pid_t editor = launch(children, [&] {
+        windowChild({"ed\0Editor", 10}, false, asked[1]);
+    });
 
     tree.write("apps/org.example.Probe.desktop",
                "[Desktop Entry]\nType=Application\nName=Probe\nIcon=/opt/probe.svg\n"
@@ -170,7 +187,8 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
                               .windows = makeX11Windows(display)});
     RunningApps list;
     const auto has = [&](pid_t pid) { return list.byPID.count(pid) > 0; };
-    ASSERT_TRUE(waitFor([&] { return list = apps.list(), has(probe) && has(tray); }));
+    ASSERT_TRUE(
+        waitFor([&] { return list = apps.list(), has(probe) && has(tray) && has(editor); }));
     const RunningApp &app = *list.byPID.at(probe), &other = *list.byPID.at(tray);
     using enum ActivationPolicy;
     EXPECT_EQ(std::tuple(app.bundleIdentifier, app.localizedName, app.icon->nameOrPath,
@@ -180,15 +198,80 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
                          "Traything", prohibited));
     EXPECT_EQ(counts(apps)["org.example.Probe"], 2) << "with its helper";
 
+    // Quit: the manager passes close requests to taskbar windows; one closes, one asks first.
+    const std::int32_t pids[] = {probe, tray, editor, ::getpid()};
+    EXPECT_EQ(closeX11Windows(display, pids), 2) << "not the one kept out of the taskbar";
+    EXPECT_TRUE(waitFor([&] { return ::waitpid(probe, nullptr, WNOHANG) == probe; }));
+    EXPECT_TRUE(waitFor([&] { return ::read(asked[0], std::array<char, 1>().data(), 1) == 1; }));
+    EXPECT_EQ(::kill(editor, 0), 0) << "still there, asking";
+    EXPECT_EQ(closeX11Windows(display, std::span(pids).last(1)), 0) << "only the pids named";
+
     // Without a window manager there is no client list; without a server, nothing at all.
     ::kill(-wm, SIGKILL);
-    EXPECT_TRUE(waitFor([&] { return list = apps.list(), !has(probe); }));
+    EXPECT_TRUE(waitFor([&] { return list = apps.list(), !has(editor); }));
+    EXPECT_EQ(closeX11Windows(display, pids), 0) << "no manager to ask";
     ::kill(-server, SIGKILL);
     ::waitpid(server, nullptr, 0);
     EXPECT_TRUE(apps.list().byPID.empty() && makeX11Windows("")->windows().empty() &&
                 makeX11Windows("not a display")->windows().empty());
 }
 #endif
+
+// Quit on Wayland: two windows (GTK's) on a headless compositor, each asked in turn by app id (as
+// wlroots names windows) and process (as KWin does). Sway refuses root: it runs as nobody.
+void closeOn(uid_t uid, const std::string& compositor)
+{
+    testing::TempDir tree;
+    const std::string home = tree.path(), run = tree.makeFolder("run");
+    tree.write("sway.conf", "xwayland disable\n"); // readable by nobody: the folders are its
+    EXPECT_EQ(::chown(home.c_str(), uid, uid) + ::chown(run.c_str(), uid, uid), 0);
+    testing::IdleChildren children;
+    const std::string socket = run + "/wayland-1";       // the first name each takes, unless told
+    const auto start = [&](const std::string& command) { // exec'd by sh and env: the same pid
+        const std::string script = "exec env -i HOME=" + home + " XDG_RUNTIME_DIR=" + run +
+                                   " PATH=/bin GDK_BACKEND=wayland WAYLAND_DISPLAY=" + socket +
+                                   " " + command;
+        return launch(children, [&] { // the parent's death signal again: a new uid clears it
+            if (::chdir(home.c_str()) == 0 && ::setresgid(uid, uid, uid) == 0 &&
+                ::setresuid(uid, uid, uid) == 0 && ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0)
+                ::execl("/bin/sh", "sh", "-c", script.c_str(), nullptr);
+        });
+    };
+    const pid_t server = start(compositor);
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(socket); }));
+    ::setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+    const std::string gtk = // a window named by its argument, gone when asked to close
+        "python3 -c \"import sys, gi; gi.require_version('Gtk', '3.0'); from gi.repository import "
+        "GLib, Gtk; GLib.set_prgname(sys.argv[1]); Gtk.Window(visible=True).connect('destroy', "
+        "Gtk.main_quit); Gtk.main()\" ";
+    const pid_t other = start(gtk + "org.example.Editor"), app = start(gtk + "gedit");
+    const std::int32_t appPids[] = {app}, otherPids[] = {other};
+    EXPECT_TRUE(waitFor([&] { return closeWaylandWindows("Gedit", appPids) == 1; }));
+    EXPECT_TRUE(waitFor([&] { return ::waitpid(app, nullptr, WNOHANG) == app; }));
+    EXPECT_EQ(::waitpid(other, nullptr, WNOHANG), 0) << "another application's stays";
+    EXPECT_EQ(closeWaylandWindows("org.example.Editor", otherPids), 1);
+    ::kill(server, SIGSTOP);
+    EXPECT_EQ(closeWaylandWindows("gedit", appPids), std::nullopt) << "one that does not answer";
+}
+
+TEST(RealWayland, SwayAndKWinCloseTheApplicationsWindows)
+{
+    // The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
+    if (std::system("kwin_wayland --version >/dev/null 2>&1") != 0)
+        std::system("/usr/sbin/setcap -r /usr/bin/kwin_wayland 2>/dev/null");
+    const std::tuple<const char*, uid_t, const char*> compositors[] = {
+        {"sway", 65534,
+         "WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 sway -c sway.conf"},
+        {"kwin_wayland", 0,
+         "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 LIBGL_ALWAYS_SOFTWARE=1 "
+         "kwin_wayland --virtual --no-lockscreen --no-global-shortcuts --socket wayland-1"}};
+    for (const auto& [name, uid, command] : compositors) {
+        if (::geteuid() != 0 || ::access(("/usr/bin/"s + name).c_str(), X_OK) != 0)
+            CORVEL_SKIP_TEST("wayland", "needs root and "s + name);
+        SCOPED_TRACE(name);
+        closeOn(uid, command);
+    }
+}
 
 } // namespace
 } // namespace corvel
