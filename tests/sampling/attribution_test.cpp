@@ -121,7 +121,6 @@ TEST(Group, DetailedListsEachProcessByItsProgram)
         "[10 t 1 5] [14 /opt/x/ 1 5]; __system System & Background 5 nan 5 - [20 [] 0 1] [21  0 1] "
         "[22  0 1] [23 z 0 1] [24 : nan 1]; ");
     // clang-format on
-    EXPECT_EQ(group({{10, 1, 1, 5, "t"}}, byPID, {}).apps[0].processes, nullptr);
 }
 
 // Idle parts' attributions are kept while their rows, the lookups and the ancestors their walks
