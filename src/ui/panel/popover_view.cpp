@@ -7,7 +7,8 @@
 #include "placement.h"
 #include "row_delegate.h"
 #include "row_layout.h"
-#include "usage_model.h"
+
+#include <algorithm>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -115,6 +117,17 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     rows_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     rows_->setItemDelegate(delegate_);
     rows_->setModel(model_);
+    // The keyboard reaches the rows once the user moves over them with the arrow keys; a click
+    // unfolds a row without taking the keyboard.
+    connect(rows_, &QListView::clicked, this, [this](const QModelIndex& index) {
+        model_->setUnfolded(index.row(), !model_->isUnfolded(index.row()));
+    });
+    connect(rows_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &PopoverView::showCurrent);
+    rows_->installEventFilter(this);
+    // Moves with no button down tell that the pointer rests over the list.
+    listArea_->viewport()->setMouseTracking(true);
+    rows_->viewport()->setMouseTracking(true);
     stack->addWidget(rows_);
     stack->addStretch(1);
     listArea_->setWidget(content);
@@ -223,6 +236,18 @@ void PopoverView::changeEvent(QEvent* event)
 
 void PopoverView::keyPressEvent(QKeyEvent* event)
 {
+    // The first arrow key puts the keyboard on the rows: the first or last row gets the ring.
+    static constexpr int toRows[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_Home, Qt::Key_End};
+    if (event->modifiers() == Qt::NoModifier && std::ranges::count(toRows, event->key()) &&
+        !rows_->hasFocus() && model_->rowCount() > 0) {
+        rows_->setFocus(Qt::OtherFocusReason);
+        if (!rows_->currentIndex().isValid()) {
+            const bool first = event->key() == Qt::Key_Down || event->key() == Qt::Key_Home;
+            rows_->setCurrentIndex(model_->index(first ? 0 : model_->rowCount() - 1, 0));
+        }
+        showCurrent();
+        return;
+    }
     // Where the panel is not a popup window of Qt's own (it is shown through surfaces of ours
     // on some compositors), Qt neither closes it on Escape nor sees the window's shortcuts.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
@@ -236,10 +261,51 @@ void PopoverView::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+bool PopoverView::rowKey(QKeyEvent* event)
+{
+    const int row = rows_->currentIndex().row();
+    if (row < 0 || event->modifiers() != Qt::NoModifier)
+        return false;
+    const int appRow = model_->appRowOf(row);
+    switch (event->key()) {
+    case Qt::Key_Right:
+        return row == appRow && model_->setUnfolded(row, true);
+    case Qt::Key_Left: // on a line: back to its application's row, folded
+        rows_->setCurrentIndex(model_->index(appRow, 0));
+        return model_->setUnfolded(appRow, false);
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        return row == appRow && model_->setUnfolded(row, !model_->isUnfolded(row));
+    default:
+        return false;
+    }
+}
+
+void PopoverView::showCurrent()
+{
+    const QModelIndex current = rows_->currentIndex();
+    if (!current.isValid())
+        return;
+    // The list view is as tall as its rows; the area around it is what scrolls.
+    const QRect at = rows_->visualRect(current).translated(rows_->pos());
+    listArea_->ensureVisible(at.center().x(), at.center().y(), 0, at.height() / 2 + listPadding);
+}
+
 bool PopoverView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == listArea_->viewport() && event->type() == QEvent::Resize)
         alignHeader();
+    if (watched == rows_ && event->type() == QEvent::KeyPress &&
+        rowKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    // The pointer over the list holds the rows' order, so that a row does not move away from
+    // under it; a pointer that moves from the area into the list leaves neither.
+    const bool list = watched == listArea_->viewport() || watched == rows_->viewport();
+    if (list && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove))
+        model_->setHeld(UsageModel::Hold::pointer, true);
+    if (watched == listArea_->viewport() && event->type() == QEvent::Leave)
+        model_->setHeld(UsageModel::Hold::pointer, false);
     // The list view never scrolls itself: the wheel over it scrolls the list area.
     if (watched == rows_->viewport() && event->type() == QEvent::Wheel) {
         QCoreApplication::sendEvent(listArea_->viewport(), event);
@@ -293,6 +359,7 @@ void PopoverView::catchUp()
 
 void PopoverView::showEvent(QShowEvent* event)
 {
+    monitor_.setDetailed(true); // the processes, for rows the user unfolds
     catchUp();
     QWidget::showEvent(event);
 }
@@ -301,6 +368,11 @@ void PopoverView::hideEvent(QHideEvent* event)
 {
     if (catcher_)
         catcher_->hide();
+    // It opens again as it first did: folded, nothing held, the keyboard off the rows.
+    monitor_.setDetailed(false);
+    rows_->setCurrentIndex({});
+    rows_->clearFocus();
+    model_->settle();
     // Closed by a press outside the popup, which may be on the item itself.
     if (QGuiApplication::mouseButtons() != Qt::NoButton)
         sinceHidden_.start();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "usage_model.h"
+
 #include <QElapsedTimer>
 #include <QRect>
 #include <QWidget>
@@ -15,7 +17,6 @@ namespace corvel {
 class ClickCatcher;
 class Monitor;
 class RowDelegate;
-class UsageModel;
 
 // The panel a click on the status item opens: column labels, the scrolling list of
 // applications, the total and "Quit". A frameless popup, 380 points wide.
@@ -39,6 +40,9 @@ public:
 
     // The rows as shown; they follow the Monitor only while the panel is visible.
     const UsageModel& model() const { return *model_; }
+    // Keeps the rows in the order shown while `reason` lasts (for instance while the actions of
+    // a row are open); their figures still change. The order catches up once nothing holds it.
+    void setHeld(UsageModel::Hold reason, bool held) { model_->setHeld(reason, held); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -48,6 +52,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool rowKey(QKeyEvent* event);
+    void showCurrent();
     void buildHeader(QHBoxLayout* header);
     void catchUp();
     void showTotal();

@@ -63,6 +63,9 @@ protected:
     {
         panel.showAnchored(QRect(200, 0, 24, 24));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        // The processes come with the panel, in a publication of their own.
+        while (fake.monitor().cycleInFlight())
+            ASSERT_TRUE(corvel::testing::published(fake.monitor()));
     }
     QWidget* part(const char* name) { return panel.findChild<QWidget*>(name); }
     QRect inPanel(const QWidget* w) { return {w->mapTo(&panel, QPoint()), w->size()}; }
@@ -191,6 +194,111 @@ TEST_F(PanelTest, WheelScrollsTheListAndPlainQDoesNotQuit)
     QTimer::singleShot(0, [&] { input.key(Qt::Key_Q, Qt::NoModifier, "q", true); });
     QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QCoreApplication::exec(), 7);
+}
+
+// Each row as "name|count or pid|cpu|memory", or by other roles; "; " between rows.
+std::string shownRows(const UsageModel& m, std::initializer_list<int> roles = {
+                                               Qt::DisplayRole, UsageModel::CountTextRole,
+                                               UsageModel::CpuTextRole, UsageModel::MemoryTextRole})
+{
+    QStringList rows;
+    for (int n = 0; n < m.rowCount(); ++n) {
+        QStringList parts;
+        for (const int role : roles)
+            parts << m.index(n, 0).data(role).toString();
+        rows << parts.join('|');
+    }
+    return rows.join("; ").toStdString();
+}
+std::string ids(const UsageModel& m)
+{
+    return shownRows(m, {UsageModel::IdRole});
+}
+
+// A click unfolds a row into its processes, sorted as rows are; they follow each refresh by
+// moves, inserts and removes (no reset); the keys move a ring over the rows, unfold and fold.
+// Leaves panel-unfolded.png to look at.
+TEST_F(PanelTest, RowsUnfoldByClickAndKeysAndTheirLinesFollowEachRefresh)
+{
+    std::vector<FakeApp> apps{{"b", "Browser", 30, 512000, 1}, {"e", "Editor", 19.1, 2048, 3}};
+    ASSERT_TRUE(fake.publish(apps));
+    show();
+    auto* rows = panel.findChild<QListView*>("rows");
+    const UsageModel& m = panel.model();
+    QAbstractItemModelTester tester(rows->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                      row(1).center() - rows->viewport()->mapTo(&panel, QPoint()));
+    EXPECT_EQ(shownRows(m), "Browser||30.0%|500 MB; Editor|3|19.1%|2 MB; e|1011|19.1%|2 MB; "
+                            "helper|1012|0.0%|0 MB; helper|1013|0.0%|0 MB");
+    // The helpers get busy: their lines rise; the unfolded row keeps the rows' order.
+    apps[1].helperCpu = 25;
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(shownRows(m), "Browser||30.0%|500 MB; Editor|3|69.1%|2 MB; helper|1012|25.0%|0 MB; "
+                            "helper|1013|25.0%|0 MB; e|1011|19.1%|2 MB");
+    apps[1].processes = 2; // one ends
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(m.rowCount(), 4);
+    EXPECT_EQ(m.subjectAt(3)->appId + m.subjectAt(3)->name, "eEditor");
+    EXPECT_EQ(m.subjectAt(3)->pids, (std::vector<std::int32_t>{1012, 1011}));
+    EXPECT_EQ(shownRows(m, {Qt::AccessibleTextRole}),
+              "Browser, 1 process, CPU 30.0%, memory 500 MB; Editor, 2 processes, CPU 44.1%, "
+              "memory 2 MB; helper, process 1012, CPU 25.0%, memory 0 MB; e, process 1011, CPU "
+              "19.1%, memory 2 MB");
+    EXPECT_FALSE(rows->hasFocus());
+    // Down: the ring on the first row, then the next; on a line Left folds its row and the
+    // order catches up; Right unfolds, Enter folds.
+    const std::pair<Qt::Key, const char*> keys[] = {
+        {Qt::Key_Down, "b; e; e; e"}, {Qt::Key_Down, "b; e; e; e"},  {Qt::Key_Down, "b; e; e; e"},
+        {Qt::Key_Left, "e; b"},       {Qt::Key_Right, "e; e; e; b"}, {Qt::Key_Return, "e; b"},
+        {Qt::Key_Right, "e; e; e; b"}};
+    for (const auto& [key, order] : keys) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(ids(m), order) << key;
+    }
+    EXPECT_EQ(std::pair(rows->hasFocus(), rows->currentIndex().row()), std::pair(true, 0));
+    const QImage picture = panel.grab().toImage();
+    EXPECT_TRUE(
+        picture.save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/panel-unfolded.png"));
+    int ring = 0; // the ring's colour around the focused row, nowhere else
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (picture.pixelColor(x, y) == panel.palette().color(QPalette::Highlight))
+                ring += row(0).contains(x, y) ? 1 : -1000;
+    EXPECT_GT(ring, 100);
+    EXPECT_EQ(resets.count(), 0);
+    panel.hide(); // it opens folded
+    show();
+    EXPECT_EQ(std::pair(ids(m), rows->hasFocus()), std::pair(std::string("e; b"), false));
+}
+
+// The pointer over the list holds the rows' order over refreshes while their figures change;
+// a new application joins at the end, one that ended fades out where it was. The order catches
+// up when the pointer leaves.
+TEST_F(PanelTest, ThePointerOverTheListHoldsTheOrderUntilItLeaves)
+{
+    auto apps = manyApps(6);
+    ASSERT_TRUE(fake.publish(apps));
+    show();
+    auto* rows = panel.findChild<QListView*>("rows");
+    const std::string before = ids(panel.model());
+    QTest::mouseMove(rows->viewport(), QPoint(100, 10));
+    QSignalSpy removed(&panel.model(), &QAbstractItemModel::rowsRemoved);
+    for (int round = 1; round <= 5; ++round) {
+        for (std::size_t i = 0; i < apps.size(); ++i)
+            apps[i].cpu = round % 2 ? double(i) : 10 - double(i);
+        if (round == 3)
+            apps.erase(apps.begin() + 2), apps.push_back({"n", "New", 50, 1});
+        ASSERT_TRUE(fake.publish(apps));
+        EXPECT_EQ(ids(panel.model()), round < 3 ? before : before + "; n") << round;
+        EXPECT_EQ(panel.model().index(0, 0).data(UsageModel::CpuTextRole).toString(),
+                  round % 2 ? "0.0%" : "10.0%");
+    }
+    ASSERT_TRUE(removed.wait(5000)) << "app2 fades out, then leaves";
+    EXPECT_EQ(ids(panel.model()), "app0; app1; app3; app4; app5; n");
+    QTest::mouseMove(part("quit"));
+    EXPECT_EQ(ids(panel.model()), "n; app5; app4; app3; app1; app0");
 }
 
 // Leaves panel.png in the build folder to look at: images fill their cell; no icon, a missing
