@@ -186,7 +186,8 @@ TEST_F(ActionsTest, ReusedPidIsNeverSignalled)
     EXPECT_EQ(WTERMSIG(status), SIGTERM) << "the new process was signalled";
 }
 
-// Rows that may not be quit keep the items, disabled, and say why; their pids may be copied.
+// Rows that may not be quit keep the items, disabled, and say why; their pids may be copied,
+// here by keys.
 TEST_F(ActionsTest, RefusalsSayWhy)
 {
     const pid_t own = children.start(nullptr);
@@ -225,7 +226,9 @@ TEST_F(ActionsTest, RefusalsSayWhy)
             if (label->isVisible())
                 labels << label->text();
         EXPECT_EQ(labels.contains(why), *why != '\0') << labels.join('|').toStdString();
-        click("Copy process IDs");
+        // Up from the first item goes round to the last: "Copy process IDs".
+        QTest::keyClick(overlay.focusWidget(), Qt::Key_Up);
+        QTest::keyClick(overlay.focusWidget(), Qt::Key_Return);
         QStringList pids;
         for (std::int32_t pid : subject.pids)
             pids << QString::number(pid);

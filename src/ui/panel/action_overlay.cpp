@@ -234,6 +234,21 @@ void ActionOverlay::keyPressEvent(QKeyEvent* event)
     }
 }
 
+bool ActionOverlay::focusNextPrevChild(bool next)
+{
+    QList<QPushButton*> items;
+    for (auto* button : card_->findChildren<QPushButton*>())
+        if (button->isVisible() && button->isEnabled())
+            items << button;
+    if (items.isEmpty())
+        return false;
+    const auto count = items.size();
+    const auto at = items.indexOf(qobject_cast<QPushButton*>(focusWidget()));
+    items[((at < 0 ? 0 : at + (next ? 1 : -1)) % count + count) % count]->setFocus(
+        next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 void ActionOverlay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
