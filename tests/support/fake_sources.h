@@ -19,7 +19,7 @@ struct FakeApp
     std::string id, name;
     double cpu = 0;
     std::int64_t memoryKB = 0, processes = 1;
-    std::string icon; // icon-theme name or absolute path; empty for none
+    std::string icon;     // icon-theme name or absolute path; empty for none
     double helperCpu = 0; // each helper's share
 };
 
