@@ -52,6 +52,7 @@ ActionOverlay::ActionOverlay(WindowCloser* closer, UnitControl* units, QWidget* 
     outer->addStretch(1);
     auto* column = new QVBoxLayout(card_);
     column->setContentsMargins(cardInset, cardInset, cardInset, cardInset);
+    note_->setObjectName(QStringLiteral("note"));
     text_->setWordWrap(true);
     note_->setWordWrap(true);
     column->addWidget(text_);
