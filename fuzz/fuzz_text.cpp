@@ -98,9 +98,8 @@ void desktopText(std::string_view input)
     const WmClass names = decodeWmClass(input);
     for (const std::string& name : {names.instance, names.cls})
         check(isValidUtf8(name) && name.find('\0') == std::string::npos);
-    const std::string_view half = input.substr(0, input.size() / 2),
-                           rest = input.substr(half.size());
-    check(sameApplication(half, rest) == sameApplication(rest, half)); // either way round
+    const std::string_view half = input.substr(input.size() / 2); // either way round:
+    check(sameApplication(half, input) == sameApplication(input, half));
     std::vector<std::uint32_t> words(input.size() / 4); // _NET_WM_PID as CARDINALs of any count
     if (!words.empty())
         std::memcpy(words.data(), input.data(), words.size() * 4);
@@ -144,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         commandLine(input);
     else if (data[0] % 7 == 3)
         parseMachineTicks(input), parseCgroupUsage(input), pidNamespaceDepth(input),
-            parseReclaimEvents(input);
+            parseThreadCount(input), parseReclaimEvents(input);
     else if (data[0] % 7 == 5)
         psOutput(input);
     else if (data[0] % 7 == 6)

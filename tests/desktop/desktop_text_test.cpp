@@ -97,16 +97,13 @@ TEST(WindowProps, WmClassPidAndRole)
         << "atoms the server lacks match nothing";
 
     // A Wayland toplevel's app id against an application's desktop id.
+    // clang-format off
     const std::tuple<const char*, const char*, bool> ids[] = {
-        {"foot", "foot", true},
-        {"org.gnome.TextEditor", "org.gnome.texteditor.desktop", true},
-        {"org.kde.kate", "kate", true},
-        {"firefox", "org.mozilla.firefox", true},
-        {"firefox-esr", "esr", false},
-        {"org.kde.kate", "org.gnome.kate", false},
-        {"a.kate", "kate", false},
-        {"__system", "", false},
-        {"", "", false}};
+        {"foot", "foot", true}, {"org.gnome.TextEditor", "org.gnome.texteditor.desktop", true},
+        {"org.kde.kate", "kate", true}, {"firefox", "org.mozilla.firefox", true},
+        {"firefox-esr", "esr", false}, {"org.kde.kate", "org.gnome.kate", false},
+        {"a.kate", "kate", false}, {"__system", "", false}, {"", "", false}};
+    // clang-format on
     for (const auto& [appId, toplevel, same] : ids)
         EXPECT_EQ(sameApplication(appId, toplevel), same) << appId << " / " << toplevel;
 }

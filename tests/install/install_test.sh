@@ -13,7 +13,7 @@ id=org.example.corvel # the AppStream id, reverse-DNS of the homepage; the deskt
 check_prefix() {
     local entry=$1/share/applications/$id.desktop icons=$1/share/icons/hicolor report app size
     report=$(desktop-file-validate "$entry" 2>&1) && [[ -z $report ]] || fail "desktop-file-validate $entry: $report"
-    [[ -x $1/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry") ]] || fail "Exec= not installed"
+    [[ $(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry") == /*/bin/corvel && -x $1/bin/corvel ]] || fail "Exec= not installed"
     grep -qs "<launchable type=\"desktop-id\">$id.desktop<" "$1/share/metainfo/$id.metainfo.xml" ||
         fail "no metainfo launching $id.desktop"
     gzip -t "$1/share/man/man1/corvel.1.gz" || fail "no compressed manual page"

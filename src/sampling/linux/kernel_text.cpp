@@ -76,6 +76,17 @@ std::optional<std::uint64_t> parseReclaimEvents(std::string_view vmstat)
     return sum;
 }
 
+std::optional<std::uint64_t> parseThreadCount(std::string_view loadavg)
+{
+    std::string_view field;
+    for (int number = 1; number <= 4; ++number)
+        field = nextWord(loadavg);
+    const std::size_t slash = field.find('/');
+    if (slash == std::string_view::npos || !parseInteger<std::uint64_t>(field.substr(0, slash)))
+        return std::nullopt;
+    return parseInteger<std::uint64_t>(field.substr(slash + 1));
+}
+
 std::optional<std::uint64_t> parseCgroupUsage(std::string_view cpuStat)
 {
     while (!cpuStat.empty()) {

@@ -22,6 +22,9 @@ public:
     void update(double now, std::optional<std::uint64_t> reclaimEvents);
     // Whether a process last measured at `measuredAt` is due a fresh reading at `now`.
     bool due(std::int32_t pid, double measuredAt, double now) const;
+    // Seconds: this cycle's time for every process to be read again.
+    double period() const { return period_; }
+    bool calm() const { return period_ > fast_; }
 
 private:
     double fast_, calm_;

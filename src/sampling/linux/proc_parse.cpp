@@ -85,6 +85,9 @@ std::optional<ProcStat> parseProcStat(std::string_view text)
         case 15:
             ok = toNumber(field, stat.stime);
             break;
+        case 20:
+            ok = toNumber(field, stat.threads);
+            break;
         case 22:
             ok = toNumber(field, stat.startTime);
             break;

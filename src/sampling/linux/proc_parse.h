@@ -17,6 +17,7 @@ struct ProcStat
     std::string_view comm; // between the first "(" and the last ")"; a view into the input
     char state = 0;
     std::int32_t ppid = 0;
+    std::int32_t threads = 0;
     std::uint64_t utime = 0;
     std::uint64_t stime = 0;
     std::uint64_t startTime = 0; // since boot

@@ -89,6 +89,8 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
 {
     const double cycleStart = now();
     watchMounts();
+    // The machine's thread count before the walk and after the reads, see listPids().
+    const std::uint64_t threadsBefore = mounts_.wholeTree ? readThreadCount() : 0;
     const bool pruning = activity_->update();
     readMachine();
     // Only idle processes need to know about reclaim; with none last time the first ones are
@@ -97,11 +99,14 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     hidden_ = mounts_.hidden;
     unread_ = 0;
     settle(pruning, cycleStart);
-    listPids(pruning);
+    const bool listed = listPids(pruning);
     out.clear();
     out.reserve(pids_.size());
     next_.clear();
     next_.reserve(pids_.size());
+    std::uint64_t threads = 0;
+    for (const auto& [key, group] : groups_)
+        threads += static_cast<std::uint64_t>(group.threads);
     // Both lists ascend by pid: the entries of processes still there are carried over.
     auto old = entries_.begin();
     char buffer[4096];
@@ -116,11 +121,17 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
             continue;
         out.push_back(ProcessCounters{pid, entry.ppid, entry.startTime, entry.cpuTicks,
                                       entry.rssPages * pageBytes_ / 1024, at, entry.command});
+        threads += static_cast<std::uint64_t>(entry.threads);
         next_.push_back(std::move(entry));
     }
     entries_.swap(next_);
     next_.clear();
     previousStart_ = cycleStart;
+    const bool settled = pruning && threadsBefore > 0 && readThreadCount() == threadsBefore;
+    const bool proven = settled && threadsBefore == threads;
+    failed_ = settled && !proven;
+    unprovenReads_ = proven ? 0 : unprovenReads_ + 1;
+    provenSinceListing_ = (provenSinceListing_ && !listed) || proven;
 }
 
 void ProcReader::settle(bool pruning, double at)
@@ -134,9 +145,7 @@ void ProcReader::settle(bool pruning, double at)
             const std::uint64_t group = entry.idle ? activity_->groupOf(entry.pid) : 0;
             if (group && activity_->stillIdle(group)) {
                 Group& aside = groups_[group];
-                // Due its fresh look when its oldest reading of memory is.
-                aside.since =
-                    aside.entries.empty() ? entry.memoryAt : std::min(aside.since, entry.memoryAt);
+                aside.threads += entry.threads;
                 groupOf_[entry.pid] = group;
                 aside.entries.push_back(std::move(entry));
                 aside.rows.reset();
@@ -150,12 +159,10 @@ void ProcReader::settle(bool pruning, double at)
     for (const std::int32_t pid : activity_->listedNow())
         if (const auto it = groupOf_.find(pid); it != groupOf_.end())
             groups_[it->second].left = true;
-    // Groups whose cgroup moved, went or lost a process come back to be read, and so do
-    // groups due a fresh look at their memory.
+    // Groups whose cgroup moved, went or lost a process come back to be read.
     for (auto it = groups_.begin(); it != groups_.end();) {
         Group& group = it->second;
-        const bool due = memoryPace_.due(static_cast<std::int32_t>(it->first), group.since, at);
-        if (pruning && !group.left && !due && activity_->stillIdle(it->first)) {
+        if (pruning && !group.left && activity_->stillIdle(it->first)) {
             unread_ += group.entries.size();
             if (!group.rows)
                 makeRows(group);
@@ -166,12 +173,11 @@ void ProcReader::settle(bool pruning, double at)
             groupOf_.erase(entry.pid);
             resumed_.push_back(ProcessCounters{
                 entry.pid, entry.ppid, entry.startTime, entry.cpuTicks, 0, previousStart_, {}});
-            if (due)
-                entry.memoryAt = -1e18; // read its memory now
             back_.push_back(std::move(entry));
         }
         it = groups_.erase(it);
     }
+    refreshAside(at);
     if (back_.empty())
         return;
     const auto byPid = [](const auto& a, const auto& b) { return a.pid < b.pid; };
@@ -184,6 +190,42 @@ void ProcReader::settle(bool pruning, double at)
     entries_.swap(next_);
     next_.clear();
     back_.clear();
+}
+
+void ProcReader::refreshAside(double at)
+{
+    // The resident sizes of the processes put aside, in turn, a few at each read: as many as
+    // read each one again within the pace's period, at the calm pace no more than the cap. A
+    // size that moved makes the group's rows anew; a process that went brings its group back
+    // at the next read.
+    const double elapsed = previousStart_ > 0 ? at - previousStart_ : 0;
+    const auto aside = static_cast<double>(unread_);
+    const double due = aside * elapsed / memoryPace_.period();
+    const auto cap = static_cast<double>(options_.calmRefreshesPerRead);
+    refreshCredit_ =
+        std::min(refreshCredit_ + (memoryPace_.calm() ? std::min(due, cap) : due), aside);
+    char buffer[256];
+    auto group = groups_.lower_bound(refreshAt_.first);
+    while (refreshCredit_ > 0 && !groups_.empty()) {
+        if (group == groups_.end())
+            group = groups_.begin();
+        std::vector<Entry>& entries = group->second.entries;
+        const std::int32_t after = group->first == refreshAt_.first ? refreshAt_.second : 0;
+        const auto entry =
+            std::upper_bound(entries.begin(), entries.end(), after,
+                             [](std::int32_t pid, const Entry& e) { return pid < e.pid; });
+        if (entry == entries.end()) {
+            refreshAt_ = {(++group == groups_.end() ? groups_.begin() : group)->first, 0};
+            continue;
+        }
+        refreshCredit_ -= 1;
+        refreshAt_ = {group->first, entry->pid};
+        const std::int64_t before = entry->rssPages;
+        if (!readResident(*entry, before, buffer, sizeof buffer))
+            group->second.left = true;
+        else if (entry->rssPages != before)
+            makeRows(group->second);
+    }
 }
 
 void ProcReader::makeRows(Group& group) const
@@ -206,14 +248,33 @@ std::vector<RowPart> ProcReader::idleParts() const
     return parts;
 }
 
-void ProcReader::listPids(bool pruning)
+std::uint64_t ProcReader::readThreadCount()
+{
+    if (!loadavg_.valid())
+        loadavg_ = UniqueFd(::open((options_.root + "/loadavg").c_str(), O_RDONLY | O_CLOEXEC));
+    char buffer[128];
+    const ssize_t n = loadavg_.valid() ? readFromStart(loadavg_.get(), buffer, sizeof buffer) : -1;
+    return n > 0
+               ? parseThreadCount(std::string_view(buffer, static_cast<std::size_t>(n))).value_or(0)
+               : 0;
+}
+
+bool ProcReader::listPids(bool pruning)
 {
     // Listing /proc costs about as much per process as reading a small file. Where the tree
     // holds every process its member lists stand in for it, together with the processes we
     // knew (their stat tells an exit). A process that starts and dies between two walks is in
-    // no list while a zombie (it holds no memory and runs no more): the listing, every
-    // fifteenth time (30 s), catches it.
-    if (pruning && mounts_.wholeTree && activity_->membersComplete() && ++listedAgo_ < 15) {
+    // no list while a zombie (it holds no memory and runs no more). The machine's thread
+    // count tells whether one is missing: when it stood still from before the walk to after
+    // the reads, it equals the threads of the processes read and put aside (those put aside
+    // did not run, so theirs stand) unless one is. A process missing at the last read is
+    // looked for now. While the count does not come out (processes we may not read, other PID
+    // namespaces) or stays unknown (threads come and go while we read), the listing every
+    // fifteenth time (30 s) catches it.
+    ++listedAgo_;
+    const bool missing =
+        (failed_ && provenSinceListing_) || std::min(unprovenReads_, listedAgo_) >= 15;
+    if (pruning && mounts_.wholeTree && activity_->membersComplete() && !missing) {
         // Births are in the cgroups the walk read; the processes put aside are not read.
         const std::vector<std::int32_t>& members = activity_->listedNow();
         pids_.clear();
@@ -226,11 +287,12 @@ void ProcReader::listPids(bool pruning)
         }
         pids_.insert(pids_.end(), member, members.end());
         pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end()); // listed twice
-    } else {
-        dir_.listPids(pids_);
-        std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
-        listedAgo_ = 0;
+        return false;
     }
+    dir_.listPids(pids_);
+    std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
+    listedAgo_ = 0;
+    return true;
 }
 
 bool ProcReader::sample(Entry& entry, bool known, bool pruning, double& at, char* buffer,
@@ -284,6 +346,7 @@ bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t si
     }
     const bool ran = !same || ticks != entry.cpuTicks;
     entry.ppid = stat->ppid;
+    entry.threads = stat->threads;
     entry.startTime = stat->startTime;
     entry.cpuTicks = ticks;
     entry.memoryAt = at;

@@ -42,6 +42,7 @@ private:
     {
         std::int32_t pid = 0;
         std::int32_t ppid = 0;
+        std::int32_t threads = 0;
         std::uint64_t startTime = 0; // ticks since boot
         std::uint64_t cpuTicks = 0;  // utime + stime at the last reading
         std::int64_t rssPages = 0;   // statm's exact count at its last reading
@@ -62,7 +63,10 @@ private:
     void settle(bool pruning, double at);
     struct Group;
     void makeRows(Group& group) const;
-    void listPids(bool pruning);
+    void refreshAside(double at);
+    // True when /proc was listed; otherwise the members of the cgroups the walk read stand in.
+    bool listPids(bool pruning);
+    std::uint64_t readThreadCount(); // 0: unknown
     // False when the process is gone or could not be read.
     bool sample(Entry& entry, bool known, bool pruning, double& at, char* buffer, std::size_t size);
     bool readStat(Entry& entry, bool known, char* buffer, std::size_t size);
@@ -86,19 +90,27 @@ private:
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
     int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it
+    // Whether the reads accounted for every thread of the machine: the last one failed to (it
+    // was not unknown: no thread came or went while it read), and how many did not since.
+    bool failed_ = false;
+    int unprovenReads_ = 15;
+    bool provenSinceListing_ = false;
+    UniqueFd loadavg_;
     std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing
     // Processes that did not run in two reads in a row, kept apart by cgroup and not looked
     // at while it stays idle: a process is born, execs and exits only by running.
     struct Group
     {
-        std::vector<Entry> entries;
+        std::vector<Entry> entries;                     // ascending pid once its rows are made
         std::shared_ptr<const std::vector<PSRow>> rows; // null until made again
-        double since = 0;                               // the oldest reading of memory among them
+        std::int64_t threads = 0;
         bool left = false; // one of them is listed in another cgroup now
     };
     std::map<std::uint64_t, Group> groups_;
     std::unordered_map<std::int32_t, std::uint64_t> groupOf_;
+    std::pair<std::uint64_t, std::int32_t> refreshAt_; // the group and pid last refreshed
+    double refreshCredit_ = 0;
     std::vector<ProcessCounters> resumed_;
     std::vector<Entry> back_;  // scratch
     double previousStart_ = 0; // when the last read began

@@ -24,10 +24,13 @@ struct ProcSamplerOptions
     // idle process is read at that pace (a fifth of them every 2-second cycle), otherwise at
     // calmMemoryRefresh, for what no counter shows (another process writing into it through
     // ptrace or process_vm_writev, a mapped file truncated): rare enough that at a calm pace
-    // of a minute those re-reads were most of what 5,000 idle processes cost a cycle.
+    // of a minute those re-reads were most of what 5,000 idle processes cost a cycle. At the
+    // calm pace at most calmRefreshesPerRead are re-read a cycle: with thousands of idle
+    // processes their calm period stretches (5,000: 42 minutes) instead of the cycle.
     // Without a readable vmstat the first pace holds.
     std::chrono::milliseconds memoryRefresh{10000};
     std::chrono::milliseconds calmMemoryRefresh{600000};
+    std::size_t calmRefreshesPerRead = 4;
     // Where the root is a real proc file system, the stat files of processes read every cycle
     // stay open between cycles, up to this many and a quarter of the open-file limit: a read
     // of an open file costs a third of open, read and close, and a file kept for a process

@@ -13,15 +13,15 @@ namespace {
 TEST(ProcStatParse, FieldsNamesThatRunToTheLastParenthesisAndDamagedLines)
 {
     // A full 52-field line as the kernel writes it, after the pid and name.
-    const std::string tail = " S 1 1234 1234 34816 -1 4194560 1130 0 0 0 250 75 0 0 20 0 1 0 98765 "
+    const std::string tail = " S 1 1234 1234 34816 -1 4194560 1130 0 0 0 250 75 0 0 20 0 3 0 98765 "
                              "10412032 880 18446744073709551615 1 1 140722 0 0 0 0 0 0 0 0 0 17 1 "
                              "0 0 0 0 0 0 0 0 0 0 0 0 0\n";
     const std::string line = "4321 (bash)" + tail;
     const auto stat = parseProcStat(line);
     ASSERT_TRUE(stat);
     EXPECT_EQ(std::tuple(stat->pid, stat->comm, stat->state, stat->ppid, stat->utime, stat->stime,
-                         stat->startTime, stat->rssPages, stat->startStack),
-              std::tuple(4321, "bash", 'S', 1, 250u, 75u, 98765u, 880, 140722u));
+                         stat->threads, stat->startTime, stat->rssPages, stat->startStack),
+              std::tuple(4321, "bash", 'S', 1, 250u, 75u, 3, 98765u, 880, 140722u));
     // Cut right after rss: still a process, its stack position unknown.
     EXPECT_EQ(parseProcStat(line.substr(0, line.find(" 18446744073709551615")))->startStack, 0u);
     const std::string good = "12 (x) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 1 1";
@@ -72,6 +72,9 @@ TEST(SmallKernelFiles, MachineTicksCgroupUsageNamespacesAndMounts)
                                  "pswpout 1\nthp_collapse_alloc 2\nthp_collapse_alloc_failed 9\n"),
               12u);
     EXPECT_FALSE(parseReclaimEvents("nr_free_pages 9\npswpin 7\n"));
+    EXPECT_EQ(parseThreadCount("0.52 0.58 0.59 3/1176 31337\n"), 1176u);
+    for (const char* bad : {"", "0.52 0.58 0.59 1176 1", "0.52 0.58 0.59 /9 1", "1 2 3 4/x 5"})
+        EXPECT_FALSE(parseThreadCount(bad)) << bad;
     EXPECT_EQ(pidNamespaceDepth("Name:\tx\nNSpid:\t4242\n"), 1u);
     EXPECT_EQ(pidNamespaceDepth("NSpid:\t4242\t17\t1\n"), 3u);
     EXPECT_EQ(pidNamespaceDepth("Name:\tx\n"), 0u);
