@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QClipboard>
 #include <QDBusConnection>
@@ -220,6 +221,16 @@ TEST_F(ActionsTest, RefusalsSayWhy)
         EXPECT_EQ(QGuiApplication::clipboard()->text(), pids.join(' '));
         EXPECT_FALSE(overlay.isVisible());
     }
+    // With no descriptor left (the lowest free one is the limit), none is offered that could
+    // miss a process.
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    const int lowest = ::dup(0);
+    const rlimit none{static_cast<rlim_t>(lowest), files.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    overlay.open({"many", "Many", {own}});
+    ::setrlimit(RLIMIT_NOFILE, &files), ::close(lowest);
+    EXPECT_EQ(overlay.findChild<QLabel*>("note")->text(), "Too many processes to act on");
 }
 
 } // namespace

@@ -30,6 +30,8 @@ QString refusalText(ActionRunner::Refusal refusal)
         return ActionOverlay::tr("Runs as another user");
     case ActionRunner::Refusal::ended:
         return ActionOverlay::tr("No longer running");
+    case ActionRunner::Refusal::unheld:
+        return ActionOverlay::tr("Too many processes to act on");
     case ActionRunner::Refusal::none:
         break;
     }
