@@ -34,6 +34,25 @@ std::vector<FakeApp> manyApps(int count)
     return apps;
 }
 
+// Each row as "name|count or pid|cpu|memory", or by other roles; "; " between rows.
+std::string shownRows(const UsageModel& m, std::initializer_list<int> roles = {
+                                               Qt::DisplayRole, UsageModel::CountTextRole,
+                                               UsageModel::CpuTextRole, UsageModel::MemoryTextRole})
+{
+    QStringList rows;
+    for (int n = 0; n < m.rowCount(); ++n) {
+        QStringList parts;
+        for (const int role : roles)
+            parts << m.index(n, 0).data(role).toString();
+        rows << parts.join('|');
+    }
+    return rows.join("; ").toStdString();
+}
+std::string ids(const UsageModel& m)
+{
+    return shownRows(m, {UsageModel::IdRole});
+}
+
 class PanelTest : public ::testing::Test
 {
 protected:
@@ -152,12 +171,11 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
     QStringList shown;
     for (const char* name : {"appHeader", "cpuHeader", "memoryHeader", "quit", "total"})
         shown << part(name)->property("text").toString();
-    for (int n = 0; n < panel.model().rowCount(); ++n)
-        for (const int role :
-             {UsageModel::CpuTextRole, UsageModel::MemoryTextRole, UsageModel::CountTextRole})
-            shown << panel.model().index(n, 0).data(role).toString();
-    EXPECT_EQ(shown.join('|'), "App|CPU|Memory|Quit|Total CPU 37%|250.0%|1.5 GB|1234|30.0%|"
-                               "500 MB||19.1%|1024 MB|2|0.1%|1.0 GB|");
+    shown << QString::fromStdString(
+        shownRows(panel.model(), {UsageModel::CpuTextRole, UsageModel::MemoryTextRole,
+                                  UsageModel::CountTextRole}));
+    EXPECT_EQ(shown.join('|'), "App|CPU|Memory|Quit|Total CPU 37%|250.0%|1.5 GB|1234; 30.0%|"
+                               "500 MB|; 19.1%|1024 MB|2; 0.1%|1.0 GB|");
     const int height = panel.height(); // a failed cycle: the figures stay, with a line saying so
     ASSERT_TRUE(fake.publish({}, 1));
     EXPECT_TRUE(
@@ -195,25 +213,6 @@ TEST_F(PanelTest, WheelScrollsTheListAndPlainQDoesNotQuit)
     QTimer::singleShot(0, [&] { input.key(Qt::Key_Q, Qt::NoModifier, "q", true); });
     QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QCoreApplication::exec(), 7);
-}
-
-// Each row as "name|count or pid|cpu|memory", or by other roles; "; " between rows.
-std::string shownRows(const UsageModel& m, std::initializer_list<int> roles = {
-                                               Qt::DisplayRole, UsageModel::CountTextRole,
-                                               UsageModel::CpuTextRole, UsageModel::MemoryTextRole})
-{
-    QStringList rows;
-    for (int n = 0; n < m.rowCount(); ++n) {
-        QStringList parts;
-        for (const int role : roles)
-            parts << m.index(n, 0).data(role).toString();
-        rows << parts.join('|');
-    }
-    return rows.join("; ").toStdString();
-}
-std::string ids(const UsageModel& m)
-{
-    return shownRows(m, {UsageModel::IdRole});
 }
 
 // A click unfolds a row into its processes, sorted as rows are; they follow each refresh by
