@@ -1,5 +1,6 @@
 #include "popover_view.h"
 
+#include "action_overlay.h"
 #include "click_catcher.h"
 #include "formatting.h"
 #include "monitor.h"
@@ -21,6 +22,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -75,7 +77,7 @@ QString qtext(const std::string& text)
 
 PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     : QWidget(parent, panelFlags()), monitor_(monitor), model_(new UsageModel(this)),
-      delegate_(new RowDelegate(this))
+      delegate_(new RowDelegate(this)), closer_(makeWindowCloser())
 {
     setObjectName(QStringLiteral("popover"));
     setFocusPolicy(Qt::StrongFocus);
@@ -171,6 +173,11 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
             showTotal();
     });
 
+    // A row's actions open over the panel itself, and hold the rows' order while open.
+    actions_ = new ActionOverlay(closer_.get(), &units_, this);
+    connect(actions_, &ActionOverlay::openChanged, this,
+            [this](bool open) { setHeld(UsageModel::Hold::actions, open); });
+
     applyStyle();
     showTotal();
 
@@ -250,6 +257,12 @@ void PopoverView::keyPressEvent(QKeyEvent* event)
     }
     // Where the panel is not a popup window of Qt's own (it is shown through surfaces of ours
     // on some compositors), Qt neither closes it on Escape nor sees the window's shortcuts.
+    const bool menuKey = (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier) ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey && rows_->currentIndex().isValid()) {
+        openActions(rows_->currentIndex().row());
+        return;
+    }
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         hide();
         return;
@@ -282,6 +295,12 @@ bool PopoverView::rowKey(QKeyEvent* event)
     }
 }
 
+void PopoverView::openActions(int row)
+{
+    if (const auto subject = model_->subjectAt(row))
+        actions_->open(*subject);
+}
+
 void PopoverView::showCurrent()
 {
     const QModelIndex current = rows_->currentIndex();
@@ -307,6 +326,13 @@ bool PopoverView::eventFilter(QObject* watched, QEvent* event)
     if (watched == listArea_->viewport() && event->type() == QEvent::Leave)
         model_->setHeld(UsageModel::Hold::pointer, false);
     // The list view never scrolls itself: the wheel over it scrolls the list area.
+    // A press, not the context-menu event: where the panel is shown through surfaces of ours,
+    // presses reach it but no context-menu event is made from them.
+    if (watched == rows_->viewport() && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        openActions(rows_->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).row());
+        return true;
+    }
     if (watched == rows_->viewport() && event->type() == QEvent::Wheel) {
         QCoreApplication::sendEvent(listArea_->viewport(), event);
         return true;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "systemd_user_units.h"
 #include "usage_model.h"
+#include "window_closer.h"
+
+#include <memory>
 
 #include <QElapsedTimer>
 #include <QRect>
@@ -14,6 +18,7 @@ class QScrollArea;
 
 namespace corvel {
 
+class ActionOverlay;
 class ClickCatcher;
 class Monitor;
 class RowDelegate;
@@ -54,6 +59,7 @@ protected:
 private:
     bool rowKey(QKeyEvent* event);
     void showCurrent();
+    void openActions(int row);
     void buildHeader(QHBoxLayout* header);
     void catchUp();
     void showTotal();
@@ -74,6 +80,9 @@ private:
     QPushButton* quit_ = nullptr;
     QElapsedTimer sinceHidden_;
     ClickCatcher* catcher_ = nullptr; // under Xwayland only
+    std::unique_ptr<WindowCloser> closer_;
+    SystemdUserUnits units_;
+    ActionOverlay* actions_ = nullptr;
 };
 
 } // namespace corvel

@@ -1,4 +1,5 @@
 // The panel on Qt's offscreen platform over canned sources; opening and closing: tests/hosts.
+#include "action_overlay.h"
 #include "panel_style.h"
 #include "popover_view.h"
 #include "row_layout.h"
@@ -307,6 +308,39 @@ TEST_F(PanelTest, ThePointerOverTheListHoldsTheOrderUntilItLeaves)
     EXPECT_EQ(ids(panel.model()), "app0; app1; app3; app4; app5; n");
     QTest::mouseMove(part("quit"));
     EXPECT_EQ(ids(panel.model()), "n; app5; app4; app3; app1; app0");
+}
+
+// A right-click on a row, or Menu / Shift+F10 on the focused row, opens its actions over the
+// panel itself; they hold the rows' order, and Escape closes them, not the panel. Leaves
+// panel-actions.png to look at.
+TEST_F(PanelTest, RowActionsOpenOverThePanelHoldTheOrderAndEscapeClosesOnlyThem)
+{
+    auto apps = manyApps(3);
+    ASSERT_TRUE(fake.publish(apps));
+    show();
+    auto* rows = panel.findChild<QListView*>("rows");
+    auto* actions = panel.findChild<ActionOverlay*>("actions");
+    const auto open = [&] { return actions->isVisible() && actions->geometry() == panel.rect(); };
+    QTest::mouseClick(rows->viewport(), Qt::RightButton, {},
+                      row(1).center() - rows->viewport()->mapTo(&panel, QPoint()));
+    ASSERT_TRUE(open());
+    EXPECT_EQ(actions->message(), "Application 1");
+    for (auto& app : apps)
+        app.cpu = 10 - app.cpu;
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(ids(panel.model()), "app0; app1; app2");
+    EXPECT_TRUE(panel.grab().save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") +
+                                  "/panel-actions.png"));
+    QTest::keyClick(actions->focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(std::tuple(actions->isVisible(), panel.isVisible(), ids(panel.model())),
+              std::tuple(false, true, std::string("app2; app1; app0")));
+    QTest::keyClick(&panel, Qt::Key_Down); // the ring on the first row
+    for (const auto& [key, modifiers] :
+         {std::pair(Qt::Key_Menu, Qt::NoModifier), std::pair(Qt::Key_F10, Qt::ShiftModifier)}) {
+        QTest::keyClick(rows, key, modifiers);
+        EXPECT_TRUE(open() && actions->message() == "Application 2") << key;
+        QTest::keyClick(actions->focusWidget(), Qt::Key_Escape);
+    }
 }
 
 // Leaves panel.png in the build folder to look at: images fill their cell; no icon, a missing
