@@ -273,18 +273,20 @@ check_unlisted() { # neither in the host's lists nor, on X, a panel-wide window 
     echo "listed: ${entries:-none}; framed by the window manager:${frames:- none}" && false
 }
 # The panel's lines of text as "top height", top to bottom (header, rows and unfolded lines, footer):
-# runs of pixel rows whose mean across the panel departs from its background.
+# runs of pixel rows whose mean across the names' half of the panel departs from its background
+# (the other half is where a host's tooltip for the item may lie).
 text_lines() {
-    local w=$((panel[2] - panel[0] - 20)) h=$((panel[3] - panel[1]))
+    local w=$(((panel[2] - panel[0]) / 2)) h=$((panel[3] - panel[1]))
     convert "$work/now.png" -crop ${w}x$h+$((panel[0] + 10))+${panel[1]} +repage -colorspace gray -scale 1x$h! \
         -depth 8 gray:- | od -An -v -tu1 -w1 | awk 'NR == 1 { bg = $1 } { y = NR - 1; ink = $1 - bg > 3 || bg - $1 > 3
             if (ink && !run) top = y; if (!ink && run && y - top >= 4) print top, y - top; run = ink }'
 }
-first_row() { local y=$(text_lines | awk 'NR == 2 { print $1 + int($2 / 2) }') && echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
+# A point in the first row's text, the pointer away (drawn on some hosts, it joins lines).
+first_row() { away && find_panel && local y=$(text_lines | awk 'NR == 2 { print $1 + 4 }') && echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
 # A click on the first row unfolds it, lines appearing under it; a second click folds it. Rows of
-# other sessions' programs may come or go meanwhile: a line either way. The pointer is drawn on sway.
+# other sessions' programs may come or go meanwhile: a line either way.
 check_unfold() {
-    { find_panel || open_panel; } && away && find_panel || return 1
+    find_panel || open_panel || return 1
     local row=($(first_row)) lines=$(text_lines | wc -l) counts=() step
     for step in unfolded folded; do
         act click "${row[@]}" && sleep 1 && find_panel && snap "$step" && counts+=($(text_lines | wc -l)); done
