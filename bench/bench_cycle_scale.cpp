@@ -1,6 +1,7 @@
 // How one sampling cycle (300 application records, the /proc snapshot, attribution) grows with
 // the number of processes: this machine's own plus 0 to 5,000 idle children of the benchmark.
-// The reported complexity fit and the per-process time show whether the cost is linear.
+// The reported complexity fit and the per-process time show whether the cost is linear. The
+// second argument 1: detailed, as while the panel is open.
 //
 //   bench_cycle_scale [--benchmark_repetitions=N]
 
@@ -59,7 +60,7 @@ void BM_Cycle(benchmark::State& state)
     std::size_t rows = 0;
     runCycle(sampler, records, cache); // the first cycle also primes the CPU counters
     for (auto _ : state) {
-        const Grouping result = runCycle(sampler, records, cache);
+        const Grouping result = runCycle(sampler, records, cache, state.range(1) != 0);
         rows = 0;
         for (const AppUsage& app : result.apps)
             rows += static_cast<std::size_t>(app.processCount);
@@ -72,7 +73,7 @@ void BM_Cycle(benchmark::State& state)
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Cycle)
-    ->DenseRange(0, 5000, 1000)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, 5000, 1000), {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 

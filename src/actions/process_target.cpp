@@ -54,8 +54,10 @@ ProcessTarget ProcessTarget::hold(const std::vector<std::int32_t>& pids,
         if (pid <= 0 || target.contains(pid))
             continue;
         UniqueFd fd(openPidfd(pid));
-        if (!fd.valid())
+        if (!fd.valid()) {
+            target.missed_ += errno != ESRCH;
             continue;
+        }
         const auto status =
             readSmallFile(procRoot + "/" + std::to_string(pid) + "/status", 1 << 16);
         const auto uid = status ? realUidOfStatus(*status) : std::nullopt;

@@ -39,6 +39,8 @@ public:
 
     const std::vector<HeldProcess>& processes() const { return held_; }
     bool empty() const { return held_.empty(); }
+    // Processes still running that could not be held (no descriptor left, say).
+    int missed() const { return missed_; }
     bool contains(std::int32_t pid) const;
     // Whether a held process belongs to someone other than `uid`.
     bool anyOwnedByOtherThan(std::uint32_t uid) const;
@@ -49,6 +51,7 @@ public:
 
 private:
     std::vector<HeldProcess> held_;
+    int missed_ = 0;
 };
 
 // The real user id of a /proc/PID/status text (its "Uid:" line).

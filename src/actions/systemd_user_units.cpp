@@ -1,11 +1,10 @@
 #include "systemd_user_units.h"
 
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 
 namespace corvel {
-
-SystemdUserUnits::SystemdUserUnits(QDBusConnection bus) : bus_(std::move(bus)) {}
 
 void SystemdUserUnits::stopUnit(const std::string& unit, Done done)
 {
@@ -27,11 +26,12 @@ void SystemdUserUnits::call(const QString& method, const QList<QVariant>& argume
         QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
         QStringLiteral("org.freedesktop.systemd1.Manager"), method);
     message.setArguments(arguments);
-    if (!bus_.isConnected()) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
         done(false);
         return;
     }
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message));
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [watcher, done = std::move(done)] {
                          watcher->deleteLater();

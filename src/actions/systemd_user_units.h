@@ -2,24 +2,23 @@
 
 #include "unit_control.h"
 
-#include <QDBusConnection>
+#include <QList>
+#include <QString>
+#include <QVariant>
 
 namespace corvel {
 
 // The systemd user manager on the session bus (org.freedesktop.systemd1). Calls never wait:
-// a manager that does not answer within the bus's timeout is a refusal.
+// a manager that does not answer within the bus's timeout is a refusal. The bus is reached
+// only once there is something to ask.
 class SystemdUserUnits : public UnitControl
 {
 public:
-    explicit SystemdUserUnits(QDBusConnection bus = QDBusConnection::sessionBus());
-
     void stopUnit(const std::string& unit, Done done) override;
     void killUnit(const std::string& unit, int signal, Done done) override;
 
 private:
-    void call(const QString& method, const QList<QVariant>& arguments, Done done);
-
-    QDBusConnection bus_;
+    static void call(const QString& method, const QList<QVariant>& arguments, Done done);
 };
 
 } // namespace corvel

@@ -2,6 +2,7 @@
 // refused where they must be. CI is root; elsewhere the cases skip.
 #include "action_overlay.h"
 #include "cgroup_apps.h"
+#include "small_file.h"
 #include "support/idle_children.h"
 #include "support/require.h"
 #include "support/test_cgroup.h"
@@ -9,6 +10,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QClipboard>
 #include <QDBusConnection>
@@ -65,7 +67,6 @@ protected:
     {
         bus.registerObject("/org/freedesktop/systemd1", &manager, QDBusConnection::ExportAllSlots);
         bus.registerService("org.freedesktop.systemd1");
-        panel.resize(380, 460);
         panel.show();
     }
     ~ActionsTest() override { QDBusConnection::disconnectFromBus("manager"); }
@@ -80,17 +81,14 @@ protected:
     void click(const QString& text)
     {
         QPushButton* target = button(text);
-        ASSERT_TRUE(target) << text.toStdString()
-                            << " not offered; shown: " << overlay.message().toStdString();
+        ASSERT_TRUE(target) << qPrintable(text + " not offered at " + overlay.message());
         QTest::mouseClick(target, Qt::LeftButton);
     }
-    // Waits for the overlay's message to start with `text` (bounded: every outcome comes
-    // within the runner's patience).
-    bool awaitMessage(const QString& text)
+    void awaitMessage(const QString& text)
     {
-        return QTest::qWaitFor([&] { return overlay.message().startsWith(text); }, 20000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return overlay.message().startsWith(text); }, 20000))
+            << overlay.message().toStdString();
     }
-    static bool alive(pid_t pid) { return ::kill(pid, 0) == 0; }
 
     QDBusConnection bus;
     FakeManager manager;
@@ -117,39 +115,34 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
                                                     ".service/app.slice/" + unitName);
         manager.folder = QString::fromStdString(folder);
         manager.calls.clear();
-        int go[2];
-        ASSERT_EQ(::pipe(go), 0);
-        const pid_t app =
-            children.start("read x; (trap '' TERM; exec sleep 1000) & exec sleep 1000", go[0]);
-        ASSERT_TRUE(group.add(app, folder));
-        ASSERT_EQ(::write(go[1], "\n", 1), 1);
-        ::close(go[0]), ::close(go[1]);
+        const std::string script = "echo $$ >" + folder + "/cgroup.procs; (trap '' TERM; " +
+                                   "exec sleep 1000) & exec sleep 1000";
+        const pid_t app = children.start(script.c_str());
         std::vector<std::int32_t> pids;
         ASSERT_TRUE(QTest::qWaitFor([&] { return (pids = pidsInCgroup(folder)).size() == 2; }));
         const pid_t stranger = place == sharedUnit ? children.start(nullptr) : 0;
-        ASSERT_TRUE(!stranger || group.add(stranger, folder));
+        ASSERT_TRUE(!stranger || group.add(stranger));
 
         overlay.open({"corveltest", "Test App", pids});
         EXPECT_EQ(overlay.runner().unit().has_value(), place == unit);
         click("Quit Test App");
-        EXPECT_TRUE(overlay.message().contains("Unsaved work may be lost")) // no window closer
-            << overlay.message().toStdString();
+        EXPECT_TRUE(overlay.message().endsWith("Unsaved work may be lost.")); // no window closer
         click("Quit");
-        ASSERT_TRUE(awaitMessage("Test App is still running: 1 process has not ended."))
-            << overlay.message().toStdString();
-        EXPECT_FALSE(alive(app) && ::waitpid(app, nullptr, WNOHANG) == 0); // the parent quit
+        awaitMessage("Test App is still running: 1 process has not ended.");
+        EXPECT_EQ(::waitpid(app, nullptr, WNOHANG), app); // the parent quit
         click("Force Quit Test App");
         EXPECT_EQ(overlay.message(), "Force quit Test App and its 2 processes? Unsaved work will "
                                      "be lost.");
         click("Force Quit");
-        EXPECT_TRUE(awaitMessage("Test App has quit.")) << overlay.message().toStdString();
+        awaitMessage("Test App has quit.");
         EXPECT_EQ(pidsInCgroup(folder),
                   stranger ? std::vector<std::int32_t>{stranger} : std::vector<std::int32_t>{});
         const QStringList called = place == unit
                                        ? QStringList{QString("StopUnit %1 replace").arg(unitName),
                                                      QString("KillUnit %1 all 9").arg(unitName)}
                                        : QStringList{};
-        EXPECT_EQ(manager.calls, called);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return manager.calls == called; })) // unanswered
+            << manager.calls.join('|').toStdString();
         overlay.dismiss();
     }
 }
@@ -161,32 +154,29 @@ TEST_F(ActionsTest, ReusedPidIsNeverSignalled)
     overlay.open({"victim", "Victim", {held}});
     ::kill(held, SIGKILL);
     ::waitpid(held, nullptr, 0);
-    pid_t reused = -1;
-    for (int attempt = 0; attempt < 5 && reused != held; ++attempt) {
-        if (reused > 0)
-            ::kill(reused, SIGKILL), ::waitpid(reused, nullptr, 0);
-        if (!(std::ofstream("/proc/sys/kernel/ns_last_pid") << held - 1).flush())
-            CORVEL_SKIP_TEST("root", "cannot choose the next pid");
-        if ((reused = ::fork()) == 0) {
-            ::pause();
-            ::_exit(0);
-        }
+    if (!(std::ofstream("/proc/sys/kernel/ns_last_pid") << held - 1).flush())
+        CORVEL_SKIP_TEST("root", "cannot choose the next pid");
+    const pid_t reused = ::fork();
+    if (reused == 0) {
+        ::pause();
+        ::_exit(0);
     }
-    if (reused != held) {
+    if (reused != held) { // taken by another process first
         ::kill(reused, SIGKILL), ::waitpid(reused, nullptr, 0);
         CORVEL_SKIP_TEST("root", "the pid was not given out again");
     }
     click("Force Quit Victim");
     EXPECT_EQ(overlay.message(), "Force quit Victim? Unsaved work will be lost.");
     click("Force Quit");
-    EXPECT_TRUE(awaitMessage("Victim has quit.")) << overlay.message().toStdString();
+    awaitMessage("Victim has quit.");
     // A signal sent to it before this one would be the one it ended by.
     int status = 0;
     ::kill(reused, SIGTERM), ::waitpid(reused, &status, 0);
     EXPECT_EQ(WTERMSIG(status), SIGTERM) << "the new process was signalled";
 }
 
-// Rows that may not be quit keep the items, disabled, and say why; their pids may be copied.
+// Rows that may not be quit keep the items, disabled, and say why; their pids may be copied,
+// here by keys.
 TEST_F(ActionsTest, RefusalsSayWhy)
 {
     const pid_t own = children.start(nullptr);
@@ -196,11 +186,9 @@ TEST_F(ActionsTest, RefusalsSayWhy)
     children.resize(2); // the last one ended
     if (::getuid() != 0)
         CORVEL_SKIP_TEST("root", "needs root to run a process as nobody");
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        std::ifstream status("/proc/" + std::to_string(other) + "/status");
-        std::string text((std::istreambuf_iterator<char>(status)), {});
-        return text.find("Uid:\t65534") != std::string::npos;
-    }));
+    const std::string status = "/proc/" + std::to_string(other) + "/status";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return realUidOfStatus(readSmallFile(status, 4096).value_or("")) == 65534u; }));
     const struct
     {
         ActionSubject subject;
@@ -220,18 +208,27 @@ TEST_F(ActionsTest, RefusalsSayWhy)
             ASSERT_TRUE(button(item)) << item.toStdString();
             EXPECT_EQ(button(item)->isEnabled(), *why == '\0');
         }
-        QStringList labels;
-        for (auto* label : overlay.findChildren<QLabel*>())
-            if (label->isVisible())
-                labels << label->text();
-        EXPECT_EQ(labels.contains(why), *why != '\0') << labels.join('|').toStdString();
-        click("Copy process IDs");
+        const auto* note = overlay.findChild<QLabel*>("note");
+        EXPECT_EQ(note->isVisible() ? note->text() : "", why);
+        // Up from the first item goes round to the last: "Copy process IDs".
+        QTest::keyClick(overlay.focusWidget(), Qt::Key_Up);
+        QTest::keyClick(overlay.focusWidget(), Qt::Key_Return);
         QStringList pids;
         for (std::int32_t pid : subject.pids)
             pids << QString::number(pid);
         EXPECT_EQ(QGuiApplication::clipboard()->text(), pids.join(' '));
         EXPECT_FALSE(overlay.isVisible());
     }
+    // With no descriptor left (the lowest free one is the limit), none is offered that could
+    // miss a process.
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    const int lowest = ::dup(0);
+    const rlimit none{static_cast<rlim_t>(lowest), files.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    overlay.open({"many", "Many", {own}});
+    ::setrlimit(RLIMIT_NOFILE, &files), ::close(lowest);
+    EXPECT_EQ(overlay.findChild<QLabel*>("note")->text(), "Too many processes to act on");
 }
 
 } // namespace

@@ -10,11 +10,11 @@ W=1280 H=800
 work=$(mktemp -d /tmp/corvel-host-XXXXXX) && chmod 755 "$work"
 pids=() trace=() item=() panel=() mid=() as=() # as: how session processes run, where not as root
 
-# Each host: its kind of session, its bar's height and edge, the gesture that opens the panel, the
-# mouse button that opens the item's menu (- none), the desktop's name (- none) and the programs it
-# needs: the host, its window manager on X, then the rest.
+# Each host: its kind of session, its bar's height (unless the host tells it) and edge, the gesture
+# that opens the panel, the mouse button that opens the item's menu (- none), the desktop's name
+# (- none) and the programs it needs: the host, its window manager on X, then the rest.
 hosts="
-xfce                 x     28 top    click  3 XFCE  xfce4-panel xfwm4 Xvfb xdotool import
+xfce                 x     29 top    click  3 XFCE  xfce4-panel xfwm4 Xvfb xdotool import
 lxqt                 x     32 bottom click  3 LXQt  lxqt-panel openbox Xvfb xdotool import
 tint2                x     30 bottom click  - -     tint2 openbox Xvfb xdotool import
 sway_swaybar         sway  23 top    click  - sway  swaybar sway grim setpriv
@@ -25,13 +25,14 @@ gnome                gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool imp
 gnome_xwayland       gnome 32 top    double 1 GNOME gnome-shell Xvfb xdotool import /usr/bin/python3
 cinnamon             x     40 bottom click  3 X-Cinnamon cinnamon /usr/libexec/xapps/sn-watcher/xapp-sn-watcher Xvfb xdotool import
 budgie               x     32 top    click  - Budgie:GNOME budgie-panel budgie-wm Xvfb xdotool import
-mate                 x     24 top    click  3 MATE  mate-panel openbox Xvfb xdotool import
+mate                 x     25 top    click  3 MATE  mate-panel openbox Xvfb xdotool import
 kde_x11              x     44 bottom click  3 KDE   plasmashell kwin_x11 Xvfb xdotool import kded5
 kde                  kde   44 bottom click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert
 kde_top              kde   44 top    click  3 KDE   plasmashell kwin_wayland kded5 /usr/bin/python3 convert"
 
 # *_scaled sway hosts scale the output by 2 (CORVEL_HOST_SCALE, as 1.5, on any host): checks see pictures
-# and click at scale 1; people also get each at the output's own pixels ("-sharp"). X sessions get a
+# and click at scale 1, reduced by a box filter (no edge bleeds into the next pixel); people also get
+# each at the output's own pixels ("-sharp"). X sessions get a
 # screen that much larger and its DPI in the X resources (GDK_SCALE for GTK panels, whole scales only).
 # Ends our processes and whatever they started (activated services, Xwayland), nothing else.
 descendants() { local p; for p in $(ps -o pid= --ppid "$1" 2>/dev/null); do descendants "$p"; echo "$p"; done; }
@@ -75,8 +76,8 @@ start_session() {
         org.gnome.Shell.Screenshot.Screenshot -o /org/gnome/Shell/Screenshot false false "$0" >/dev/null &&
         cat "$0"' "$work/screen.png") # a grab of the root window misses what its compositor draws
     native=(grim -) && [[ $kind == kde ]] && native=(/usr/bin/python3 "$here/kwin.py" shot native)
-    [[ $scale != 1 && ($kind == x || $kind == gnome) ]] && native=("${camera[@]}") &&
-        camera=(sh -c '"$@" | convert png:- -resize '"${W}x$H"'! png:-' sh "${camera[@]}")
+    [[ $scale != 1 && $kind != kde ]] && { [[ $kind == sway ]] || native=("${camera[@]}"); } &&
+        camera=(sh -c '"$@" | convert png:- -filter box -resize '"${W}x$H"'! png:-' sh "${native[@]}")
     serve bus DBUS_SESSION_BUS_ADDRESS= dbus-daemon --session --nofork --print-address=3 || return 1
     case $kind in
         x) # as in a desktop session (Cinnamon's watcher runs only there); applets that the bus
@@ -111,12 +112,30 @@ start_session() {
     [[ $kind == x && $host != cinnamon ]] && # bar shown (Cinnamon's is drawn by its compositor)
         ready+=" && in_session xdotool search --onlyvisible --classname $program >/dev/null"
     until_true 60 eval "$ready" || return 1
-    # GNOME Shell starts in the overview; the display of its Xwayland is in its log.
-    [[ $kind == gnome ]] && sleep 3 && act key Escape && client_env+=(XAUTHORITY="$(ls "$work"/run/.mutter-X* | head -1)"
+    # GNOME Shell starts in the overview (its bar another colour): left before the first picture. The
+    # display of its Xwayland is in its log.
+    [[ $kind == gnome ]] && sleep 3 && act key Escape && until_true 20 eval '! in_session gdbus call --session \
+        -d org.gnome.Shell -o /org/gnome/Shell -m org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive |
+        grep -q true' && client_env+=(XAUTHORITY="$(ls "$work"/run/.mutter-X* | head -1)"
         DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$work/host.log" | tail -1))
     [[ $kind == gnome && $scale != 1 ]] && echo "Xft.dpi: $(px 96)" | in_session env "${client_env[@]}" xrdb -merge
     [[ $host == *_xwayland ]] && client_env+=(QT_QPA_PLATFORM=xcb)
-    until_true 30 picture_still
+    until_true 30 eval 'measure_bar && picture_still'
+}
+# The bar's height at scale 1 where the host tells what it keeps free: the work area on X, the
+# workspace on sway (both leave out every bar, so the edge's reservation is the bar's). Fails until
+# such a host reserves room for its bar.
+measure_bar() {
+    local free=() whole=$H per=1
+    case $kind in
+        x) free=($(in_session xprop -root _NET_WORKAREA | grep -oE '[0-9]+' | head -4)) whole=$(px $H) per=$scale ;;
+        sway) free=($(in_session swaymsg -r -t get_workspaces | awk '/"rect"/ { on = 1; next }
+            on && /}/ { exit } on { gsub(/[^0-9]/, "", $2); printf "%s ", $2 }')) ;;
+        *) return 0 ;;
+    esac
+    ((${#free[@]} == 4)) || return 1
+    local reserved=$((whole - free[1] - free[3])) && [[ $bar_edge == top ]] && reserved=${free[1]}
+    ((reserved > 0)) && bar=$(awk -v r="$reserved" -v s="$per" 'BEGIN { printf "%d", r / s }')
 }
 # Plasma, on X or on KWin's virtual output with Xwayland: KWin runs a program once Xwayland is up,
 # which tells its display; the activity manager that plasmashell starts over D-Bus needs it too.
@@ -152,7 +171,7 @@ shot() { in_session "${camera[@]}" >"$1"; } # shot <file>
 snap() { steps=$((steps + 1)) && picture=$out/$(printf %02d $steps)-$1.png && cp "$work/now.png" "$picture" &&
     { [[ $scale == 1 ]] || { sharp=${picture%.png}-sharp.png && in_session "${native[@]}" >"$sharp"; }; }; }
 px() { awk -v v="$1" -v s="${scale:-1}" 'BEGIN { printf "%d", v * s }'; } # scale-1 pixels to the screen's
-picture_still() { shot "$work/a.png" && sleep 0.5 && shot "$work/b.png" &&
+picture_still() { shot "$work/a.png" && sleep 1 && shot "$work/b.png" &&
     [[ $(compare -metric AE "$work"/{a,b}.png null: 2>&1) == 0 ]]; }
 act() { # act point|click|double <x> <y> [button] | act key <name>
     [[ $1 == key || -n ${3:-} ]] || { echo "nowhere to click"; return 1; }
@@ -285,7 +304,7 @@ check_host_log() {
 
 # Checks that fail today for reasons outside the harness (host:check), reported until they pass: at quit the
 # sway bars may read properties of an item object already gone; tint2 logs X errors as the docked icon goes.
-known_failures=" sway_swaybar:host_log sway_waybar:host_log sway_waybar_xwayland:host_log tint2:host_log "
+known_failures=" sway_swaybar:host_log sway_swaybar_scaled:host_log sway_waybar:host_log sway_waybar_xwayland:host_log tint2:host_log "
 run_check() { # run_check <name>: one check, reported against the known failures
     local began=$SECONDS verdict=pass known=$([[ $known_failures == *" $host:$1 "* ]] && echo known) && picture=
     if "check_$1" >"$work/detail" 2>&1; then verdict=pass${known:+" (drop it from the known failures)"}
@@ -302,7 +321,7 @@ main() {
     mkdir -p "$out" && rm -f "$out"/*.png "$out/results.txt"
     start_session "$host" || { echo "FAIL: $host did not start"; tail -n 20 "$work"/*.log; exit 1; }
     cp "$work/b.png" "$work/empty.png" && cp "$work/b.png" "$work/now.png" && snap host
-    echo "$host started in $((SECONDS - began)) s" && log_mark=$(wc -l <"$work/host.log")
+    echo "$host started in $((SECONDS - began)) s, its bar $bar px high" && log_mark=$(wc -l <"$work/host.log")
     for check in item open anchored sharp unlisted escape outside second_click dark menu ctrl_q quit stderr host_log; do
         [[ $check == menu && $menu_button == - || $check == sharp && $scale == 1 ]] || run_check "$check"
     done

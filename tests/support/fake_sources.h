@@ -19,7 +19,8 @@ struct FakeApp
     std::string id, name;
     double cpu = 0;
     std::int64_t memoryKB = 0, processes = 1;
-    std::string icon; // icon-theme name or absolute path; empty for none
+    std::string icon;     // icon-theme name or absolute path; empty for none
+    double helperCpu = 0; // each helper's share
 };
 
 class FakeFeed
@@ -54,7 +55,7 @@ public:
                 .icon = app.icon.empty() ? nullptr : std::make_shared<const IconRef>(app.icon)}));
             rows.push_back(PSRow{pid, 1, app.cpu, app.memoryKB, "/usr/bin/" + app.id});
             for (std::int32_t n = 1; n < app.processes; ++n)
-                rows.push_back(PSRow{pid + n, pid, 0, 0, "helper"});
+                rows.push_back(PSRow{pid + n, pid, app.helperCpu, 0, "/usr/lib/helper --n"});
             pid += static_cast<std::int32_t>(app.processes) + 10;
         }
         change([&](State& s) { s.rows = std::move(rows), s.running = std::move(running); });

@@ -7,11 +7,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace corvel::testing {
 
@@ -32,12 +32,12 @@ public:
     }
     ~TestCgroup()
     {
-        for (nested_.insert(nested_.begin(), path_); !path_.empty() && !nested_.empty();
-             nested_.pop_back()) {
-            std::ifstream members(nested_.back() + "/cgroup.procs");
+        for (std::string folder = nested_.empty() ? path_ : nested_;
+             !path_.empty() && folder.size() >= path_.size(); folder.resize(folder.rfind('/'))) {
+            std::ifstream members(folder + "/cgroup.procs");
             for (std::string pid; std::getline(members, pid);)
                 std::ofstream(mount_ + "/cgroup.procs") << pid << "\n";
-            ::rmdir(nested_.back().c_str());
+            ::rmdir(folder.c_str());
         }
     }
     TestCgroup(const TestCgroup&) = delete;
@@ -46,30 +46,22 @@ public:
     // Empty when there is no cgroup2 mount or it may not be written; why() says which.
     const std::string& path() const { return path_; }
     const std::string& why() const { return why_; }
-    const std::string& mount() const { return mount_; }
-    // Makes the folders of `relative` ("a/b/c") below this cgroup; the innermost one's path.
-    std::string nest(const std::string& relative)
+    // Makes the folders of `relative` ("a/b/c") below this cgroup, once; the innermost one.
+    const std::string& nest(const std::string& relative)
     {
-        std::string folder = path_;
-        for (std::size_t start = 0; !path_.empty() && start < relative.size();) {
-            const std::size_t end = std::min(relative.find('/', start), relative.size());
-            folder += "/" + relative.substr(start, end - start);
-            if (::mkdir(folder.c_str(), 0755) == 0)
-                nested_.push_back(folder);
-            start = end + 1;
-        }
-        return folder;
+        std::error_code ignored;
+        std::filesystem::create_directories(nested_ = path_ + "/" + relative, ignored);
+        return nested_;
     }
-    bool add(pid_t pid, const std::string& folder = {}) const
+    // Into the innermost folder.
+    bool add(pid_t pid) const
     {
-        return !path_.empty() &&
-               (std::ofstream((folder.empty() ? path_ : folder) + "/cgroup.procs") << pid << "\n")
-                   .flush();
+        const std::string& folder = nested_.empty() ? path_ : nested_;
+        return !path_.empty() && (std::ofstream(folder + "/cgroup.procs") << pid << "\n").flush();
     }
 
 private:
-    std::string mount_, path_, why_;
-    std::vector<std::string> nested_;
+    std::string mount_, path_, why_, nested_;
 };
 
 } // namespace corvel::testing

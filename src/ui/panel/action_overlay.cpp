@@ -30,6 +30,8 @@ QString refusalText(ActionRunner::Refusal refusal)
         return ActionOverlay::tr("Runs as another user");
     case ActionRunner::Refusal::ended:
         return ActionOverlay::tr("No longer running");
+    case ActionRunner::Refusal::unheld:
+        return ActionOverlay::tr("Too many processes to act on");
     case ActionRunner::Refusal::none:
         break;
     }
@@ -52,6 +54,7 @@ ActionOverlay::ActionOverlay(WindowCloser* closer, UnitControl* units, QWidget* 
     outer->addStretch(1);
     auto* column = new QVBoxLayout(card_);
     column->setContentsMargins(cardInset, cardInset, cardInset, cardInset);
+    note_->setObjectName(QStringLiteral("note"));
     text_->setWordWrap(true);
     note_->setWordWrap(true);
     column->addWidget(text_);
@@ -232,6 +235,21 @@ void ActionOverlay::keyPressEvent(QKeyEvent* event)
         // Nothing under the overlay reacts to keys while it is open.
         event->accept();
     }
+}
+
+bool ActionOverlay::focusNextPrevChild(bool next)
+{
+    QList<QPushButton*> items;
+    for (auto* button : card_->findChildren<QPushButton*>())
+        if (button->isVisible() && button->isEnabled())
+            items << button;
+    if (items.isEmpty())
+        return false;
+    const auto count = items.size();
+    const auto at = items.indexOf(qobject_cast<QPushButton*>(focusWidget()));
+    items[((at < 0 ? 0 : at + (next ? 1 : -1)) % count + count) % count]->setFocus(
+        next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void ActionOverlay::paintEvent(QPaintEvent*)

@@ -41,6 +41,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Tab and the arrow keys go round the items, never to the panel under the overlay.
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

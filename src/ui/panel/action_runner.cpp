@@ -39,6 +39,8 @@ ActionRunner::Refusal ActionRunner::open(const ActionSubject& subject)
     if (std::find(pids.begin(), pids.end(), ::getpid()) != pids.end())
         return Refusal::own;
     target_ = ProcessTarget::hold(pids);
+    if (target_.missed() > 0)
+        return Refusal::unheld;
     if (target_.empty())
         return Refusal::ended;
     if (target_.anyOwnedByOtherThan(::getuid()))

@@ -32,6 +32,7 @@ public:
         own,       // Corvel's own row: the panel's own Quit is for that
         otherUser, // a process of someone else
         ended,     // nothing of it runs any more
+        unheld,    // some of its processes could not be held: no action could reach them all
     };
     enum class Outcome { quit, stillRunning, notPermitted };
 

@@ -1,5 +1,6 @@
 #include "popover_view.h"
 
+#include "action_overlay.h"
 #include "click_catcher.h"
 #include "formatting.h"
 #include "monitor.h"
@@ -7,7 +8,8 @@
 #include "placement.h"
 #include "row_delegate.h"
 #include "row_layout.h"
-#include "usage_model.h"
+
+#include <algorithm>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -15,10 +17,12 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -73,7 +77,7 @@ QString qtext(const std::string& text)
 
 PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     : QWidget(parent, panelFlags()), monitor_(monitor), model_(new UsageModel(this)),
-      delegate_(new RowDelegate(this))
+      delegate_(new RowDelegate(this)), closer_(makeWindowCloser())
 {
     setObjectName(QStringLiteral("popover"));
     setFocusPolicy(Qt::StrongFocus);
@@ -115,6 +119,17 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
     rows_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     rows_->setItemDelegate(delegate_);
     rows_->setModel(model_);
+    // The keyboard reaches the rows once the user moves over them with the arrow keys; a click
+    // unfolds a row without taking the keyboard.
+    connect(rows_, &QListView::clicked, this, [this](const QModelIndex& index) {
+        model_->setUnfolded(index.row(), !model_->isUnfolded(index.row()));
+    });
+    connect(rows_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &PopoverView::showCurrent);
+    rows_->installEventFilter(this);
+    // Moves with no button down tell that the pointer rests over the list.
+    listArea_->viewport()->setMouseTracking(true);
+    rows_->viewport()->setMouseTracking(true);
     stack->addWidget(rows_);
     stack->addStretch(1);
     listArea_->setWidget(content);
@@ -157,6 +172,11 @@ PopoverView::PopoverView(Monitor& monitor, QWidget* parent)
         if (isVisible())
             showTotal();
     });
+
+    // A row's actions open over the panel itself, and hold the rows' order while open.
+    actions_ = new ActionOverlay(closer_.get(), &units_, this);
+    connect(actions_, &ActionOverlay::openChanged, this,
+            [this](bool open) { setHeld(UsageModel::Hold::actions, open); });
 
     applyStyle();
     showTotal();
@@ -223,8 +243,26 @@ void PopoverView::changeEvent(QEvent* event)
 
 void PopoverView::keyPressEvent(QKeyEvent* event)
 {
+    // The first arrow key puts the keyboard on the rows: the first or last row gets the ring.
+    static constexpr int toRows[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_Home, Qt::Key_End};
+    if (event->modifiers() == Qt::NoModifier && std::ranges::count(toRows, event->key()) &&
+        !rows_->hasFocus() && model_->rowCount() > 0) {
+        rows_->setFocus(Qt::OtherFocusReason);
+        if (!rows_->currentIndex().isValid()) {
+            const bool first = event->key() == Qt::Key_Down || event->key() == Qt::Key_Home;
+            rows_->setCurrentIndex(model_->index(first ? 0 : model_->rowCount() - 1, 0));
+        }
+        showCurrent();
+        return;
+    }
     // Where the panel is not a popup window of Qt's own (it is shown through surfaces of ours
     // on some compositors), Qt neither closes it on Escape nor sees the window's shortcuts.
+    const bool menuKey = (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier) ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey && rows_->currentIndex().isValid()) {
+        openActions(rows_->currentIndex().row());
+        return;
+    }
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         hide();
         return;
@@ -236,11 +274,65 @@ void PopoverView::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+bool PopoverView::rowKey(QKeyEvent* event)
+{
+    const int row = rows_->currentIndex().row();
+    if (row < 0 || event->modifiers() != Qt::NoModifier)
+        return false;
+    const int appRow = model_->appRowOf(row);
+    switch (event->key()) {
+    case Qt::Key_Right:
+        return row == appRow && model_->setUnfolded(row, true);
+    case Qt::Key_Left: // on a line: back to its application's row, folded
+        rows_->setCurrentIndex(model_->index(appRow, 0));
+        return model_->setUnfolded(appRow, false);
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        return row == appRow && model_->setUnfolded(row, !model_->isUnfolded(row));
+    default:
+        return false;
+    }
+}
+
+void PopoverView::openActions(int row)
+{
+    if (const auto subject = model_->subjectAt(row))
+        actions_->open(*subject);
+}
+
+void PopoverView::showCurrent()
+{
+    const QModelIndex current = rows_->currentIndex();
+    if (!current.isValid())
+        return;
+    // The list view is as tall as its rows; the area around it is what scrolls.
+    const QRect at = rows_->visualRect(current).translated(rows_->pos());
+    listArea_->ensureVisible(at.center().x(), at.center().y(), 0, at.height() / 2 + listPadding);
+}
+
 bool PopoverView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == listArea_->viewport() && event->type() == QEvent::Resize)
         alignHeader();
+    if (watched == rows_ && event->type() == QEvent::KeyPress &&
+        rowKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    // The pointer over the list holds the rows' order, so that a row does not move away from
+    // under it; a pointer that moves from the area into the list leaves neither.
+    const bool list = watched == listArea_->viewport() || watched == rows_->viewport();
+    if (list && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove))
+        model_->setHeld(UsageModel::Hold::pointer, true);
+    if (watched == listArea_->viewport() && event->type() == QEvent::Leave)
+        model_->setHeld(UsageModel::Hold::pointer, false);
     // The list view never scrolls itself: the wheel over it scrolls the list area.
+    // A press, not the context-menu event: where the panel is shown through surfaces of ours,
+    // presses reach it but no context-menu event is made from them.
+    if (watched == rows_->viewport() && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        openActions(rows_->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).row());
+        return true;
+    }
     if (watched == rows_->viewport() && event->type() == QEvent::Wheel) {
         QCoreApplication::sendEvent(listArea_->viewport(), event);
         return true;
@@ -293,6 +385,7 @@ void PopoverView::catchUp()
 
 void PopoverView::showEvent(QShowEvent* event)
 {
+    monitor_.setDetailed(true); // the processes, for rows the user unfolds
     catchUp();
     QWidget::showEvent(event);
 }
@@ -301,6 +394,11 @@ void PopoverView::hideEvent(QHideEvent* event)
 {
     if (catcher_)
         catcher_->hide();
+    // It opens again as it first did: folded, nothing held, the keyboard off the rows.
+    monitor_.setDetailed(false);
+    rows_->setCurrentIndex({});
+    rows_->clearFocus();
+    model_->settle();
     // Closed by a press outside the popup, which may be on the item itself.
     if (QGuiApplication::mouseButtons() != Qt::NoButton)
         sinceHidden_.start();

@@ -1,5 +1,11 @@
 #pragma once
 
+#include "systemd_user_units.h"
+#include "usage_model.h"
+#include "window_closer.h"
+
+#include <memory>
+
 #include <QElapsedTimer>
 #include <QRect>
 #include <QWidget>
@@ -12,10 +18,10 @@ class QScrollArea;
 
 namespace corvel {
 
+class ActionOverlay;
 class ClickCatcher;
 class Monitor;
 class RowDelegate;
-class UsageModel;
 
 // The panel a click on the status item opens: column labels, the scrolling list of
 // applications, the total and "Quit". A frameless popup, 380 points wide.
@@ -39,6 +45,9 @@ public:
 
     // The rows as shown; they follow the Monitor only while the panel is visible.
     const UsageModel& model() const { return *model_; }
+    // Keeps the rows in the order shown while `reason` lasts (for instance while the actions of
+    // a row are open); their figures still change. The order catches up once nothing holds it.
+    void setHeld(UsageModel::Hold reason, bool held) { model_->setHeld(reason, held); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -48,6 +57,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool rowKey(QKeyEvent* event);
+    void showCurrent();
+    void openActions(int row);
     void buildHeader(QHBoxLayout* header);
     void catchUp();
     void showTotal();
@@ -68,6 +80,9 @@ private:
     QPushButton* quit_ = nullptr;
     QElapsedTimer sinceHidden_;
     ClickCatcher* catcher_ = nullptr; // under Xwayland only
+    std::unique_ptr<WindowCloser> closer_;
+    SystemdUserUnits units_;
+    ActionOverlay* actions_ = nullptr;
 };
 
 } // namespace corvel

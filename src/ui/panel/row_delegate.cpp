@@ -10,6 +10,12 @@
 #include <QPainter>
 
 namespace corvel {
+namespace {
+
+constexpr qreal focusRingWidth = 2;
+constexpr qreal focusRingRadius = 4;
+
+} // namespace
 
 RowDelegate::RowDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
@@ -42,6 +48,7 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                         const QModelIndex& index) const
 {
     const Fonts& f = fontsFor(option.font);
+    const bool line = index.data(UsageModel::KindRole).toInt() != 0;
     const QString name = index.data(Qt::DisplayRole).toString();
     const QString count = index.data(UsageModel::CountTextRole).toString();
     const QString cpu = index.data(UsageModel::CpuTextRole).toString();
@@ -51,7 +58,10 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const auto widthOf = [](const QFontMetricsF& metrics, const QString& text) {
         return static_cast<int>(std::ceil(metrics.horizontalAdvance(text)));
     };
-    const RowGeometry g = layoutRow(option.rect, widthOf(f.nameMetrics, name),
+    // A process's line is indented under its application's name, its columns where the rows'
+    // are: the room left of the name is the icon cell's, left empty.
+    const QRect rect = line ? option.rect.adjusted(rowmetrics::lineIndent, 0, 0, 0) : option.rect;
+    const RowGeometry g = layoutRow(rect, widthOf(f.nameMetrics, name),
                                     count.isEmpty() ? 0 : widthOf(f.countMetrics, count));
     const QColor primary = option.palette.color(QPalette::WindowText);
     const QColor secondary = secondaryColor(option.palette);
@@ -59,8 +69,10 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     constexpr auto trailing = Qt::AlignRight | Qt::AlignVCenter;
 
     painter->save();
+    painter->setOpacity(index.data(UsageModel::OpacityRole).toReal());
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
-    icons_.paint(*painter, g.icon, index.data(UsageModel::IconKeyRole).toString(), secondary);
+    if (!line)
+        icons_.paint(*painter, g.icon, index.data(UsageModel::IconKeyRole).toString(), secondary);
 
     painter->setPen(primary);
     painter->setFont(f.name);
@@ -76,6 +88,18 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->drawText(g.cpu, trailing, cpu);
     painter->setPen(secondary);
     painter->drawText(g.memory, trailing, memory);
+    // The keyboard's place in the list: a ring, not a selection; only while the list has the
+    // keyboard.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(option.palette.color(QPalette::Highlight), focusRingWidth));
+        painter->setBrush(Qt::NoBrush);
+        const qreal half = focusRingWidth / 2.0;
+        painter->drawRoundedRect(QRectF(option.rect)
+                                     .adjusted(rowmetrics::inset / 2.0 + half, half,
+                                               -rowmetrics::inset / 2.0 - half, -half),
+                                 focusRingRadius, focusRingRadius);
+    }
     painter->restore();
 }
 

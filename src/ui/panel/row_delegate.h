@@ -12,8 +12,9 @@ namespace corvel {
 
 // Paints one usage row from the texts of a UsageModel index: icon cell, name elided at its
 // end, the process count in the smallest dimmed style, then the CPU column and the dimmed
-// memory column at the trailing edge, both with equal-width digits. Rows are not selectable
-// and have no hover look.
+// memory column at the trailing edge, both with equal-width digits. A process's line is the
+// same without the icon, indented; an entry that ended fades. Rows are not selectable and have
+// no hover look; the row the keyboard is on has a ring.
 class RowDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

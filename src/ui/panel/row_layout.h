@@ -13,6 +13,7 @@ inline constexpr int gap = 8;     // between adjacent parts
 inline constexpr int iconSize = 20;
 inline constexpr int cpuWidth = 60;
 inline constexpr int memoryWidth = 70;
+inline constexpr int lineIndent = 12; // a process's line under its application's row
 } // namespace rowmetrics
 
 struct RowGeometry

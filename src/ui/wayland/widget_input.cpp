@@ -1,6 +1,7 @@
 #include "widget_input.h"
 
 #include <QCoreApplication>
+#include <QEnterEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -25,9 +26,36 @@ void WidgetInput::sendMouse(QEvent::Type type, Qt::MouseButton button)
     QCoreApplication::sendEvent(to, &event);
 }
 
+void WidgetInput::hover(QWidget* under)
+{
+    if (under == hovered_)
+        return;
+    const auto chain = [this](QWidget* w) {
+        QList<QWidget*> widgets;
+        for (; w; w = w == &top_ ? nullptr : w->parentWidget())
+            widgets.prepend(w); // outermost first
+        return widgets;
+    };
+    const QList<QWidget*> from = chain(hovered_), to = chain(under);
+    qsizetype common = 0;
+    while (common < from.size() && common < to.size() && from[common] == to[common])
+        ++common;
+    for (qsizetype i = from.size() - 1; i >= common; --i) {
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(from[i], &leave);
+    }
+    hovered_ = under;
+    for (qsizetype i = common; i < to.size(); ++i) {
+        const QPointF local = to[i]->mapFrom(&top_, at_);
+        QEnterEvent enter(local, local, top_.mapToGlobal(at_));
+        QCoreApplication::sendEvent(to[i], &enter);
+    }
+}
+
 void WidgetInput::moved(QPointF at)
 {
     at_ = at;
+    hover(top_.childAt(at_.toPoint()) ? top_.childAt(at_.toPoint()) : &top_);
     sendMouse(QEvent::MouseMove, Qt::NoButton);
 }
 
@@ -35,6 +63,7 @@ void WidgetInput::left()
 {
     grabber_ = nullptr;
     buttons_ = Qt::NoButton;
+    hover(nullptr);
 }
 
 void WidgetInput::button(Qt::MouseButton button, bool pressed)

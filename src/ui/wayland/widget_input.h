@@ -27,9 +27,12 @@ public:
 private:
     QWidget* target() const;
     void sendMouse(QEvent::Type type, Qt::MouseButton button);
+    // Leave to the widgets the pointer left, Enter to those it entered, as Qt sends them.
+    void hover(QWidget* under);
 
     QWidget& top_;
     QPointer<QWidget> grabber_; // takes every pointer event while a button is held
+    QPointer<QWidget> hovered_; // the widget the pointer is over; null when outside
     QPointF at_;
     Qt::MouseButtons buttons_;
     Qt::KeyboardModifiers modifiers_;

@@ -1,4 +1,5 @@
 // The panel on Qt's offscreen platform over canned sources; opening and closing: tests/hosts.
+#include "action_overlay.h"
 #include "panel_style.h"
 #include "popover_view.h"
 #include "row_layout.h"
@@ -33,6 +34,25 @@ std::vector<FakeApp> manyApps(int count)
     return apps;
 }
 
+// Each row as "name|count or pid|cpu|memory", or by other roles; "; " between rows.
+std::string shownRows(const UsageModel& m, std::initializer_list<int> roles = {
+                                               Qt::DisplayRole, UsageModel::CountTextRole,
+                                               UsageModel::CpuTextRole, UsageModel::MemoryTextRole})
+{
+    QStringList rows;
+    for (int n = 0; n < m.rowCount(); ++n) {
+        QStringList parts;
+        for (const int role : roles)
+            parts << m.index(n, 0).data(role).toString();
+        rows << parts.join('|');
+    }
+    return rows.join("; ").toStdString();
+}
+std::string ids(const UsageModel& m)
+{
+    return shownRows(m, {UsageModel::IdRole});
+}
+
 class PanelTest : public ::testing::Test
 {
 protected:
@@ -59,10 +79,19 @@ protected:
                 {"e", "Editor", 19.1, 1048575, 2, dir.filePath("editor.png").toStdString()},
                 {"t", "Terminal", 0.1, 1048576, 1}};
     }
-    void show()
+    void show(bool ownSurface = false) // as on a layer-shell surface of ours
     {
-        panel.showAnchored(QRect(200, 0, 24, 24));
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        if (ownSurface) {
+            panel.setWindowFlags(Qt::Window | Qt::FramelessWindowHint),
+                panel.setAttribute(Qt::WA_DontShowOnScreen);
+            panel.show();
+            QCoreApplication::processEvents(); // lays the rows out, as the event loop would
+        } else {
+            panel.showAnchored(QRect(200, 0, 24, 24));
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        }
+        while (fake.monitor().cycleInFlight()) // the processes, published when the panel opens
+            ASSERT_TRUE(corvel::testing::published(fake.monitor()));
     }
     QWidget* part(const char* name) { return panel.findChild<QWidget*>(name); }
     QRect inPanel(const QWidget* w) { return {w->mapTo(&panel, QPoint()), w->size()}; }
@@ -148,12 +177,11 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
     QStringList shown;
     for (const char* name : {"appHeader", "cpuHeader", "memoryHeader", "quit", "total"})
         shown << part(name)->property("text").toString();
-    for (int n = 0; n < panel.model().rowCount(); ++n)
-        for (const int role :
-             {UsageModel::CpuTextRole, UsageModel::MemoryTextRole, UsageModel::CountTextRole})
-            shown << panel.model().index(n, 0).data(role).toString();
-    EXPECT_EQ(shown.join('|'), "App|CPU|Memory|Quit|Total CPU 37%|250.0%|1.5 GB|1234|30.0%|"
-                               "500 MB||19.1%|1024 MB|2|0.1%|1.0 GB|");
+    shown << QString::fromStdString(
+        shownRows(panel.model(), {UsageModel::CpuTextRole, UsageModel::MemoryTextRole,
+                                  UsageModel::CountTextRole}));
+    EXPECT_EQ(shown.join('|'), "App|CPU|Memory|Quit|Total CPU 37%|250.0%|1.5 GB|1234; 30.0%|"
+                               "500 MB|; 19.1%|1024 MB|2; 0.1%|1.0 GB|");
     const int height = panel.height(); // a failed cycle: the figures stay, with a line saying so
     ASSERT_TRUE(fake.publish({}, 1));
     EXPECT_TRUE(
@@ -176,21 +204,143 @@ TEST_F(PanelTest, TextsIgnoreTheLocaleRowsFollowPublicationsAndAHiddenPanelWaits
     EXPECT_EQ(panel.model().rowCount(), 4);
 }
 
-// Input as our layer-shell surface hands it over: the wheel scrolls; a plain Q does not quit.
-TEST_F(PanelTest, WheelScrollsTheListAndPlainQDoesNotQuit)
+// Input as our layer-shell surface hands it over: the wheel scrolls; the pointer holds the order
+// until it leaves the surface; a plain Q does not quit.
+TEST_F(PanelTest, WheelScrollsTheListThePointerHoldsItAndPlainQDoesNotQuit)
 {
     ASSERT_TRUE(fake.publish(manyApps(40)));
-    panel.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    panel.setAttribute(Qt::WA_DontShowOnScreen);
-    panel.show();
-    QCoreApplication::processEvents(); // lays the rows out, as the event loop would
+    show(true);
     WidgetInput input(panel);
     input.moved(QPointF(100, 100));
     input.wheel(QPoint(0, -120));
     EXPECT_GT(panel.findChild<QScrollArea*>("listArea")->verticalScrollBar()->value(), 0);
+    auto apps = manyApps(40);
+    for (std::size_t i = 0; i < apps.size(); ++i)
+        apps[i].cpu = double(i);
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(ids(panel.model()).substr(0, 6), "app0; ");
+    input.left();
+    EXPECT_EQ(ids(panel.model()).substr(0, 7), "app39; ");
     QTimer::singleShot(0, [&] { input.key(Qt::Key_Q, Qt::NoModifier, "q", true); });
     QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QCoreApplication::exec(), 7);
+}
+
+// A click unfolds a row into its processes, sorted as rows are; they follow each refresh by
+// moves, inserts and removes (no reset); the keys move a ring over the rows, unfold and fold.
+// Leaves panel-unfolded.png to look at.
+TEST_F(PanelTest, RowsUnfoldByClickAndKeysAndTheirLinesFollowEachRefresh)
+{
+    std::vector<FakeApp> apps{{"b", "Browser", 30, 512000, 1}, {"e", "Editor", 19.1, 2048, 3}};
+    ASSERT_TRUE(fake.publish(apps));
+    show();
+    auto* rows = panel.findChild<QListView*>("rows");
+    const UsageModel& m = panel.model();
+    QAbstractItemModelTester tester(rows->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                      row(1).center() - rows->viewport()->mapTo(&panel, QPoint()));
+    EXPECT_EQ(shownRows(m), "Browser||30.0%|500 MB; Editor|3|19.1%|2 MB; e|1011|19.1%|2 MB; "
+                            "helper|1012|0.0%|0 MB; helper|1013|0.0%|0 MB");
+    // The helpers get busy: their lines rise; the unfolded row keeps the rows' order.
+    apps[1].helperCpu = 25;
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(shownRows(m), "Browser||30.0%|500 MB; Editor|3|69.1%|2 MB; helper|1012|25.0%|0 MB; "
+                            "helper|1013|25.0%|0 MB; e|1011|19.1%|2 MB");
+    apps[1].processes = 2; // one ends
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(std::pair(m.subjectAt(3)->appId + m.subjectAt(3)->name, rows->hasFocus()),
+              std::pair(std::string("eEditor"), false)); // a click does not take the keyboard
+    EXPECT_EQ(m.subjectAt(3)->pids, (std::vector<std::int32_t>{1012, 1011}));
+    EXPECT_EQ(shownRows(m, {Qt::AccessibleTextRole}),
+              "Browser, 1 process, CPU 30.0%, memory 500 MB; Editor, 2 processes, CPU 44.1%, "
+              "memory 2 MB; helper, process 1012, CPU 25.0%, memory 0 MB; e, process 1011, CPU "
+              "19.1%, memory 2 MB");
+    // Down: the ring on the first row, then the next; on a line Left folds its row and the
+    // order catches up; Right unfolds, Enter folds.
+    const std::pair<Qt::Key, const char*> keys[] = {
+        {Qt::Key_Down, "b; e; e; e"}, {Qt::Key_Down, "b; e; e; e"},  {Qt::Key_Down, "b; e; e; e"},
+        {Qt::Key_Left, "e; b"},       {Qt::Key_Right, "e; e; e; b"}, {Qt::Key_Return, "e; b"},
+        {Qt::Key_Right, "e; e; e; b"}};
+    for (const auto& [key, order] : keys) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(ids(m), order) << key;
+    }
+    EXPECT_EQ(std::pair(rows->hasFocus(), rows->currentIndex().row()), std::pair(true, 0));
+    const QImage picture = panel.grab().toImage();
+    EXPECT_TRUE(
+        picture.save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/panel-unfolded.png"));
+    int ring = 0; // the ring's colour around the focused row, nowhere else
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (picture.pixelColor(x, y) == panel.palette().color(QPalette::Highlight))
+                ring += row(0).contains(x, y) ? 1 : -1000;
+    EXPECT_GT(ring, 100);
+    EXPECT_EQ(resets.count(), 0);
+    panel.hide(); // it opens folded
+    show();
+    EXPECT_EQ(std::pair(ids(m), rows->hasFocus()), std::pair(std::string("e; b"), false));
+}
+
+// The pointer over the list holds the rows' order over refreshes while their figures change;
+// a new application joins at the end, one that ended fades out where it was. The order catches
+// up when the pointer leaves.
+TEST_F(PanelTest, ThePointerOverTheListHoldsTheOrderUntilItLeaves)
+{
+    auto apps = manyApps(6);
+    ASSERT_TRUE(fake.publish(apps));
+    show();
+    const std::string before = ids(panel.model());
+    QTest::mouseMove(panel.findChild<QListView*>("rows")->viewport(), QPoint(100, 10));
+    QSignalSpy removed(&panel.model(), &QAbstractItemModel::rowsRemoved);
+    for (int round = 1; round <= 5; ++round) {
+        for (std::size_t i = 0; i < apps.size(); ++i)
+            apps[i].cpu = round % 2 ? double(i) : 10 - double(i);
+        if (round == 3)
+            apps.erase(apps.begin() + 2), apps.push_back({"n", "New", 50, 1});
+        ASSERT_TRUE(fake.publish(apps));
+        EXPECT_EQ(ids(panel.model()), round < 3 ? before : before + "; n") << round;
+        EXPECT_EQ(panel.model().index(0, 0).data(UsageModel::CpuTextRole).toString(),
+                  round % 2 ? "0.0%" : "10.0%");
+    }
+    ASSERT_TRUE(removed.wait(5000)) << "app2 fades out, then leaves";
+    EXPECT_EQ(ids(panel.model()), "app0; app1; app3; app4; app5; n");
+    QTest::mouseMove(part("quit"));
+    EXPECT_EQ(ids(panel.model()), "n; app5; app4; app3; app1; app0");
+}
+
+// A right-click on a row, or Menu / Shift+F10 on the focused row, opens its actions over the
+// panel itself; they hold the rows' order, and Escape closes them, not the panel. Leaves
+// panel-actions.png to look at.
+TEST_F(PanelTest, RowActionsOpenOverThePanelHoldTheOrderAndEscapeClosesOnlyThem)
+{
+    auto apps = manyApps(3);
+    ASSERT_TRUE(fake.publish(apps));
+    show();
+    auto* rows = panel.findChild<QListView*>("rows");
+    auto* actions = panel.findChild<ActionOverlay*>("actions");
+    const auto open = [&] { return actions->isVisible() && actions->geometry() == panel.rect(); };
+    QTest::mouseClick(rows->viewport(), Qt::RightButton, {},
+                      row(1).center() - rows->viewport()->mapTo(&panel, QPoint()));
+    ASSERT_TRUE(open());
+    EXPECT_EQ(actions->message(), "Application 1");
+    for (auto& app : apps)
+        app.cpu = 10 - app.cpu;
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_EQ(ids(panel.model()), "app0; app1; app2");
+    EXPECT_TRUE(panel.grab().save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") +
+                                  "/panel-actions.png"));
+    QTest::keyClick(actions->focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(std::tuple(actions->isVisible(), panel.isVisible(), ids(panel.model())),
+              std::tuple(false, true, std::string("app2; app1; app0")));
+    QTest::keyClick(&panel, Qt::Key_Down); // the ring on the first row
+    for (const auto& [key, modifiers] :
+         {std::pair(Qt::Key_Menu, Qt::NoModifier), std::pair(Qt::Key_F10, Qt::ShiftModifier)}) {
+        QTest::keyClick(rows, key, modifiers);
+        EXPECT_TRUE(open() && actions->message() == "Application 2") << key;
+        QTest::keyClick(actions->focusWidget(), Qt::Key_Escape);
+    }
 }
 
 // Leaves panel.png in the build folder to look at: images fill their cell; no icon, a missing

@@ -1,15 +1,20 @@
+// The list's pure logic: which entries it shows in which order (on a clock of the test's own),
+// and the steps from one list to the next.
+#include "row_arrangement.h"
 #include "row_diff.h"
 
 #include <algorithm>
 #include <array>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-using corvel::RowChange;
+using namespace corvel;
+using namespace std::chrono_literals;
 using Ids = std::vector<std::string>;
 
 // Applies the steps of diffRows(before, after) as a model's begin/end calls define them, each
@@ -74,6 +79,65 @@ TEST(RowDiff, RandomPublicationsReplayExactly)
             after.insert(after.begin() + random() % (after.size() + 1), std::to_string(next++));
         ASSERT_EQ(replay(rows, after).first, after) << "round " << round;
         rows = std::move(after);
+    }
+}
+
+// An application whose processes are `pids`, busiest first.
+AppUsage app(const std::string& id, std::vector<std::int32_t> pids = {})
+{
+    auto processes = std::make_shared<std::vector<ProcessUsage>>();
+    for (const std::int32_t pid : pids)
+        processes->push_back({pid, "p" + std::to_string(pid), 0, 0});
+    return {id, id, nullptr, 0, 0, static_cast<std::int64_t>(pids.size()), std::move(processes)};
+}
+
+// Rows by id, lines as "/pid" or "+N" for the line that counts the rest, "~" after one fading.
+std::string render(const std::vector<ListEntry>& list)
+{
+    std::string text;
+    for (const ListEntry& e : list)
+        text += (text.empty() ? "" : " ") +
+                (e.kind == ListEntry::Kind::app       ? e.key
+                 : e.kind == ListEntry::Kind::process ? "/" + std::to_string(e.process.pid)
+                                                      : "+" + std::to_string(e.more)) +
+                (e.endedAt ? "~" : "");
+    return text;
+}
+
+// Each step publishes a list to the list shown by the step before, at its own time.
+TEST(ArrangeList, HeldOrdersFadesAndTheLinesOfUnfoldedRows)
+{
+    std::vector<std::int32_t> busy(25);
+    std::iota(busy.begin(), busy.end(), 100);
+    std::vector<std::int32_t> shifted(busy.begin() + 3, busy.end());
+    shifted.insert(shifted.begin() + 1, 99);
+    const auto t0 = ListClock::now();
+    using Unfolded = std::set<std::string, std::less<>>;
+    // clang-format off
+    const std::tuple<std::vector<AppUsage>, Unfolded, ListHolds, ListClock::duration, const char*>
+        steps[] = {
+        {{app("c"), app("b", {5}), app("a", {1, 2})}, {"a"}, {}, 0ms, "c b a /1 /2"},
+        // Held: the rows stay, a new one joins at the end, one that ended fades where it was.
+        {{app("d"), app("a", {2, 1}), app("c")}, {"a"}, {true, false}, 0ms, "c b~ a /2 /1 d"},
+        {{app("d"), app("a", {3, 2}), app("c")}, {"a"}, {true, true}, 100ms,
+         "c b~ a /2 /1~ /3 d"},
+        // The fade ends; an application that ended takes its lines with it.
+        {{app("d"), app("c")}, {"a"}, {true, true}, fadeTime + 10ms, "c a~ /2~ /1~ /3~ d"},
+        {{app("d"), app("c")}, {"a"}, {true, true}, fadeTime + 105ms, "c a~ /2~ /3~ d"},
+        {{app("d"), app("c")}, {"a"}, {true, true}, 2 * fadeTime + 20ms, "c d"},
+        // "System & Background": its busiest, then a line for the rest; held, those shown stay.
+        {{app("c"), app("__system", busy)}, {"__system"}, {}, 0ms,
+         "c __system /100 /101 /102 /103 /104 /105 /106 /107 /108 /109 /110 /111 /112 /113 /114 "
+         "/115 /116 /117 /118 /119 +5"},
+        {{app("__system", shifted), app("c")}, {"__system"}, {true, true}, 0ms,
+         "c __system /100~ /101~ /102~ /103 /104 /105 /106 /107 /108 /109 /110 /111 /112 /113 "
+         "/114 /115 /116 /117 /118 /119 /99 /120 /121 +3"},
+    };
+    // clang-format on
+    std::vector<ListEntry> shown;
+    for (const auto& [published, unfolded, holds, at, expected] : steps) {
+        shown = arrangeList(shown, published, unfolded, holds, t0 + at);
+        EXPECT_EQ(render(shown), expected);
     }
 }
 
