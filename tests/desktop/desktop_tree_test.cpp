@@ -189,19 +189,13 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
     EXPECT_EQ(idOf(byPid(apps.list())[212]), "org.example.Writer");
 
     // Given the cycle's process table, the desktop looks at those processes, not at /proc's,
-    // and again only at parts that changed: a part handed over as before holds the same ones.
-    const auto part = [](std::uint64_t key, std::vector<std::int32_t> pids) {
-        auto rows = std::make_shared<std::vector<PSRow>>();
-        for (const std::int32_t pid : pids)
-            rows->push_back(PSRow{pid, 1, 0, 0, {}});
-        return RowPart{key, std::move(rows)};
-    };
-    const RowPart idle = part(7, {1101});
+    // and again only at parts that changed (with units, every third cycle looks at all).
+    const RowPart busy{0, std::make_shared<std::vector<PSRow>>(1, PSRow{1200, 1, 0, 0, {}})};
+    const RowPart idle{7, std::make_shared<std::vector<PSRow>>(1, PSRow{1101, 1, 0, 0, {}})};
     DesktopApplications cycles(sources());
-    const std::vector<std::vector<RowPart>> steps{
-        {part(0, {1200})}, {part(0, {1200}), idle}, {part(0, {1200}), idle}, {part(0, {1200})}};
     std::vector<std::string> writer;
-    for (const std::vector<RowPart>& parts : steps) { // with units, every third looks at all
+    for (const auto& parts :
+         std::vector<std::vector<RowPart>>{{busy}, {busy, idle}, {busy, idle}, {busy}}) {
         cycles.listFor(parts), cycles.listFor(parts);
         writer.push_back(idOf(byPid(cycles.listFor(parts))[1101]));
         if (writer.size() == 2)
