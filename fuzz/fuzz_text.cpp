@@ -98,8 +98,6 @@ void desktopText(std::string_view input)
     const WmClass names = decodeWmClass(input);
     for (const std::string& name : {names.instance, names.cls})
         check(isValidUtf8(name) && name.find('\0') == std::string::npos);
-    const std::string_view half = input.substr(input.size() / 2); // either way round:
-    check(sameApplication(half, input) == sameApplication(input, half));
     std::vector<std::uint32_t> words(input.size() / 4); // _NET_WM_PID as CARDINALs of any count
     if (!words.empty())
         std::memcpy(words.data(), input.data(), words.size() * 4);
@@ -108,6 +106,7 @@ void desktopText(std::string_view input)
 
     const std::size_t newline = std::min(input.find('\n'), input.size());
     const std::string_view locale = input.substr(0, newline);
+    check(sameApplication(locale, input) == sameApplication(input, locale)); // either way round
     for (const std::string& key : localeKeys(locale))
         check(!key.empty());
     const auto entry = parseDesktopEntry(input.substr(std::min(newline + 1, input.size())), locale);

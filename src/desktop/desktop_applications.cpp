@@ -34,12 +34,12 @@ RunningApps DesktopApplications::list()
     return collect(nullptr);
 }
 
-RunningApps DesktopApplications::listFor(const std::vector<std::int32_t>& pids)
+RunningApps DesktopApplications::listFor(const std::vector<RowPart>& parts)
 {
-    return collect(&pids);
+    return collect(&parts);
 }
 
-RunningApps DesktopApplications::collect(const std::vector<std::int32_t>* table)
+RunningApps DesktopApplications::collect(const std::vector<RowPart>* table)
 {
     const auto now = EntryIndex::Clock::now();
     const bool newEntries = applications_.refresh(now);
@@ -64,12 +64,25 @@ RunningApps DesktopApplications::collect(const std::vector<std::int32_t>* table)
     for (const UnitProcesses& unit : seen.units)
         unitPids.insert(unitPids.end(), unit.pids.begin(), unit.pids.end());
     programs_.refresh(unitPids, seen.units.empty() || ++cycle_ % 3 == 1, table);
-    for (auto& [pid, program] : programs_.programs()) {
-        if (program.readAt == programs_.cycle() || newEntries)
-            program.app = program.path.empty() ? std::nullopt : programIndex_.match(program.path);
+    // Matched again where read again, or all of them when the entries changed.
+    const auto match = [&](std::int32_t pid, ProcessPrograms::Program& program) {
+        program.app = program.path.empty() ? std::nullopt : programIndex_.match(program.path);
         if (program.app)
-            seen.programs.emplace_back(pid, *program.app);
+            claimed_.insert_or_assign(pid, *program.app);
+        else
+            claimed_.erase(pid);
+    };
+    for (const std::int32_t pid : programs_.forgotten())
+        claimed_.erase(pid);
+    if (newEntries) {
+        claimed_.clear();
+        for (auto& [pid, program] : programs_.programs())
+            match(pid, program);
+    } else {
+        for (const std::int32_t pid : programs_.readNow())
+            match(pid, programs_.programs().at(pid));
     }
+    seen.programs.assign(claimed_.begin(), claimed_.end());
     return runningApps(seen);
 }
 

@@ -10,6 +10,7 @@
 #include "window_source.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,10 +43,10 @@ class DesktopApplications final : public RunningApplications
 public:
     explicit DesktopApplications(DesktopSources sources);
     RunningApps list() override;
-    RunningApps listFor(const std::vector<std::int32_t>& pids) override;
+    RunningApps listFor(const std::vector<RowPart>& parts) override;
 
 private:
-    RunningApps collect(const std::vector<std::int32_t>* table);
+    RunningApps collect(const std::vector<RowPart>* table);
 
     DesktopSources sources_;
     std::optional<CgroupApps> cgroups_;
@@ -53,6 +54,7 @@ private:
     EntryIndex autostart_;
     ProgramIndex programIndex_;
     ProcessPrograms programs_;
+    std::map<std::int32_t, std::string_view> claimed_; // processes whose program is an app's
     unsigned cycle_ = 0;
 };
 

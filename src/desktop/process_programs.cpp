@@ -25,20 +25,66 @@ ProcessPrograms::ProcessPrograms(std::string procRoot, std::uint32_t uid)
 {}
 
 bool ProcessPrograms::refresh(const std::vector<std::int32_t>& known, bool listAll,
-                              const std::vector<std::int32_t>* table)
+                              const std::vector<RowPart>* table)
 {
     ++cycle_;
+    readNow_.clear();
+    forgotten_.clear();
     if (!rootFd_.valid())
         return false;
     for (const std::int32_t pid : known)
         look(pid);
     if (!listAll)
         return true;
-    if (!table && !proc_.listPids(pids_))
-        return false; // keep what we know; the next listing sorts it out
-    for (const std::int32_t pid : table ? *table : pids_)
-        look(pid);
-    std::erase_if(programs_, [&](const auto& entry) { return entry.second.seenAt != cycle_; });
+    if (!table) {
+        if (!proc_.listPids(pids_))
+            return false; // keep what we know; the next listing sorts it out
+        for (const std::int32_t pid : pids_)
+            look(pid);
+        parts_.clear();
+        for (const auto& [pid, program] : programs_)
+            if (program.seenAt != cycle_)
+                forgotten_.push_back(pid);
+        for (const std::int32_t pid : forgotten_)
+            programs_.erase(pid);
+        return true;
+    }
+    // Only the processes of parts that changed are looked at, and only those of the parts
+    // they replace can be gone (once in a while every one is checked).
+    std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<PSRow>>> parts;
+    std::vector<const std::vector<PSRow>*> replaced;
+    for (const RowPart& part : *table) {
+        const auto before = parts_.find(part.key);
+        const bool same = part.key != 0 && before != parts_.end() && before->second == part.rows;
+        if (!same)
+            for (const PSRow& row : *part.rows)
+                look(row.pid);
+        if (before != parts_.end() && !same)
+            replaced.push_back(before->second.get());
+        if (before != parts_.end())
+            parts_.erase(before);
+        parts.emplace(part.key, part.rows);
+    }
+    for (const auto& [key, rows] : parts_)
+        replaced.push_back(rows.get()); // gone
+    if (cycle_ % readAgainEvery == 0) {
+        for (const auto& [key, rows] : parts)
+            for (const PSRow& row : *rows)
+                if (const auto it = programs_.find(row.pid); it != programs_.end())
+                    it->second.seenAt = cycle_;
+        for (const auto& [pid, program] : programs_)
+            if (program.seenAt != cycle_)
+                forgotten_.push_back(pid);
+    } else {
+        for (const std::vector<PSRow>* rows : replaced)
+            for (const PSRow& row : *rows)
+                if (const auto it = programs_.find(row.pid);
+                    it != programs_.end() && it->second.seenAt != cycle_)
+                    forgotten_.push_back(row.pid);
+    }
+    for (const std::int32_t pid : forgotten_)
+        programs_.erase(pid);
+    parts_ = std::move(parts);
     return true;
 }
 
@@ -62,6 +108,7 @@ void ProcessPrograms::read(std::int32_t pid, Program& program)
     *end = '\0';
     program.path.clear();
     program.readAt = cycle_;
+    readNow_.push_back(pid);
     // A process first seen between fork and exec still shows its parent's program (and maybe
     // its uid): it is read again at the next look.
     const bool young = cycle_ == program.firstSeen;

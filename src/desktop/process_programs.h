@@ -1,6 +1,7 @@
 #pragma once
 
 #include "proc_dir.h"
+#include "snapshot.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,10 +25,11 @@ public:
 
     // Looks at `known` (the processes of the application units) and, when `listAll`, at every
     // process (those of `table` when given, else those /proc lists), forgetting the ones that
-    // are gone. Between full listings, processes outside `known` keep what was last read. False
-    // when the process table cannot be listed.
+    // are gone. A part of `table` handed over as at the last full look is passed by: its
+    // processes did not run. Between full listings, processes outside `known` keep what was
+    // last read. False when the process table cannot be listed.
     bool refresh(const std::vector<std::int32_t>& known, bool listAll,
-                 const std::vector<std::int32_t>* table = nullptr);
+                 const std::vector<RowPart>* table = nullptr);
 
     struct Program
     {
@@ -40,6 +42,9 @@ public:
     };
     std::unordered_map<std::int32_t, Program>& programs() { return programs_; }
     std::uint64_t cycle() const { return cycle_; } // counts refreshes
+    // What the last refresh read, and forgot.
+    const std::vector<std::int32_t>& readNow() const { return readNow_; }
+    const std::vector<std::int32_t>& forgotten() const { return forgotten_; }
 
 private:
     void look(std::int32_t pid);
@@ -49,8 +54,12 @@ private:
     UniqueFd rootFd_;
     std::uint32_t uid_;
     std::uint64_t cycle_ = 0;
+    void forget(std::int32_t pid);
+
     std::vector<std::int32_t> pids_;
     std::unordered_map<std::int32_t, Program> programs_;
+    std::vector<std::int32_t> readNow_, forgotten_;
+    std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<PSRow>>> parts_;
 };
 
 } // namespace corvel

@@ -8,11 +8,7 @@ Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, Gr
                   bool detailed)
 {
     const std::vector<RowPart> parts = snapshot.takeParts();
-    std::vector<std::int32_t> pids;
-    for (const RowPart& part : parts)
-        for (const PSRow& row : *part.rows)
-            pids.push_back(row.pid);
-    return cache.group(parts, buildLookups(running.listFor(pids)), detailed);
+    return cache.group(parts, buildLookups(running.listFor(parts)), detailed);
 }
 
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running)

@@ -37,8 +37,9 @@ public:
     virtual ~RunningApplications() = default;
     virtual RunningApps list() = 0;
     // The same for the processes of this cycle's snapshot: a desktop that would list the
-    // process table itself takes it from there.
-    virtual RunningApps listFor(const std::vector<std::int32_t>& /*pids*/) { return list(); }
+    // process table itself takes it from there. A part handed over as at the previous cycle
+    // holds the same processes, none of which ran (so none execed).
+    virtual RunningApps listFor(const std::vector<RowPart>& /*parts*/) { return list(); }
 };
 
 // A desktop that reports no applications: everything is "System & Background".

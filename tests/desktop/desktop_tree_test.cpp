@@ -188,11 +188,21 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
     fs::create_symlink(tree.path("opt/writer"), tree.path("proc/212/exe"));
     EXPECT_EQ(idOf(byPid(apps.list())[212]), "org.example.Writer");
 
-    // Given the cycle's process table, the desktop looks at those processes, not at /proc's.
-    const std::vector<std::int32_t> with{1101, 1200}, without{1200};
-    EXPECT_EQ(idOf(byPid(DesktopApplications(sources()).listFor(with))[1101]),
-              "org.example.Writer");
-    EXPECT_EQ(idOf(byPid(DesktopApplications(sources()).listFor(without))[1101]), "");
+    // Given the cycle's process table, the desktop looks at those processes, not at /proc's,
+    // and again only at parts that changed (with units, every third cycle looks at all).
+    const RowPart busy{0, std::make_shared<std::vector<PSRow>>(1, PSRow{1200, 1, 0, 0, {}})};
+    const RowPart idle{7, std::make_shared<std::vector<PSRow>>(1, PSRow{1101, 1, 0, 0, {}})};
+    DesktopApplications cycles(sources());
+    std::vector<std::string> writer;
+    for (const auto& parts :
+         std::vector<std::vector<RowPart>>{{busy}, {busy, idle}, {busy, idle}, {busy}}) {
+        cycles.listFor(parts), cycles.listFor(parts);
+        writer.push_back(idOf(byPid(cycles.listFor(parts))[1101]));
+        if (writer.size() == 2)
+            fs::remove(tree.path("proc/1101/exe")); // not read again while its part stands
+    }
+    EXPECT_EQ(writer,
+              (std::vector<std::string>{"", "org.example.Writer", "org.example.Writer", ""}));
 }
 
 TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)

@@ -32,7 +32,6 @@ public:
     }
     ~TestCgroup()
     {
-        // The innermost folder first, up to this cgroup's own.
         for (std::string folder = nested_.empty() ? path_ : nested_;
              !path_.empty() && folder.size() >= path_.size(); folder.resize(folder.rfind('/'))) {
             std::ifstream members(folder + "/cgroup.procs");
@@ -54,16 +53,15 @@ public:
         std::filesystem::create_directories(nested_ = path_ + "/" + relative, ignored);
         return nested_;
     }
-    bool add(pid_t pid, const std::string& folder = {}) const
+    // Into the innermost folder.
+    bool add(pid_t pid) const
     {
-        return !path_.empty() &&
-               (std::ofstream((folder.empty() ? path_ : folder) + "/cgroup.procs") << pid << "\n")
-                   .flush();
+        const std::string& folder = nested_.empty() ? path_ : nested_;
+        return !path_.empty() && (std::ofstream(folder + "/cgroup.procs") << pid << "\n").flush();
     }
 
 private:
-    std::string mount_, path_, why_;
-    std::string nested_;
+    std::string mount_, path_, why_, nested_;
 };
 
 } // namespace corvel::testing

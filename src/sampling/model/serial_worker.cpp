@@ -1,5 +1,8 @@
 #include "serial_worker.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #if defined(__linux__)
 #include <sys/resource.h>
 #include <unistd.h>
@@ -8,11 +11,16 @@
 namespace corvel {
 namespace {
 
-// On Linux a nice value set with a thread's id applies to that thread alone.
+// On Linux a nice value set with a thread's id applies to that thread alone. The step is taken
+// from the nice value the thread inherited, so that a program started with `nice` still samples
+// below its interface.
 void lowerThisThreadsPriority()
 {
 #if defined(__linux__)
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    const auto self = static_cast<id_t>(gettid());
+    errno = 0;
+    const int inherited = getpriority(PRIO_PROCESS, self);
+    setpriority(PRIO_PROCESS, self, std::min(19, (errno == 0 ? inherited : 0) + 10));
 #endif
 }
 

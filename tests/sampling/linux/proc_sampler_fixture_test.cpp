@@ -76,7 +76,6 @@ protected:
                 dir.write("cg/" + group + "/cgroup.procs", members[group]);
         }
         dir.write("cg/cgroup.procs", members[""]);
-        // One thread each, and those of processes outside our view.
         dir.write("proc/loadavg",
                   "0.1 0.1 0.1 1/" + std::to_string(processes.size() + unseenThreads) + " 9\n");
     }
@@ -142,7 +141,7 @@ protected:
     double clock = 1000;
     std::map<int, Process> processes;
     std::map<std::string, unsigned long long> usage;
-    int unseenThreads = 3; // until a test says otherwise the count never comes out
+    int unseenThreads = 3; // besides one a process: until a test says otherwise none comes out
 };
 
 TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
@@ -202,8 +201,7 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
             EXPECT_EQ(row(rows, 1000 + i).rssKB, 200) << 1000 + i;
     }
     EXPECT_EQ(row(rows, 600).command, "[z] <defunct>");
-    // Where it comes out, one missing from every list is looked for at the next read.
-    unseenThreads = 0;
+    unseenThreads = 0; // where it comes out, one missing from every list is looked for at once
     for (const int pid : {0, 601, 0})
         (pid ? put({pid, "y", "limbo", 0, 100, 0, "", 'Z'}, false) : writeCgroups()), clock += 2,
             rows = take(pruned);
