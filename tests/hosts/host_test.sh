@@ -98,7 +98,7 @@ start_session() {
             spawn host env -C "$work" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$conf"
             mkfifo "$work/keys" && exec 7<>"$work/keys" && until_true 30 grep -qs '^SWAYSOCK=' "$work/env.txt" || return 1
             senv+=($(grep -E '^(WAYLAND_DISPLAY|SWAYSOCK|DISPLAY)=' "$work/env.txt"))
-            spawn seat sh -c 'exec "$0" <&7' "$seat_input" && until_true 10 grep -q ready "$work/seat.log" || return 1 ;;
+            spawn seat sh -c 'exec "$0" <&7' "$seat_input" && until_true 10 grep -qs ready "$work/seat.log" || return 1 ;;
         gnome)
             start_xvfb $(px 1400)x$(px 900)x24 && serve sysbus DBUS_SYSTEM_BUS_ADDRESS= dbus-daemon --nofork --print-address=3 \
                 --config-file=/usr/share/dbus-1/session.conf || return 1
@@ -272,6 +272,38 @@ check_unlisted() { # neither in the host's lists nor, on X, a panel-wide window 
     [[ -z $entries && -z $frames ]] && echo "not listed, not framed" && return
     echo "listed: ${entries:-none}; framed by the window manager:${frames:- none}" && false
 }
+# The panel's lines of text as "top height", top to bottom (header, rows and unfolded lines, footer):
+# runs of pixel rows whose mean across the names' half of the panel departs from its background
+# (the other half is where a host's tooltip for the item may lie).
+text_lines() {
+    local w=$(((panel[2] - panel[0]) / 2)) h=$((panel[3] - panel[1]))
+    convert "$work/now.png" -crop ${w}x$h+$((panel[0] + 10))+${panel[1]} +repage -colorspace gray -scale 1x$h! \
+        -depth 8 gray:- | od -An -v -tu1 -w1 | awk 'NR == 1 { bg = $1 } { y = NR - 1; ink = $1 - bg > 3 || bg - $1 > 3
+            if (ink && !run) top = y; if (!ink && run && y - top >= 4) print top, y - top; run = ink }'
+}
+# A point in the first row's text, the pointer away (drawn on some hosts, it joins lines).
+first_row() { away && find_panel && local y=$(text_lines | awk 'NR == 2 { print $1 + 4 }') && echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
+# A click on the first row unfolds it, lines appearing under it; a second click folds it. Rows of
+# other sessions' programs may come or go meanwhile: a line either way.
+check_unfold() {
+    find_panel || open_panel || return 1
+    local row=($(first_row)) lines=$(text_lines | wc -l) counts=() step
+    for step in unfolded folded; do
+        act click "${row[@]}" && sleep 1 && find_panel && snap "$step" && counts+=($(text_lines | wc -l)); done
+    echo "lines of text: $lines, unfolded ${counts[0]:-none}, folded ${counts[1]:-none}"
+    ((counts[0] > lines + 1 && counts[1] <= lines + 1))
+}
+# A right-click on the first row opens its actions over the list; Escape closes them, not the panel.
+overlaid() { find_panel && changes "$work/rows.png" "$work/now.png" | awk -v x="${panel[0]}" -v y="${panel[1]}" \
+    -v b="${panel[3]}" '$1 >= x && $2 >= y && $4 <= b && $3 - $1 >= 150 && $4 - $2 >= 60 { print; exit }' | grep .; }
+check_actions() {
+    find_panel || open_panel || return 1
+    local row=($(first_row)) && cp "$work/now.png" "$work/rows.png"
+    act click "${row[@]}" 3 && until_true 5 overlaid >/dev/null && snap actions ||
+        { snap no-actions; echo "no actions"; return 1; }
+    echo "actions at $(overlaid)" && act key Escape && until_true 5 eval '! overlaid' && find_panel &&
+        snap actions-closed && echo "closed by Escape, the panel open"
+}
 check_escape() { close_by escape key Escape; }
 check_outside() { close_by outside click 150 $((H / 2)); }
 check_second_click() { close_by second-click "$open_click" "${mid[@]}"; }
@@ -281,6 +313,7 @@ check_dark() {
     printf "\n[org/gnome/desktop/interface]\ncolor-scheme='prefer-dark'\n" >>"$keyfile" && away && sleep 1 &&
         shot "$work/closed.png" && open_panel && snap dark && light=$(convert "$work/now.png" -crop \
         $((panel[2] - panel[0]))x$((panel[3] - panel[1]))+${panel[0]}+${panel[1]} -format '%[fx:int(mean * 100)]' info:)
+    act click $(first_row) && sleep 1 && find_panel && snap dark-unfolded
     act key Escape && until_true 10 panel_closed; sed -i "s/'prefer-dark'/'default'/" "$keyfile" && sleep 1
     echo "panel ${light:-not}% light" && ((${light:-100} < 40))
 }
@@ -322,7 +355,7 @@ main() {
     start_session "$host" || { echo "FAIL: $host did not start"; tail -n 20 "$work"/*.log; exit 1; }
     cp "$work/b.png" "$work/empty.png" && cp "$work/b.png" "$work/now.png" && snap host
     echo "$host started in $((SECONDS - began)) s, its bar $bar px high" && log_mark=$(wc -l <"$work/host.log")
-    for check in item open anchored sharp unlisted escape outside second_click dark menu ctrl_q quit stderr host_log; do
+    for check in item open anchored sharp unlisted unfold actions escape outside second_click dark menu ctrl_q quit stderr host_log; do
         [[ $check == menu && $menu_button == - || $check == sharp && $scale == 1 ]] || run_check "$check"
     done
     echo "$host: $((SECONDS - began)) s, $failures unexpected failures; pictures in $out" && ((failures == 0))
