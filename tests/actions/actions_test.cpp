@@ -8,6 +8,7 @@
 #include "support/test_cgroup.h"
 #include "systemd_user_units.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -119,7 +120,12 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
                                    "exec sleep 1000) & exec sleep 1000";
         const pid_t app = children.start(script.c_str());
         std::vector<std::int32_t> pids;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (pids = pidsInCgroup(folder)).size() == 2; }));
+        const auto running = [](std::int32_t pid) { // past the trap: SIGTERM is ignored by now
+            return readSmallFile("/proc/" + std::to_string(pid) + "/comm", 64) == "sleep\n";
+        };
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return (pids = pidsInCgroup(folder)).size() == 2 && std::ranges::all_of(pids, running);
+        }));
         const pid_t stranger = place == sharedUnit ? children.start(nullptr) : 0;
         ASSERT_TRUE(!stranger || group.add(stranger));
 
