@@ -281,8 +281,10 @@ text_lines() {
         -depth 8 gray:- | od -An -v -tu1 -w1 | awk 'NR == 1 { bg = $1 } { y = NR - 1; ink = $1 - bg > 3 || bg - $1 > 3
             if (ink && !run) top = y; if (!ink && run && y - top >= 4) print top, y - top; run = ink }'
 }
-# A point in the first row's text, the pointer away (drawn on some hosts, it joins lines).
-first_row() { away && find_panel && local y=$(text_lines | awk 'NR == 2 { print $1 + 4 }') && echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
+# A point in the first row's text (the first line under the column labels, 24 px high at most),
+# the pointer away: drawn on some hosts, it joins lines.
+first_row() { away && find_panel && local y=$(text_lines | awk '$1 >= 24 { print $1 + 4; exit }') &&
+    echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
 # A click on the first row unfolds it, lines appearing under it; a second click folds it. Rows of
 # other sessions' programs may come or go meanwhile: a line either way.
 check_unfold() {
