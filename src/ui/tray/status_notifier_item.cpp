@@ -140,7 +140,7 @@ const IconPixmapList& StatusNotifierItem::iconPixmaps() const
 
 ToolTip StatusNotifierItem::toolTip() const
 {
-    return ToolTip{{}, {}, label_, details_};
+    return ToolTip{{}, {}, label_, plainToolTip_ ? details_ : details_.toHtmlEscaped()};
 }
 
 void StatusNotifierItem::requestActivation(QPoint at)
@@ -220,6 +220,14 @@ void StatusNotifierItem::chooseIconStyle()
     const IconStyle style = drawsLabel(host) ? IconStyle::glyph : IconStyle::badge;
     // GNOME Shell's top bar is dark in light and dark sessions alike.
     const bool barDark = host.rfind("gnome-shell", 0) == 0;
+    // Plasma's watcher lives in kded, and Plasma shows a tooltip without tags as plain text;
+    // the other hosts read it as markup, where a bare "&" is an error.
+    const bool plainTip = host.rfind("kded", 0) == 0;
+    if (plainTip != plainToolTip_) {
+        plainToolTip_ = plainTip;
+        if (published_)
+            emit adaptor_->NewToolTip();
+    }
     if (style == iconStyle_ && barDark == hostBarDark_)
         return;
     iconStyle_ = style;

@@ -83,7 +83,8 @@ private:
     QString details_;
     IconStyle iconStyle_ = IconStyle::badge;
     ColorScheme desktopScheme_ = ColorScheme::light;
-    bool hostBarDark_ = false; // a host whose bar is dark whatever the desktop's colours
+    bool hostBarDark_ = false;  // a host whose bar is dark whatever the desktop's colours
+    bool plainToolTip_ = false; // a host that shows the tooltip's text as it is, not as markup
     mutable IconPixmapList icon_;
     mutable bool iconCurrent_ = false;
     StatusNotifierAdaptor* adaptor_;

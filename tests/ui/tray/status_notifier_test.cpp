@@ -75,7 +75,7 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     TestHost host;
     corvel::testing::FakeFeed feed;
-    feed.set({{"busy", "Busy", 37, 2048}});
+    feed.set({{"busy", "Busy & <Co>", 37, 2048}});
     QStringList notices;
     CorvelApp app(
         feed.sources(), QDBusConnection::sessionBus(),
@@ -118,13 +118,14 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
         {37.0, "CPU 37%"}, {12.4, "CPU 12%"},  {11.6, "CPU 12%"}, {99.6, "CPU 100%"},
         {250, "CPU 100%"}, {-1, "CPU \u2013"}, {0.4, "CPU 0%"}}; // -1: a failed cycle
     for (const auto& [total, text] : steps) {
-        feed.set({{"busy", "Busy", total, 2048}});
+        feed.set({{"busy", "Busy & <Co>", total, 2048}});
         feed.change([total = total](auto& s) { s.fails = total < 0; });
         ASSERT_TRUE(corvel::testing::published(app.monitor(), &Monitor::refresh));
         EXPECT_EQ(item->property("XAyatanaLabel").toString(), text);
         const ToolTip tip = item->property("ToolTip").value<ToolTip>();
         EXPECT_EQ(tip.title + "/" + tip.description,
-                  text + QString(total < 0 ? "/" : "/Busy %1%").arg(total, 0, 'f', 1));
+                  text + QString(total < 0 ? "/" : "/Busy &amp; &lt;Co&gt; %1%") // markup
+                             .arg(total, 0, 'f', 1));
         EXPECT_EQ(item->property("IconAccessibleDesc").toString(), "Corvel: " + QString(text));
         EXPECT_EQ(item->property("IconPixmap").value<IconPixmapList>().value(0).argb,
                   itemIconPixmaps(IconStyle::badge, text).front().argb);
