@@ -388,6 +388,7 @@ void PopoverView::showEvent(QShowEvent* event)
     monitor_.setDetailed(true); // the processes, for rows the user unfolds
     catchUp();
     QWidget::showEvent(event);
+    emit shownChanged(true);
 }
 
 void PopoverView::hideEvent(QHideEvent* event)
@@ -405,6 +406,7 @@ void PopoverView::hideEvent(QHideEvent* event)
     else
         sinceHidden_.invalidate();
     QWidget::hideEvent(event);
+    emit shownChanged(false);
 }
 
 void PopoverView::showAnchored(const QRect& anchor)

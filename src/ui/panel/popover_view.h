@@ -45,9 +45,13 @@ public:
 
     // The rows as shown; they follow the Monitor only while the panel is visible.
     const UsageModel& model() const { return *model_; }
+
     // Keeps the rows in the order shown while `reason` lasts (for instance while the actions of
     // a row are open); their figures still change. The order catches up once nothing holds it.
     void setHeld(UsageModel::Hold reason, bool held) { model_->setHeld(reason, held); }
+
+signals:
+    void shownChanged(bool shown);
 
 protected:
     void showEvent(QShowEvent* event) override;

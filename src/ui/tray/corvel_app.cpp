@@ -132,6 +132,7 @@ void CorvelApp::chooseArea()
         if (!xembed_) {
             xembed_ = std::make_unique<XEmbedTrayItem>(label_);
             xembed_->setLabel(label_, details_);
+            xembed_->setToolTipShown(!panel_ || !panel_->isVisible());
             xembed_->setColorScheme(appearance_->scheme());
             connect(xembed_.get(), &XEmbedTrayItem::clicked, this, &CorvelApp::togglePanel);
         }
@@ -178,6 +179,12 @@ void CorvelApp::togglePanel(std::optional<QRect> anchor)
 {
     if (!panel_) {
         panel_ = std::make_unique<PopoverView>(monitor_);
+        connect(panel_.get(), &PopoverView::shownChanged, this, [this](bool shown) {
+            if (statusNotifier_)
+                statusNotifier_->setToolTipShown(!shown);
+            if (xembed_)
+                xembed_->setToolTipShown(!shown);
+        });
         layerPanel_ = LayerPanel::create(*panel_);
     }
     if (layerPanel_ && !layerPanel_->usable()) {

@@ -117,6 +117,15 @@ void StatusNotifierItem::setLabel(const QString& label, const QString& details)
         emit adaptor_->NewIcon();
 }
 
+void StatusNotifierItem::setToolTipShown(bool shown)
+{
+    if (shown == toolTipShown_)
+        return;
+    toolTipShown_ = shown;
+    if (published_)
+        emit adaptor_->NewToolTip();
+}
+
 void StatusNotifierItem::setColorScheme(ColorScheme scheme)
 {
     if (scheme == desktopScheme_)
@@ -140,6 +149,8 @@ const IconPixmapList& StatusNotifierItem::iconPixmaps() const
 
 ToolTip StatusNotifierItem::toolTip() const
 {
+    if (!toolTipShown_)
+        return {};
     return ToolTip{{}, {}, label_, plainToolTip_ ? details_ : details_.toHtmlEscaped()};
 }
 

@@ -50,6 +50,8 @@ public:
     // Updates the label, the icon and the tooltip (the label over `details`) and tells the
     // hosts what changed; nothing at all when neither text did.
     void setLabel(const QString& label, const QString& details);
+    // No tooltip while the panel is open: the host would draw it over the panel.
+    void setToolTipShown(bool shown);
     // The desktop's colours: the icon is drawn to stand out on a bar of that kind.
     void setColorScheme(ColorScheme scheme);
 
@@ -83,7 +85,8 @@ private:
     QString details_;
     IconStyle iconStyle_ = IconStyle::badge;
     ColorScheme desktopScheme_ = ColorScheme::light;
-    bool hostBarDark_ = false;  // a host whose bar is dark whatever the desktop's colours
+    bool hostBarDark_ = false; // a host whose bar is dark whatever the desktop's colours
+    bool toolTipShown_ = true;
     bool plainToolTip_ = false; // a host that shows the tooltip's text as it is, not as markup
     mutable IconPixmapList icon_;
     mutable bool iconCurrent_ = false;

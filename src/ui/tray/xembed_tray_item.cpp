@@ -53,6 +53,8 @@ bool XEmbedTrayItem::isVisible() const
 
 QString XEmbedTrayItem::toolTip() const
 {
+    if (!toolTipShown_)
+        return {};
     return details_.isEmpty() ? label_ : label_ + QLatin1Char('\n') + details_;
 }
 
@@ -68,6 +70,13 @@ void XEmbedTrayItem::setLabel(const QString& label, const QString& details)
     if (newLabel)
         icon_->setIcon(QIcon(new LabelIconEngine(label_, scheme_)));
     icon_->setToolTip(toolTip());
+}
+
+void XEmbedTrayItem::setToolTipShown(bool shown)
+{
+    toolTipShown_ = shown;
+    if (icon_)
+        icon_->setToolTip(toolTip());
 }
 
 void XEmbedTrayItem::setColorScheme(ColorScheme scheme)

@@ -31,6 +31,8 @@ public:
     // Redraws the icon when the label changes and the tooltip (the label over `details`) when
     // either does.
     void setLabel(const QString& label, const QString& details);
+    // No tooltip while the panel is open.
+    void setToolTipShown(bool shown);
     // Redraws the icon to stand out on a bar of the desktop's colours.
     void setColorScheme(ColorScheme scheme);
 
@@ -44,6 +46,7 @@ private:
 
     QString label_;
     QString details_;
+    bool toolTipShown_ = true;
     ColorScheme scheme_ = ColorScheme::light;
     std::unique_ptr<QSystemTrayIcon> icon_;
 };

@@ -150,6 +150,7 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     EXPECT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 10'000));
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     ASSERT_TRUE(app.panel() && app.panel()->isVisible());
+    EXPECT_EQ(item->property("ToolTip").value<ToolTip>().title, "") << "the host's over the panel";
     EXPECT_GT(app.panel()->geometry().center().x(), app.panel()->screen()->geometry().center().x())
         << "with no click to go by, the top right corner";
     second.kill(), second.waitForFinished();
