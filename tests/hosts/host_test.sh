@@ -68,6 +68,8 @@ start_session() {
     client_env=() && [[ $desktop != - ]] && client_env=(XDG_CURRENT_DESKTOP=$desktop)
     [[ $kind != x ]] && client_env+=(XDG_SESSION_TYPE=wayland)
     mkdir -p "$work/home/.local/share" "$work/run" && chmod 700 "$work/run" && cp -r "$here/config" "$work/home/.config"
+    # As MATE's settings daemon does by default: GTK buttons, the applet's items, show their image beside their label
+    [[ $host == mate ]] && mkdir -p "$work/home/.config/gtk-3.0" && printf '[Settings]\ngtk-button-images=true\n' >"$work/home/.config/gtk-3.0/settings.ini"
     scale=${CORVEL_HOST_SCALE:-1} && [[ $host == *_scaled ]] && scale=${CORVEL_HOST_SCALE:-2}
     local pw=$(px $W) ph=$(px $H) && camera=(import -window root -crop ${pw}x$ph+0+0 +repage png:-) && [[ $kind == sway ]] && camera=(grim -s 1 -) &&
         as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chown -R 65534:65534 "$work"
