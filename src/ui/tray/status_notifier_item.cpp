@@ -57,6 +57,9 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString label, QObje
             });
     recheck_.setSingleShot(true);
     connect(&recheck_, &QTimer::timeout, this, &StatusNotifierItem::checkListed);
+    toolTipBack_.setSingleShot(true);
+    toolTipBack_.setInterval(toolTipBackDelay);
+    connect(&toolTipBack_, &QTimer::timeout, adaptor_, &StatusNotifierAdaptor::NewToolTip);
 }
 
 StatusNotifierItem::~StatusNotifierItem()
@@ -122,7 +125,14 @@ void StatusNotifierItem::setToolTipShown(bool shown)
     if (shown == toolTipShown_)
         return;
     toolTipShown_ = shown;
-    if (published_)
+    toolTipBack_.stop();
+    if (!published_)
+        return;
+    // The tooltip's return is told a moment later: a panel closed by Quit takes the program
+    // with it, and a host that asks a program already gone for its tooltip logs an error.
+    if (shown)
+        toolTipBack_.start();
+    else
         emit adaptor_->NewToolTip();
 }
 

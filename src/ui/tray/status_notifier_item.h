@@ -75,6 +75,7 @@ private:
     // then ever further apart, to one check a minute.
     static constexpr std::chrono::milliseconds firstCheck{1000};
     static constexpr std::chrono::milliseconds steadyCheck{60'000};
+    static constexpr std::chrono::milliseconds toolTipBackDelay{1000};
 
     void registerWithWatcher();
     void onWatcherOwnerChanged(const QString& newOwner);
@@ -94,6 +95,7 @@ private:
     StatusNotifierMenu* menu_;
     QDBusServiceWatcher watcher_;
     QTimer recheck_;
+    QTimer toolTipBack_;
     std::chrono::milliseconds nextCheck_ = firstCheck;
     bool published_ = false;
     bool listed_ = false;

@@ -151,6 +151,9 @@ TEST(StatusItem, TellsOnceWhenThereIsNoAreaRegistersWhenAWatcherComesAndFollowsT
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     ASSERT_TRUE(app.panel() && app.panel()->isVisible());
     EXPECT_EQ(item->property("ToolTip").value<ToolTip>().title, "") << "the host's over the panel";
+    QSignalSpy tipBack(item, SIGNAL(NewToolTip()));
+    app.panel()->hide();
+    EXPECT_TRUE(tipBack.wait(5000) && item->property("ToolTip").value<ToolTip>().title != "");
     EXPECT_GT(app.panel()->geometry().center().x(), app.panel()->screen()->geometry().center().x())
         << "with no click to go by, the top right corner";
     second.kill(), second.waitForFinished();
