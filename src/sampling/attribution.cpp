@@ -138,8 +138,7 @@ Grouping group(const std::vector<PSRow>& rows, const AppsByPID& byPID,
         const std::size_t entry = tally.add(
             ownership::owner(row, byPID, byBundlePath, byUnit, parentOf), row.cpu, row.rssKB, 1);
         if (detailed)
-            tally.addProcess(entry,
-                             {row.pid, std::string(programName(row.command)), row.cpu, row.rssKB});
+            tally.addProcess(entry, ProcessUsage::of(row));
     }
     tally.finish();
     return result;

@@ -40,6 +40,11 @@ struct ProcessUsage
     std::string program; // the program's name (programName of its command)
     double cpu = 0;      // percent of one processor
     std::int64_t memoryKB = 0;
+
+    static ProcessUsage of(const PSRow& row)
+    {
+        return {row.pid, std::string(programName(row.command)), row.cpu, row.rssKB};
+    }
 };
 using ProcessList = std::shared_ptr<const std::vector<ProcessUsage>>;
 

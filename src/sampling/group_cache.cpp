@@ -79,8 +79,7 @@ void GroupCache::attribute(Partial& partial, const std::vector<PSRow>& rows, boo
         share.memoryKB = ownership::addSaturating(share.memoryKB, row.rssKB);
         share.count = ownership::addSaturating(share.count, 1);
         if (detailed)
-            share.processes.push_back(
-                {row.pid, std::string(programName(row.command)), row.cpu, row.rssKB});
+            share.processes.push_back(ProcessUsage::of(row));
     }
     partial.walked.assign(walked.begin(), walked.end());
 }
