@@ -196,8 +196,8 @@ TEST_F(DesktopTreeTest, ProgramsClaimTheirProcessesConservatively)
     std::vector<std::string> writer;
     for (const auto& parts :
          std::vector<std::vector<RowPart>>{{busy}, {busy, idle}, {busy, idle}, {busy}}) {
-        cycles.listFor(parts), cycles.listFor(parts);
-        writer.push_back(idOf(byPid(cycles.listFor(parts))[1101]));
+        cycles.listFor(parts, nullptr), cycles.listFor(parts, nullptr);
+        writer.push_back(idOf(byPid(cycles.listFor(parts, nullptr))[1101]));
         if (writer.size() == 2)
             fs::remove(tree.path("proc/1101/exe")); // not read again while its part stands
     }
