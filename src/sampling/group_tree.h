@@ -13,8 +13,8 @@ struct GroupNode
     virtual ~GroupNode() = default;
 
     std::string name;
-    std::vector<std::int32_t> pids; // members at its last read, ascending
-    bool listed = false;            // that read succeeded
+    std::vector<std::int32_t> pids;                   // members at its last read, ascending
+    bool listed = false;                              // that read succeeded
     std::vector<std::unique_ptr<GroupNode>> children; // ascending by name
 };
 
