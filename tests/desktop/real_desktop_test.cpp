@@ -9,9 +9,11 @@
 #include "support/idle_children.h"
 #include "support/require.h"
 #include "support/temp_dir.h"
+#include "support/test_cgroup.h"
 #include "system_snapshot.h"
 #include "window_closing.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -56,36 +58,21 @@ Counts counts(DesktopApplications& apps) // of one cycle over the real process t
     return out;
 }
 
-// Cgroups of a uid no one has below the real cgroup2 mount (root), removed afterwards.
+// A cgroup of the test's own below the real cgroup2 mount (root), with a user's service in it
+// for a uid no one has.
 class RealCgroup : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        if (mount.empty() || ::geteuid() != 0)
-            CORVEL_SKIP_TEST("cgroup", "needs cgroup2 and root");
-    }
-    void TearDown() override
-    {
-        for (const std::string& group : made) // emptied a moment after its processes are reaped
-            waitFor([&] { return ::rmdir(group.c_str()) == 0 || errno != EBUSY; });
-    }
-    // Makes the folders of `group` below the mount; the innermost one.
-    std::string make(const std::string& group)
-    {
-        std::string path = mount;
-        for (const auto& part : std::filesystem::path(group))
-            if (std::filesystem::create_directory(path += "/" + part.string()))
-                made.insert(made.begin(), path);
-        return path;
+        if (root.path().empty())
+            CORVEL_SKIP_TEST("cgroup", root.why());
     }
 
-    const std::string mount =
-        cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or("")).value_or("");
+    testing::TestCgroup root{"desktop"};
     const std::uint32_t uid = 1'900'000'000u + ::getpid();
     const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice",
                       service = slice + "/user@" + u + ".service/";
-    std::vector<std::string> made; // deepest first
 };
 
 // Processes of that uid in a terminal's slice (its server; a tab with an application and its
@@ -105,7 +92,7 @@ TEST_F(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     testing::IdleChildren children;
     const auto start = [&](const std::string& group, const std::string& program,
                            const std::string& script) {
-        const std::string folder = make(group);
+        const std::string folder = root.nest(group);
         launch(children, [&] {
             std::ofstream(folder + "/cgroup.procs") << "0" << std::endl;
             if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
@@ -118,7 +105,7 @@ TEST_F(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
           app + "sleep 1000 & sh -c 'sleep 1000; :' & wait");
     start(slice + "/session-1.scope", opt + "/launcher", app + "sleep 1000 & wait");
 
-    DesktopApplications apps({.cgroupRoot = mount,
+    DesktopApplications apps({.cgroupRoot = root.path(),
                               .uid = uid,
                               .environment = {.applicationFolders = {tree.path("apps")}}});
     // server 2; tab: shell, command, sh and its sleep; writers 2 with a child each
@@ -139,7 +126,7 @@ TEST_F(RealCgroup, TheSamplersWalkFindsTheUnitsThatAWalkOfTheirOwnFinds)
     const std::vector<pid_t>& p = children.pids();
     // Into `group` by our hand, then it runs there (stops and goes on) until its count shows it.
     const auto move = [&](int child, const std::string& group) {
-        const std::string folder = make(service + group);
+        const std::string folder = root.nest(service + group);
         std::ofstream(folder + "/cgroup.procs") << p[child] << std::endl;
         const auto usage = [&] {
             return parseCgroupUsage(readSmallFile(folder + "/cpu.stat", 4096).value_or(""));
@@ -148,44 +135,34 @@ TEST_F(RealCgroup, TheSamplersWalkFindsTheUnitsThatAWalkOfTheirOwnFinds)
             ::kill(p[child], SIGSTOP), ::waitpid(p[child], nullptr, WUNTRACED),
                 ::kill(p[child], SIGCONT), ::waitpid(p[child], nullptr, WCONTINUED);
     };
-    // Each unit's id and its processes as the children's indexes.
-    const auto show = [&](const std::vector<UnitProcesses>& units) {
-        std::string out;
-        for (const UnitProcesses& unit : units) {
-            std::string members;
-            for (const std::int32_t pid : unit.pids)
-                members += std::to_string(std::find(p.begin(), p.end(), pid) - p.begin());
-            std::sort(members.begin(), members.end());
-            out += " " + unit.unit.id + ":" + members;
-        }
-        return out;
-    };
+    for (const auto& [child, group] : std::map<int, std::string>{
+             {0, a}, {1, a}, {2, b}, {3, sub}, {4, "app.slice/app-T.slice/x.scope"}, {5, other}})
+        move(child, group);
     const std::pair<std::function<void()>, const char*> steps[] = {
-        {[&] {
-             for (const auto& [child, group] :
-                  std::map<int, std::string>{{0, a},
-                                             {1, a},
-                                             {2, b},
-                                             {3, sub},
-                                             {4, "app.slice/app-T.slice/x.scope"},
-                                             {5, other}})
-                 move(child, group);
-         },
-         " A:01 B:23 T:4"},
+        {[] {}, " A:01 B:23 T:4"},
         {[&] { move(1, sub); }, " A:0 B:123 T:4"}, // between units
         {[&] { move(0, other); }, " B:123 T:4"},   // a unit emptied
         {[&] { move(5, c); }, " B:123 C:5 T:4"},   // one started
         {[&] { ::kill(p[3], SIGKILL), ::waitpid(p[3], nullptr, 0); }, " B:12 C:5 T:4"}, // exits
         {[] {}, " B:12 C:5 T:4"}}; // nothing ran
-    CgroupActivity walk(mount);
-    CgroupApps shared(mount, "/proc", uid), own(mount, "/proc", uid);
+    // Each unit's id and the children in it, by their indexes.
+    const auto show = [&](const std::vector<UnitProcesses>& units) {
+        std::string out;
+        for (const UnitProcesses& unit : units) {
+            out += " " + unit.unit.id + ":";
+            for (std::size_t i = 0; i < p.size(); ++i)
+                out += std::ranges::count(unit.pids, p[i]) ? std::to_string(i) : "";
+        }
+        return out;
+    };
+    CgroupActivity walk(root.path());
+    CgroupApps shared(root.path(), "/proc", uid), own(root.path(), "/proc", uid);
     for (const auto& [change, expected] : steps) {
         change();
         const auto now = CgroupApps::Clock::now();
         ASSERT_TRUE(walk.update());
-        const std::string fromWalk = show(shared.scan(now, &walk));
-        EXPECT_EQ(fromWalk, show(own.scan(now)));
-        EXPECT_EQ(fromWalk, expected);
+        EXPECT_EQ(show(shared.scan(now, &walk)), show(own.scan(now)));
+        EXPECT_EQ(show(own.scan(now)), expected);
     }
 }
 
