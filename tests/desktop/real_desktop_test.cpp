@@ -270,7 +270,9 @@ Gtk.main()
     EXPECT_EQ(closeWaylandWindows("Gedit", std::array{app}), asked);
     EXPECT_TRUE(waitFor([&] { return ::waitpid(app, nullptr, WNOHANG) == app; }));
     EXPECT_EQ(::waitpid(other, nullptr, WNOHANG), 0) << "another application's stays";
-    EXPECT_EQ(closeWaylandWindows("org.example.Editor", std::array{other}), 1);
+    EXPECT_TRUE(waitFor([&] { // shown by now, or soon
+        return closeWaylandWindows("org.example.Editor", std::array{other}) == 1;
+    }));
     ::kill(server, SIGSTOP);
     EXPECT_EQ(closeWaylandWindows("gedit", std::array{app}), std::nullopt) << "stopped, no hang";
 }
