@@ -1,15 +1,19 @@
 // The desktop layer against real cgroups (root), Xvfb with openbox and the real process table;
 // each test skips when its parts are missing.
+#include "cgroup_activity.h"
 #include "cgroup_apps.h"
 #include "cycle.h"
 #include "desktop_applications.h"
+#include "kernel_text.h"
 #include "small_file.h"
 #include "support/idle_children.h"
 #include "support/require.h"
 #include "support/temp_dir.h"
+#include "support/test_cgroup.h"
 #include "system_snapshot.h"
 #include "window_closing.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -54,17 +58,28 @@ Counts counts(DesktopApplications& apps) // of one cycle over the real process t
     return out;
 }
 
-// Processes of a uid no one has in a terminal's slice (its server; a tab with an application
-// and its child, a command, a shell) and in a session scope holding a launcher's children.
-TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
+// A cgroup of the test's own below the real cgroup2 mount (root), with a user's service in it
+// for a uid no one has.
+class RealCgroup : public ::testing::Test
 {
-    const auto mount =
-        cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or(""));
-    if (!mount || ::geteuid() != 0)
-        CORVEL_SKIP_TEST("cgroup", "needs cgroup2 and root");
+protected:
+    void SetUp() override
+    {
+        if (root.path().empty())
+            CORVEL_SKIP_TEST("cgroup", root.why());
+    }
+
+    testing::TestCgroup root{"desktop"};
     const std::uint32_t uid = 1'900'000'000u + ::getpid();
-    const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice";
-    const std::string term = slice + "/user@" + u + ".service/app.slice/app-org.example.Term.slice";
+    const std::string u = std::to_string(uid), slice = "user.slice/user-" + u + ".slice",
+                      service = slice + "/user@" + u + ".service/";
+};
+
+// Processes of that uid in a terminal's slice (its server; a tab with an application and its
+// child, a command, a shell) and in a session scope holding a launcher's children.
+TEST_F(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
+{
+    const std::string term = service + "app.slice/app-org.example.Term.slice";
     testing::TempDir tree;
     std::filesystem::permissions(tree.path(), std::filesystem::perms::all);
     const std::string opt = tree.makeFolder("opt");
@@ -73,39 +88,82 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     for (const std::string& e : {"Term=term"s, "Shell=sh"s, "Writer=" + opt + "/writer"}) // id=Exec
         tree.write("apps/org.example." + e.substr(0, e.find('=')) + ".desktop",
                    "[Desktop Entry]\nType=Application\nName=x\nExec" + e.substr(e.find('=')));
-    std::vector<std::string> made; // removed at the end, deepest first
-    {
-        // `program -c script` as that uid, in its cgroup (made) before it runs
-        testing::IdleChildren children;
-        const auto start = [&](const std::string& group, const std::string& program,
-                               const std::string& script) {
-            std::string path = *mount;
-            for (const auto& part : std::filesystem::path(group))
-                if (std::filesystem::create_directory(path += "/" + part.string()))
-                    made.insert(made.begin(), path);
-            launch(children, [&] {
-                std::ofstream(*mount + "/" + group + "/cgroup.procs") << "0" << std::endl;
-                if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
-                    ::execl(program.c_str(), program.c_str(), "-c", script.c_str(), nullptr);
-            });
-        };
-        const std::string app = opt + "/writer -c 'sleep 1000 & wait' & ";
-        start(term + "/app-org.example.Term-1.scope", opt + "/term-server", "sleep 1000 & wait");
-        start(term + "/vte-spawn-1.scope", "/bin/sh",
-              app + "sleep 1000 & sh -c 'sleep 1000; :' & wait");
-        start(slice + "/session-1.scope", opt + "/launcher", app + "sleep 1000 & wait");
+    // `program -c script` as that uid, in its cgroup (made) before it runs
+    testing::IdleChildren children;
+    const auto start = [&](const std::string& group, const std::string& program,
+                           const std::string& script) {
+        const std::string folder = root.nest(group);
+        launch(children, [&] {
+            std::ofstream(folder + "/cgroup.procs") << "0" << std::endl;
+            if (::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0)
+                ::execl(program.c_str(), program.c_str(), "-c", script.c_str(), nullptr);
+        });
+    };
+    const std::string app = opt + "/writer -c 'sleep 1000 & wait' & ";
+    start(term + "/app-org.example.Term-1.scope", opt + "/term-server", "sleep 1000 & wait");
+    start(term + "/vte-spawn-1.scope", "/bin/sh",
+          app + "sleep 1000 & sh -c 'sleep 1000; :' & wait");
+    start(slice + "/session-1.scope", opt + "/launcher", app + "sleep 1000 & wait");
 
-        DesktopApplications apps({.cgroupRoot = *mount,
-                                  .uid = uid,
-                                  .environment = {.applicationFolders = {tree.path("apps")}}});
-        // server 2; tab: shell, command, sh and its sleep; writers 2 with a child each
-        const Counts expected{{"org.example.Term", 6}, {"org.example.Writer", 4}};
-        Counts found;
-        waitFor([&] { return (found = counts(apps)) == expected; });
-        EXPECT_EQ(found, expected) << "the launcher and its plain child are nobody's";
+    DesktopApplications apps({.cgroupRoot = root.path(),
+                              .uid = uid,
+                              .environment = {.applicationFolders = {tree.path("apps")}}});
+    // server 2; tab: shell, command, sh and its sleep; writers 2 with a child each
+    const Counts expected{{"org.example.Term", 6}, {"org.example.Writer", 4}};
+    Counts found;
+    waitFor([&] { return (found = counts(apps)) == expected; });
+    EXPECT_EQ(found, expected) << "the launcher and its plain child are nobody's";
+}
+
+// The units the sampler's pruned walk hands over are those a walk of their own finds, as
+// processes move between units (moved by another process, then running where they are now),
+// units empty, start and lose a process that exits, and nothing happens.
+TEST_F(RealCgroup, TheSamplersWalkFindsTheUnitsThatAWalkOfTheirOwnFinds)
+{
+    const std::string a = "app.slice/app-A-1.scope", b = "app.slice/app-B@1.service",
+                      sub = b + "/sub/deeper", c = "app.slice/app-C-2.scope", other = "x.slice";
+    testing::IdleChildren children(6);
+    const std::vector<pid_t>& p = children.pids();
+    // Into `group` by our hand, then it runs there (stops and goes on) until its count shows it.
+    const auto move = [&](int child, const std::string& group) {
+        const std::string folder = root.nest(service + group);
+        std::ofstream(folder + "/cgroup.procs") << p[child] << std::endl;
+        const auto usage = [&] {
+            return parseCgroupUsage(readSmallFile(folder + "/cpu.stat", 4096).value_or(""));
+        };
+        for (const auto before = usage(); usage() == before;)
+            ::kill(p[child], SIGSTOP), ::waitpid(p[child], nullptr, WUNTRACED),
+                ::kill(p[child], SIGCONT), ::waitpid(p[child], nullptr, WCONTINUED);
+    };
+    for (const auto& [child, group] : std::map<int, std::string>{
+             {0, a}, {1, a}, {2, b}, {3, sub}, {4, "app.slice/app-T.slice/x.scope"}, {5, other}})
+        move(child, group);
+    const std::pair<std::function<void()>, const char*> steps[] = {
+        {[] {}, " A:01 B:23 T:4"},
+        {[&] { move(1, sub); }, " A:0 B:123 T:4"}, // between units
+        {[&] { move(0, other); }, " B:123 T:4"},   // a unit emptied
+        {[&] { move(5, c); }, " B:123 C:5 T:4"},   // one started
+        {[&] { ::kill(p[3], SIGKILL), ::waitpid(p[3], nullptr, 0); }, " B:12 C:5 T:4"}, // exits
+        {[] {}, " B:12 C:5 T:4"}}; // nothing ran
+    // Each unit's id and the children in it, by their indexes.
+    const auto show = [&](const std::vector<UnitProcesses>& units) {
+        std::string out;
+        for (const UnitProcesses& unit : units) {
+            out += " " + unit.unit.id + ":";
+            for (std::size_t i = 0; i < p.size(); ++i)
+                out += std::ranges::count(unit.pids, p[i]) ? std::to_string(i) : "";
+        }
+        return out;
+    };
+    CgroupActivity walk(root.path());
+    CgroupApps shared(root.path(), "/proc", uid), own(root.path(), "/proc", uid);
+    for (const auto& [change, expected] : steps) {
+        change();
+        const auto now = CgroupApps::Clock::now();
+        ASSERT_TRUE(walk.update());
+        EXPECT_EQ(show(shared.scan(now, &walk)), show(own.scan(now)));
+        EXPECT_EQ(show(own.scan(now)), expected);
     }
-    for (const std::string& group : made) // emptied a moment after its processes are reaped
-        waitFor([&] { return ::rmdir(group.c_str()) == 0 || errno != EBUSY; });
 }
 
 #if CORVEL_TEST_X11
