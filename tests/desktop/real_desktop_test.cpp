@@ -10,6 +10,7 @@
 #include "system_snapshot.h"
 #include "window_closing.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -109,10 +110,11 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
 }
 
 #if CORVEL_TEST_X11
-// In a forked child, with a helper child of its own: one top-level window, mapped again and again
-// because openbox drops map requests that come before it is ready. Asked to close, it exits or,
-// as an editor with unsaved work would, says so on `asked` and stays.
-[[noreturn]] void windowChild(std::string_view wmClass, bool skipTaskbar, int asked = -1)
+// In a forked child, with a helper child of its own: one top-level window and perhaps a dialog
+// for it, mapped again and again because openbox drops map requests that come before it is ready.
+// Asked to close, it exits or, as an editor with unsaved work would, says so on `asked` and stays.
+[[noreturn]] void windowChild(std::string_view wmClass, bool skipTaskbar, int asked = -1,
+                              bool dialog = false)
 {
     if (::fork() == 0)
         for (;;)
@@ -123,9 +125,7 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
         return xcb_intern_atom_reply(c, cookie, nullptr)->atom;
     };
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const xcb_window_t w = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 10, 10, 200, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const xcb_window_t w = xcb_generate_id(c), d = dialog ? xcb_generate_id(c) : 0;
     const std::uint32_t pid = ::getpid(), skip = atom("_NET_WM_STATE_SKIP_TASKBAR"),
                         close = atom("WM_DELETE_WINDOW");
     char host[256] = {}; // this machine's: the pid is one of ours
@@ -136,9 +136,21 @@ TEST(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
         {XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, std::strlen(host), host},
         {atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, skipTaskbar, &skip},
         {atom("WM_PROTOCOLS"), XCB_ATOM_ATOM, 32, 1, &close}};
-    for (const auto& [property, type, format, length, data] : props)
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, length, data);
+    for (const xcb_window_t window : {d, w}) { // the dialog first: it is listed once w is
+        if (window == 0)
+            continue;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 10, 10, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        for (const auto& [property, type, format, length, data] : props)
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, format, length,
+                                data);
+    }
+    if (d)
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, d, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW,
+                            32, 1, &w);
     for (;; ::usleep(100'000)) {
+        if (d)
+            xcb_map_window(c, d);
         xcb_map_window(c, w);
         xcb_flush(c);
         while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
@@ -177,7 +189,7 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     int asked[2]; // an editor that asks before it closes says so here
     ASSERT_EQ(::pipe2(asked, O_NONBLOCK), 0);
     const pid_t editor = launch(children, [&] {
-        windowChild({"ed\0Editor", 10}, false, asked[1]);
+        windowChild({"ed\0Editor", 10}, false, asked[1], true);
     });
 
     tree.write("apps/org.example.Probe.desktop",
@@ -199,6 +211,10 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
     EXPECT_EQ(counts(apps)["org.example.Probe"], 2) << "with its helper";
 
     // Quit: the manager passes close requests to taskbar windows; one closes, one asks first.
+    // The editor's dialog is not asked: it could take the request for "cancel".
+    const auto windows = makeX11Windows(display);
+    ASSERT_TRUE(waitFor(
+        [&] { return std::ranges::count(windows->windows(), editor, &WindowInfo::pid) == 2; }));
     const std::int32_t pids[] = {probe, tray, editor, ::getpid()};
     EXPECT_EQ(closeX11Windows(display, pids), 2) << "not the one kept out of the taskbar";
     EXPECT_TRUE(waitFor([&] { return ::waitpid(probe, nullptr, WNOHANG) == probe; }));
@@ -217,13 +233,34 @@ TEST(RealX11, WindowsBecomeApplicationsWithTheirHelpers)
 }
 #endif
 
-// Quit on Wayland: two windows (GTK's) on a headless compositor, each asked in turn by app id (as
-// wlroots names windows) and process (as KWin does). Sway refuses root: it runs as nobody.
-void closeOn(uid_t uid, const std::string& compositor)
+// Quit on Wayland: two applications (GTK's) on a headless compositor, each asked in turn by app
+// id (as wlroots names windows) and process (as KWin does); the first has a dialog, asked only
+// where the compositor says whose dialog it is (`asked`: the requests it gets). Sway refuses
+// root: it runs as nobody.
+void closeOn(uid_t uid, const std::string& compositor, int asked)
 {
     testing::TempDir tree;
     const std::string home = tree.path(); // also the runtime folder: the user's own, private
     tree.write("sway.conf", "xwayland disable\n");
+    tree.write("window.py", R"(import sys, gi
+gi.require_version('Gtk', '3.0')
+from gi.repository import GLib, Gtk
+GLib.set_prgname(sys.argv[1])
+window = Gtk.Window(visible=True)
+window.connect('destroy', Gtk.main_quit) # asked to close, it is gone
+if len(sys.argv) > 2: # with a dialog; the file named there once the compositor shows both
+    dialog, drawn = Gtk.Window(transient_for=window, visible=True), set()
+    def ready():
+        window.get_display().sync()
+        open(sys.argv[2], 'w').close()
+    def draw(shown, _):
+        drawn.add(shown)
+        if len(drawn) == 2:
+            GLib.idle_add(ready)
+    for shown in (window, dialog):
+        shown.connect('draw', draw)
+Gtk.main()
+)");
     EXPECT_EQ(::chown(home.c_str(), uid, uid), 0);
     testing::IdleChildren children;
     const std::string socket = home + "/wayland-1";      // the first name each takes, unless told
@@ -240,12 +277,10 @@ void closeOn(uid_t uid, const std::string& compositor)
     const pid_t server = start(compositor);
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(socket); }));
     ::setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
-    const std::string gtk = // a window named by its argument, gone when asked to close
-        "python3 -c \"import sys, gi; gi.require_version('Gtk', '3.0'); from gi.repository import "
-        "GLib, Gtk; GLib.set_prgname(sys.argv[1]); Gtk.Window(visible=True).connect('destroy', "
-        "Gtk.main_quit); Gtk.main()\" ";
-    const pid_t other = start(gtk + "org.example.Editor"), app = start(gtk + "gedit");
-    EXPECT_TRUE(waitFor([&] { return closeWaylandWindows("Gedit", std::array{app}) == 1; }));
+    const pid_t other = start("python3 window.py org.example.Editor"),
+                app = start("python3 window.py gedit shown");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(tree.path("shown")); }));
+    EXPECT_EQ(closeWaylandWindows("Gedit", std::array{app}), asked);
     EXPECT_TRUE(waitFor([&] { return ::waitpid(app, nullptr, WNOHANG) == app; }));
     EXPECT_EQ(::waitpid(other, nullptr, WNOHANG), 0) << "another application's stays";
     EXPECT_EQ(closeWaylandWindows("org.example.Editor", std::array{other}), 1);
@@ -258,15 +293,16 @@ TEST(RealWayland, SwayAndKWinCloseTheApplicationsWindows)
     // The package gives kwin_wayland a file capability that a container cannot grant: exec fails.
     if (std::system("kwin_wayland --version >/dev/null 2>&1") != 0)
         std::system("/usr/sbin/setcap -r /usr/bin/kwin_wayland 2>/dev/null");
-    const std::tuple<const char*, uid_t, const char*> compositors[] = {
-        {"sway", 65534, "WLR_BACKENDS=headless WLR_RENDERER=pixman sway -c sway.conf"},
+    const std::tuple<const char*, uid_t, const char*, int> compositors[] = {
+        // Sway 1.7 tells no window's parent: the dialog is asked too.
+        {"sway", 65534, "WLR_BACKENDS=headless WLR_RENDERER=pixman sway -c sway.conf", 2},
         {"kwin_wayland", 0,
-         "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 kwin_wayland --virtual --socket wayland-1"}};
-    for (const auto& [name, uid, command] : compositors) {
+         "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 kwin_wayland --virtual --socket wayland-1", 1}};
+    for (const auto& [name, uid, command, asked] : compositors) {
         if (::geteuid() != 0 || ::access(("/usr/bin/"s + name).c_str(), X_OK) != 0)
             CORVEL_SKIP_TEST("wayland", "needs root and "s + name);
         SCOPED_TRACE(name);
-        closeOn(uid, command);
+        closeOn(uid, command, asked);
     }
 }
 
