@@ -347,7 +347,9 @@ std::optional<bool> ProcReader::stoodStill(Entry& entry, char* buffer, std::size
     const ssize_t n = keptFiles_.read(dir_, entry.pid, "schedstat", entry.file, buffer, size);
     const std::string_view text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     const auto counted = parseSchedulerCounters(text);
-    countersShown_ = counted || !text.starts_with("0 0 0");
+    // Zeros from a process that used time: this kernel keeps no such counters. One that has
+    // not run yet shows zeros too.
+    countersShown_ = counted || !text.starts_with("0 0 0") || entry.cpuTicks == 0;
     if (counted && counted == entry.scheduled)
         return true;
     const bool compared = entry.scheduled.has_value();

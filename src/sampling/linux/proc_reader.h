@@ -111,7 +111,7 @@ private:
     bool failed_ = false;
     int unprovenReads_ = 15;
     bool provenSinceListing_ = false;
-    bool countersShown_ = true; // false once schedstat read "0 0 0": this kernel keeps none
+    bool countersShown_ = true; // false once schedstat shows this kernel keeps none
     UniqueFd loadavg_;
     std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing

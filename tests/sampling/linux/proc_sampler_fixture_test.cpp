@@ -240,9 +240,11 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
 // thread's scheduler counters stood still is not read; the parent it shows is checked.
 TEST_F(Machine, StillCountersStandInForStatWhereTheCgroupMoves)
 {
-    for (const auto& [pid, ppid] : {std::pair{1, 0}, {10, 1}, {11, 10}, {12, 1}, {13, 14}, {14, 1}})
+    for (const auto& [pid, ppid] :
+         {std::pair{1, 0}, {5, 1}, {10, 1}, {11, 10}, {12, 1}, {13, 14}, {14, 1}})
         put({.pid = pid, .comm = "p", .ppid = ppid});
     processes.at(12).threads = 2, put(processes.at(12)); // its counters stay those of one
+    dir.write("proc/5/schedstat", "0 0 0\n");            // not run yet
     ProcSampler pruned = sampler(true), full = sampler(false);
     for (int i = 0; i < 4; ++i)
         cycle(pruned, full);
