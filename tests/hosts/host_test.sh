@@ -283,9 +283,8 @@ text_lines() {
         -depth 8 gray:- | od -An -v -tu1 -w1 | awk 'NR == 1 { bg = $1 } { y = NR - 1; ink = $1 - bg > 3 || bg - $1 > 3
             if (ink && !run) top = y; if (!ink && run && y - top >= 4) print top, y - top; run = ink }'
 }
-# A point in the first row's text (the first line under the column labels, 24 px high at most),
-# or with "last" in the last row's (the line above the total), the pointer away: drawn on some
-# hosts, it joins lines.
+# A point in the first row's text (the first line under the column labels, 24 px high at most) or,
+# "last", the last row's (above the total), the pointer away: drawn on some hosts, it joins lines.
 first_row() { away && find_panel && local y=$(text_lines | awk -v last="${1:-}" '$1 >= 24 { y[n++] = $1 }
     END { if (n > 2 || !last) print y[last ? n - 2 : 0] + 4 }') && echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
 # A click on the first row unfolds it, lines appearing under it; a second click folds it. Rows of
@@ -298,17 +297,15 @@ check_unfold() {
     echo "lines of text: $lines, unfolded ${counts[0]:-none}, folded ${counts[1]:-none}"
     ((counts[0] > lines + 1 && counts[1] <= lines + 1))
 }
-# An application of the session's own for the actions to act on: a desktop entry in the session's
-# data folder for a program of ours that only waits (a copy of sleep). Idle and small, its row is the
-# last. Its file name is the session's own: programs are also known by file name, across sessions.
+# An application of the session's own to act on: an entry for a copy of sleep, idle and small (its row
+# the last), its file name the session's own (programs are also known by name, across sessions).
 start_app() {
     local entries=$work/home/.local/share/applications app=$work/test-app-${work##*-} && mkdir -p "$entries" &&
         cp /bin/sleep "$app" && printf '[Desktop Entry]\nType=Application\nName=Test App\nExec=%s infinity\n' "$app" \
             >"$entries/test-app.desktop" && spawn app "$app" infinity && app_pid=$! && disown $app_pid
 }
-# A right-click on the application's row opens its actions over the list. Force Quit, the second
-# item, asks first; Escape closes the question alone, nothing signalled. Asked again, its second
-# button kills the application; the outcome shows a while, then goes, the panel still open.
+# A right-click on its row opens its actions over the list. Force Quit (second) asks first: Escape closes
+# the question alone. Asked again, its second button kills it; the outcome shows a while, then goes.
 overlaid() { find_panel && changes "$work/rows.png" "$work/now.png" | awk -v x="${panel[0]}" -v y="${panel[1]}" \
     -v b="${panel[3]}" '$1 >= x && $2 >= y && $4 <= b && $3 - $1 >= 150 && $4 - $2 >= 30 { print; exit }' | grep .; }
 actions() { local row=($(first_row last)) && cp "$work/now.png" "$work/rows.png" && act click "${row[@]}" 3 &&
