@@ -1,14 +1,19 @@
 // Per-cycle cost of the desktop layer: listing the running applications of a desktop with
 // 300 application units holding 5000 processes, named by 500 desktop entries, with a process
 // folder in which every process names its program (most an application's, some a shell, some
-// a helper no entry names). The trees live
-// in a scratch folder (tmpfs when /dev/shm is there, as cgroupfs is memory too); one variant
-// reads 300 units made in the real cgroup2 hierarchy when that is permitted.
+// a helper no entry names). The trees live in a scratch folder (tmpfs when /dev/shm is there,
+// as cgroupfs is memory too). BM_CycleWalks measures the cgroup walks of a cycle over units
+// made in the real cgroup2 hierarchy, when that is permitted, before and after they were one:
+//   bench_desktop --benchmark_filter=CycleWalks --benchmark_repetitions=10
+//                 --benchmark_enable_random_interleaving=true
 
 #include "app_records.h"
+#include "cgroup_activity.h"
 #include "cgroup_apps.h"
 #include "desktop_applications.h"
 #include "process_programs.h"
+#include "small_file.h"
+#include "support/idle_children.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -208,40 +213,63 @@ void BM_RebuildEntryIndex(benchmark::State& state)
 }
 BENCHMARK(BM_RebuildEntryIndex)->Unit(benchmark::kMillisecond);
 
-// 300 empty units in the real cgroup2 hierarchy, under a uid no one has: what kernfs costs.
-void BM_ScanRealCgroupUnits(benchmark::State& state)
+// 50 application units (every fifth with a sub-cgroup) of a user service in the real cgroup2
+// hierarchy, for a uid no one has, each holding an idle child of ours (root; removed after).
+struct RealUnits
 {
-    std::string mount;
+    std::string mount =
+        cgroup2MountPoint(readSmallFile("/proc/self/mountinfo", 1 << 20).value_or("")).value_or("");
+    std::uint32_t uid = 1'900'000'000u + static_cast<std::uint32_t>(::getpid());
+    std::vector<fs::path> made; // deepest first
+    corvel::testing::IdleChildren children;
+
+    RealUnits()
     {
-        std::ifstream in("/proc/self/mountinfo");
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        mount = cgroup2MountPoint(text).value_or("");
+        if (mount.empty() || ::geteuid() != 0)
+            return;
+        const std::string u = std::to_string(uid);
+        for (int i = 0; i < 50; ++i) {
+            fs::path folder = mount;
+            const fs::path group = "user.slice/user-" + u + ".slice/user@" + u +
+                                   ".service/app.slice/" + unitName(i) + (i % 5 ? "" : "/gpu");
+            for (const auto& part : group)
+                if (fs::create_directory(folder /= part))
+                    made.insert(made.begin(), folder);
+            children.resize(children.pids().size() + 1);
+            std::ofstream(folder / "cgroup.procs") << children.pids().back() << std::endl;
+        }
     }
-    const std::uint32_t uid = 1'900'000'000u + static_cast<std::uint32_t>(::getpid());
-    const std::string u = std::to_string(uid);
-    const fs::path slice = fs::path(mount) / "user.slice" / ("user-" + u + ".slice");
-    const fs::path appSlice = slice / ("user@" + u + ".service") / "app.slice";
-    std::error_code error;
-    const bool hadUserSlice = fs::exists(fs::path(mount) / "user.slice");
-    if (mount.empty() || ::geteuid() != 0 || !fs::create_directories(appSlice, error)) {
+    ~RealUnits()
+    {
+        children.resize(0);
+        for (const fs::path& folder : made) // emptied a moment after its processes are reaped
+            for (int tries = 0; ::rmdir(folder.c_str()) != 0 && errno == EBUSY && tries < 500;
+                 ++tries)
+                ::usleep(10'000);
+    }
+};
+
+// The cgroup walks of a cycle at rest: the sampler's pruned walk, then the units read again
+// from the tree (shared 0, as before) or taken from the sampler's walk (shared 1).
+void BM_CycleWalks(benchmark::State& state)
+{
+    RealUnits units;
+    if (units.made.empty()) {
         state.SkipWithError("needs root and cgroup2 to make units");
         return;
     }
-    for (int u2 = 0; u2 < unitCount; ++u2)
-        fs::create_directory(appSlice / unitName(u2), error);
-    CgroupApps cgroups(mount, "/proc", uid);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(cgroups.scan(CgroupApps::Clock::now()).size());
-    for (int u2 = 0; u2 < unitCount; ++u2)
-        ::rmdir((appSlice / unitName(u2)).c_str());
-    ::rmdir(appSlice.c_str());
-    ::rmdir(appSlice.parent_path().c_str());
-    ::rmdir(slice.c_str());
-    if (!hadUserSlice)
-        ::rmdir((fs::path(mount) / "user.slice").c_str());
+    CgroupActivity walk(units.mount);
+    CgroupApps cgroups(units.mount, "/proc", units.uid);
+    const bool shared = state.range(0) != 0;
+    std::size_t found = 0;
+    for (auto _ : state) {
+        walk.update();
+        found = cgroups.scan(CgroupApps::Clock::now(), shared ? &walk : nullptr).size();
+    }
+    state.counters["units"] = static_cast<double>(found);
+    state.counters["cgroups read"] = static_cast<double>(walk.cgroupsRead());
 }
-BENCHMARK(BM_ScanRealCgroupUnits)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CycleWalks)->ArgName("shared")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

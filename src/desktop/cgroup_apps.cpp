@@ -3,7 +3,9 @@
 #include "kernel_text.h"
 #include "small_file.h"
 #include "text_rules.h"
+#include "unique_fd.h"
 
+#include <algorithm>
 #include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@ namespace {
 
 constexpr int maxWalkDepth = 6;   // user@.service/app.slice/app-x.slice/… is three deep
 constexpr int maxSearchDepth = 5; // user.slice/user-UID.slice/user@UID.service, nested roots
+constexpr std::size_t maxProcsBytes = 4u << 20; // a million pids
 
 bool isFolder(const std::string& path)
 {
@@ -23,50 +26,127 @@ bool isFolder(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The names of the sub-cgroups of a folder.
-std::vector<std::string> subfolders(const std::string& folder)
+// The names of the sub-cgroups of a folder, ascending.
+std::vector<std::string> subfolders(int folderFd)
 {
     std::vector<std::string> names;
-    forEachEntry(folder, [&names](const FolderEntry& entry) {
+    forEachEntry(folderFd, [&names](const FolderEntry& entry) {
         if (entry.isFolder())
             names.emplace_back(entry.name());
     });
+    std::sort(names.begin(), names.end());
     return names;
 }
 
-constexpr std::size_t maxProcsBytes = 4u << 20; // a million pids
-
-std::string readFileAt(int folderFd, const char* name)
+UniqueFd openFolder(int parentFd, const char* path)
 {
-    return readSmallFile(folderFd, name, maxProcsBytes).value_or("");
+    return UniqueFd(::openat(parentFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-std::string readFile(const std::string& path)
+// A cgroup on the file system. Syscalls are most of the cost of a walk, so files are opened
+// relative to their folder, and a folder whose link count says it has no subfolders (cgroupfs
+// and tmpfs count 2 + subfolders) is not listed at all.
+class DiskFolder
 {
-    return readSmallFile(path, maxProcsBytes).value_or("");
-}
-
-// The processes of a cgroup and of all its sub-cgroups. Syscalls are most of the cost of a
-// cycle, so files are opened relative to their folder, and a folder whose link count says it
-// has no subfolders (cgroupfs and tmpfs count 2 + subfolders) is not listed at all.
-void collectPids(int parentFd, const char* name, int depth, std::vector<std::int32_t>& pids)
-{
-    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    for (std::int32_t pid : parseCgroupProcs(readFileAt(fd, "cgroup.procs")))
-        pids.push_back(pid);
-    struct stat st
+public:
+    explicit DiskFolder(UniqueFd fd) : fd_(std::move(fd)) {}
+    bool valid() const { return fd_.valid(); }
+    // Appends its processes; one that cannot be read has none.
+    bool members(std::vector<std::int32_t>& pids) const
     {
-    };
-    const bool leaf = ::fstat(fd, &st) == 0 && st.st_nlink == 2;
-    if (!leaf && depth < maxWalkDepth) {
-        forEachEntry(fd, [&](const FolderEntry& entry) {
-            if (entry.isFolder())
-                collectPids(fd, entry.name(), depth + 1, pids);
-        });
+        const auto text = readSmallFile(fd_.get(), "cgroup.procs", maxProcsBytes);
+        for (const std::int32_t pid : parseCgroupProcs(text.value_or("")))
+            pids.push_back(pid);
+        return true;
     }
-    ::close(fd);
+    template <class Visit>
+    void forEachChild(const Visit& visit) const
+    {
+        struct stat st
+        {
+        };
+        if (::fstat(fd_.get(), &st) == 0 && st.st_nlink == 2)
+            return;
+        for (const std::string& name : subfolders(fd_.get()))
+            if (const DiskFolder child(openFolder(fd_.get(), name.c_str())); child.valid())
+                visit(name, child);
+    }
+
+private:
+    UniqueFd fd_;
+};
+
+// A cgroup as the sampler's last walk left it. False from members() where its last read
+// failed: then nothing is known of them.
+class TreeFolder
+{
+public:
+    TreeFolder(const GroupTree& tree, const GroupNode& node) : tree_(tree), node_(node) {}
+    bool members(std::vector<std::int32_t>& pids) const
+    {
+        for (const std::int32_t pid : node_.pids)
+            if (tree_.listedIn(pid, node_)) // else moved since to a cgroup read later
+                pids.push_back(pid);
+        return node_.listed;
+    }
+    template <class Visit>
+    void forEachChild(const Visit& visit) const
+    {
+        for (const auto& child : node_.children)
+            visit(child->name, TreeFolder(tree_, *child));
+    }
+
+private:
+    const GroupTree& tree_;
+    const GroupNode& node_;
+};
+
+// The processes of a cgroup and of its sub-cgroups; false if some could not be known.
+template <class Folder>
+bool collectPids(const Folder& folder, int depth, std::vector<std::int32_t>& pids)
+{
+    bool known = folder.members(pids);
+    if (depth < maxWalkDepth)
+        folder.forEachChild([&](const std::string&, const Folder& child) {
+            known = collectPids(child, depth + 1, pids) && known;
+        });
+    return known;
+}
+
+// The application units below `folder` with at least one process, in name order.
+template <class Folder>
+bool findUnits(const Folder& folder, int depth, std::vector<UnitProcesses>& out)
+{
+    bool known = true;
+    folder.forEachChild([&](const std::string& name, const Folder& child) {
+        if (auto unit = parseAppUnit(name)) {
+            UnitProcesses found{std::move(*unit), name, {}};
+            known = collectPids(child, depth + 1, found.pids) && known;
+            std::sort(found.pids.begin(), found.pids.end());
+            if (!found.pids.empty())
+                out.push_back(std::move(found));
+        } else if (depth + 1 < maxWalkDepth) {
+            known = findUnits(child, depth + 1, out) && known;
+        }
+    });
+    return known;
+}
+
+// The node at `path` ("/a/b"; "" is the top), if the tree has it.
+const GroupNode* find(const GroupNode& top, std::string_view path)
+{
+    const GroupNode* node = &top;
+    while (node && !path.empty()) {
+        path.remove_prefix(1);
+        const std::string_view name = path.substr(0, path.find('/'));
+        path.remove_prefix(name.size());
+        const auto& children = node->children;
+        const auto it = std::lower_bound(
+            children.begin(), children.end(), name,
+            [](const auto& child, std::string_view wanted) { return child->name < wanted; });
+        node = it != children.end() && (*it)->name == name ? it->get() : nullptr;
+    }
+    return node;
 }
 
 } // namespace
@@ -111,7 +191,8 @@ std::vector<std::int32_t> parseCgroupProcs(std::string_view text)
 std::vector<std::int32_t> pidsInCgroup(const std::string& folder)
 {
     std::vector<std::int32_t> pids;
-    collectPids(AT_FDCWD, folder.c_str(), 0, pids);
+    if (const DiskFolder top(openFolder(AT_FDCWD, folder.c_str())); top.valid())
+        collectPids(top, 0, pids);
     return pids;
 }
 
@@ -126,30 +207,29 @@ CgroupApps::CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32
       relocateEvery_(relocateEvery)
 {}
 
-void CgroupApps::locate()
+void CgroupApps::locate(const Folders& folders)
 {
     userService_.clear();
     // Our own cgroup says where the user's service manager is, if we run under it.
-    if (const auto own = unifiedCgroupPath(readFile(procRoot_ + "/self/cgroup")))
-        if (const auto prefix = userServicePrefix(*own, uid_))
-            if (isFolder(cgroupRoot_ + *prefix)) {
-                userService_ = cgroupRoot_ + *prefix;
-                return;
-            }
+    const auto text = readSmallFile(procRoot_ + "/self/cgroup", maxProcsBytes);
+    if (const auto own = unifiedCgroupPath(text.value_or("")))
+        if (const auto prefix = userServicePrefix(*own, uid_); prefix && folders.exists(*prefix)) {
+            userService_ = *prefix;
+            return;
+        }
     const std::string uid = std::to_string(uid_);
-    const std::string usual =
-        cgroupRoot_ + "/user.slice/user-" + uid + ".slice/user@" + uid + ".service";
-    if (isFolder(usual)) {
+    const std::string usual = "/user.slice/user-" + uid + ".slice/user@" + uid + ".service";
+    if (folders.exists(usual)) {
         userService_ = usual;
         return;
     }
     // Elsewhere (a nested or unusual tree): breadth first, shallow.
     const std::string wanted = "user@" + uid + ".service";
-    std::deque<std::pair<std::string, int>> queue{{cgroupRoot_, 0}};
+    std::deque<std::pair<std::string, int>> queue{{"", 0}};
     while (!queue.empty()) {
         auto [folder, depth] = queue.front();
         queue.pop_front();
-        for (const std::string& name : subfolders(folder)) {
+        for (const std::string& name : folders.list(folder)) {
             if (name == wanted) {
                 userService_ = folder + "/" + name;
                 return;
@@ -160,36 +240,46 @@ void CgroupApps::locate()
     }
 }
 
-std::vector<UnitProcesses> CgroupApps::scan(Clock::time_point now)
+bool CgroupApps::found(Clock::time_point now, const Folders& folders)
 {
-    std::vector<UnitProcesses> units;
-    const bool missing = userService_.empty() || !isFolder(userService_);
-    if (missing && (!located_ || now - lastLocate_ >= relocateEvery_)) {
-        locate();
+    if (!userService_.empty() && folders.exists(userService_))
+        return true;
+    if (!located_ || now - lastLocate_ >= relocateEvery_) {
+        locate(folders);
         located_ = true;
         lastLocate_ = now;
     }
-    if (!userService_.empty())
-        walk(userService_, 0, units);
-    return units;
+    return !userService_.empty();
 }
 
-void CgroupApps::walk(const std::string& folder, int depth, std::vector<UnitProcesses>& out) const
+std::vector<UnitProcesses> CgroupApps::scan(Clock::time_point now, const GroupTree* groups)
 {
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
-        return;
-    for (const std::string& name : subfolders(folder)) {
-        if (auto unit = parseAppUnit(name)) {
-            UnitProcesses found{std::move(*unit), name, {}};
-            collectPids(folderFd, name.c_str(), depth + 1, found.pids);
-            if (!found.pids.empty())
-                out.push_back(std::move(found));
-        } else if (depth + 1 < maxWalkDepth) {
-            walk(folder + "/" + name, depth + 1, out);
-        }
+    std::vector<UnitProcesses> units;
+    if (groups && groups->root() == cgroupRoot_) {
+        const GroupNode& top = groups->top();
+        const Folders inTree{[&](const std::string& path) { return find(top, path) != nullptr; },
+                             [&](const std::string& path) {
+                                 std::vector<std::string> names;
+                                 if (const GroupNode* node = find(top, path))
+                                     for (const auto& child : node->children)
+                                         names.push_back(child->name);
+                                 return names;
+                             }};
+        const GroupNode* service = found(now, inTree) ? find(top, userService_) : nullptr;
+        if (!service || findUnits(TreeFolder(*groups, *service), 0, units))
+            return units;
+        units.clear(); // a cgroup whose members the walk could not read: read them here
     }
-    ::close(folderFd);
+    const Folders onDisk{[&](const std::string& path) { return isFolder(cgroupRoot_ + path); },
+                         [&](const std::string& path) {
+                             const UniqueFd fd = openFolder(AT_FDCWD, (cgroupRoot_ + path).c_str());
+                             return fd.valid() ? subfolders(fd.get()) : std::vector<std::string>();
+                         }};
+    if (found(now, onDisk))
+        if (const DiskFolder service(openFolder(AT_FDCWD, (cgroupRoot_ + userService_).c_str()));
+            service.valid())
+            findUnits(service, 0, units);
+    return units;
 }
 
 } // namespace corvel

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "group_tree.h"
 #include "unit_name.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,18 +33,27 @@ public:
     CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32_t uid,
                Clock::duration relocateEvery = std::chrono::seconds(10));
 
-    // The application units with at least one process, in folder order.
-    std::vector<UnitProcesses> scan(Clock::time_point now);
+    // The application units with at least one process, in name order, their processes
+    // ascending. Taken from `groups` (the sampler's walk of this cycle) when it is the same
+    // tree and has read every cgroup below the user's service; else read from the tree.
+    std::vector<UnitProcesses> scan(Clock::time_point now, const GroupTree* groups = nullptr);
 
 private:
-    void locate();
-    void walk(const std::string& folder, int depth, std::vector<UnitProcesses>& out) const;
+    // Folders by their path below the root ("/a/b"; "" the root): the file system's or the
+    // sampler's.
+    struct Folders
+    {
+        std::function<bool(const std::string&)> exists;
+        std::function<std::vector<std::string>(const std::string&)> list;
+    };
+    bool found(Clock::time_point now, const Folders& folders); // the user's service
+    void locate(const Folders& folders);
 
     std::string cgroupRoot_;
     std::string procRoot_;
     std::uint32_t uid_;
     Clock::duration relocateEvery_;
-    std::string userService_;
+    std::string userService_; // below the root; empty: none found
     bool located_ = false;
     Clock::time_point lastLocate_{};
 };

@@ -31,15 +31,15 @@ DesktopApplications::DesktopApplications(DesktopSources sources)
 
 RunningApps DesktopApplications::list()
 {
-    return collect(nullptr);
+    return collect(nullptr, nullptr);
 }
 
-RunningApps DesktopApplications::listFor(const std::vector<RowPart>& parts)
+RunningApps DesktopApplications::listFor(const std::vector<RowPart>& parts, const GroupTree* groups)
 {
-    return collect(&parts);
+    return collect(&parts, groups);
 }
 
-RunningApps DesktopApplications::collect(const std::vector<RowPart>* table)
+RunningApps DesktopApplications::collect(const std::vector<RowPart>* table, const GroupTree* groups)
 {
     const auto now = EntryIndex::Clock::now();
     const bool newEntries = applications_.refresh(now);
@@ -49,7 +49,7 @@ RunningApps DesktopApplications::collect(const std::vector<RowPart>* table)
 
     AppSightings seen;
     if (cgroups_)
-        seen.units = cgroups_->scan(now);
+        seen.units = cgroups_->scan(now, groups);
     if (sources_.windows) {
         seen.windows = sources_.windows->windows();
         // Where the panel is a managed window (GNOME), it is still no application of its own.

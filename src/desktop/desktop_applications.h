@@ -37,16 +37,17 @@ struct DesktopSources
 // windows, named by their desktop entries. Used by one thread at a time; each list() reads the
 // units, windows and process list afresh, a process's program when it is new (see
 // ProcessPrograms), and the desktop entries only when their folders changed. listFor() takes
-// the process list from the cycle's snapshot instead of listing /proc.
+// the process list from the cycle's snapshot instead of listing /proc, and the units from its
+// cgroup tree when it has one.
 class DesktopApplications final : public RunningApplications
 {
 public:
     explicit DesktopApplications(DesktopSources sources);
     RunningApps list() override;
-    RunningApps listFor(const std::vector<RowPart>& parts) override;
+    RunningApps listFor(const std::vector<RowPart>& parts, const GroupTree* groups) override;
 
 private:
-    RunningApps collect(const std::vector<RowPart>* table);
+    RunningApps collect(const std::vector<RowPart>* table, const GroupTree* groups);
 
     DesktopSources sources_;
     std::optional<CgroupApps> cgroups_;

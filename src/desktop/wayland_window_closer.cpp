@@ -42,6 +42,7 @@ struct Toplevel
     std::string appId;
     std::uint32_t pid = 0;
     std::uint32_t state = 0;
+    bool dialog = false; // another window's transient: asked to close, it may just cancel
     bool gone = false;
 };
 
@@ -94,7 +95,7 @@ public:
                                     static_cast<std::int32_t>(toplevel.pid)) != pids.end() &&
                               !(toplevel.state & skipTaskbar)
                         : sameApplication(appId, toplevel.appId);
-            if (!ours || toplevel.gone)
+            if (!ours || toplevel.dialog || toplevel.gone)
                 continue;
             if (plasma_)
                 org_kde_plasma_window_close(static_cast<org_kde_plasma_window*>(toplevel.proxy));
@@ -144,8 +145,8 @@ private:
         listen(args[0].o, onToplevelEvent, self);
     }
 
-    // Events of both kinds of window: wlroots' app_id and closed; KWin's app_id_changed,
-    // pid_changed, state_changed and unmapped.
+    // Events of both kinds of window: wlroots' app_id, parent and closed; KWin's app_id_changed,
+    // pid_changed, state_changed, parent_window and unmapped.
     static void toplevelEvent(void* owner, void* proxy, std::string_view event,
                               const wl_argument* args)
     {
@@ -160,6 +161,8 @@ private:
             it->pid = args[0].u;
         else if (event == "state_changed")
             it->state = args[0].u;
+        else if (event == "parent" || event == "parent_window")
+            it->dialog = args[0].o != nullptr;
         else if (event == "closed" || event == "unmapped")
             it->gone = true;
     }

@@ -1,7 +1,8 @@
 #pragma once
 
 // Close requests for another program's windows, the ones its own close buttons send: the
-// program may still ask to save. Each call opens a connection of its own and ends it.
+// program may still ask to save. Dialogs (windows with a parent window) are not asked: one may
+// take the request for "cancel". Each call opens a connection of its own and ends it.
 
 #include <cstdint>
 #include <optional>

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace corvel {
 namespace {
@@ -27,14 +29,26 @@ int closeX11Windows(const std::string& display, std::span<const std::int32_t> pi
     X11Clients clients;
     if (pids.empty() || !clients.open(display) || !managerCloses(clients))
         return 0;
+    xcb_connection_t* connection = clients.connection();
+    std::vector<std::pair<xcb_window_t, xcb_get_property_cookie_t>> windows;
+    for (const X11Clients::Client& client : clients.read())
+        if (client.info.role == WindowRole::taskbar &&
+            std::find(pids.begin(), pids.end(), client.info.pid) != pids.end())
+            windows.emplace_back(client.window, xcb_get_property(connection, 0, client.window,
+                                                                 XCB_ATOM_WM_TRANSIENT_FOR,
+                                                                 XCB_ATOM_WINDOW, 0, 1));
     int sent = 0;
-    for (const X11Clients::Client& client : clients.read()) {
-        if (client.info.role != WindowRole::taskbar ||
-            std::find(pids.begin(), pids.end(), client.info.pid) == pids.end())
+    for (const auto& [window, transientFor] : windows) {
+        // Dialogs are left out: asked to close, one may just close itself, answering "cancel"
+        // to the question it asks (an editor's "save changes?").
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, transientFor, nullptr);
+        const bool dialog = reply && reply->format != 0;
+        std::free(reply);
+        if (dialog)
             continue;
         // As a pager asks: the manager then closes it as its own close button would.
-        xcb_ewmh_request_close_window(&clients.ewmh(), clients.screen(), client.window,
-                                      XCB_CURRENT_TIME, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+        xcb_ewmh_request_close_window(&clients.ewmh(), clients.screen(), window, XCB_CURRENT_TIME,
+                                      XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
         ++sent;
     }
     // Sent for sure before the connection ends: one more round trip.

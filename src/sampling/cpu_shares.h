@@ -43,6 +43,8 @@ public:
     // as they were (CPU share 0), each under its own key; these are the groups of the last
     // read.
     virtual std::vector<RowPart> idleParts() const { return {}; }
+    // See ProcessSnapshotter::groups; of the last read.
+    virtual const GroupTree* groups() const { return nullptr; }
     // Processes back in read() from such a group, ascending by pid, with the counters they
     // had there and the time they were last known not to have run: where their shares count
     // from.
@@ -94,6 +96,7 @@ public:
     std::vector<PSRow> take() override;
     std::vector<RowPart> takeParts() override;
     std::optional<double> machineShare() const override { return reader_->machineShare(); }
+    const GroupTree* groups() const override { return reader_->groups(); }
 
 protected:
     const ProcessCounterReader& reader() const { return *reader_; }

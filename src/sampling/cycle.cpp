@@ -8,7 +8,7 @@ Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running, Gr
                   bool detailed)
 {
     const std::vector<RowPart> parts = snapshot.takeParts();
-    return cache.group(parts, buildLookups(running.listFor(parts)), detailed);
+    return cache.group(parts, buildLookups(running.listFor(parts, snapshot.groups())), detailed);
 }
 
 Grouping runCycle(ProcessSnapshotter& snapshot, RunningApplications& running)

@@ -5,6 +5,7 @@
 // them to its worker with each cycle and takes them back with the result.
 
 #include "attribution.h"
+#include "group_tree.h"
 #include "snapshot.h"
 
 #include <optional>
@@ -27,6 +28,8 @@ public:
     // The whole machine's busy share (0 to 100, all processors) over the last take(), given
     // only when the rows may miss processes (hidden from us); otherwise none.
     virtual std::optional<double> machineShare() const { return std::nullopt; }
+    // The process groups the last take looked at, when it read all of them; otherwise none.
+    virtual const GroupTree* groups() const { return nullptr; }
 };
 
 // The desktop's running applications, in the order the desktop lists them, and the processes
@@ -38,8 +41,12 @@ public:
     virtual RunningApps list() = 0;
     // The same for the processes of this cycle's snapshot: a desktop that would list the
     // process table itself takes it from there. A part handed over as at the previous cycle
-    // holds the same processes, none of which ran (so none execed).
-    virtual RunningApps listFor(const std::vector<RowPart>& /*parts*/) { return list(); }
+    // holds the same processes, none of which ran (so none execed). `groups`, if any: the
+    // snapshot's process groups, for a desktop that would read them itself.
+    virtual RunningApps listFor(const std::vector<RowPart>& /*parts*/, const GroupTree* /*groups*/)
+    {
+        return list();
+    }
 };
 
 // A desktop that reports no applications: everything is "System & Background".

@@ -11,14 +11,18 @@
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 
 #include <QClipboard>
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -30,8 +34,9 @@ using corvel::testing::TestCgroup;
 constexpr const char* unitName = "app-corveltest-7.scope";
 
 // The user manager's calls that the actions make, on the test's bus: each is recorded and,
-// as the manager would, signals every process of the unit's cgroup.
-class FakeManager : public QObject
+// as the manager would, signals every process of the unit's cgroup. A stop may be held
+// unanswered instead, for the test to answer.
+class FakeManager : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.systemd1.Manager")
@@ -39,11 +44,18 @@ class FakeManager : public QObject
 public:
     QString folder;
     QStringList calls;
+    bool holdStop = false;
+    QDBusMessage heldStop;
 
 public slots:
     QDBusObjectPath StopUnit(const QString& name, const QString& mode)
     {
         calls << QStringLiteral("StopUnit %1 %2").arg(name, mode);
+        if (holdStop) {
+            setDelayedReply(true);
+            heldStop = message();
+            return {};
+        }
         signalUnit(SIGTERM);
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/1"));
     }
@@ -101,11 +113,13 @@ protected:
 
 // An application whose child ignores SIGTERM: Quit leaves the child and says so; Force Quit
 // ends it. With its own app unit, through the manager; in a plain cgroup, or in a unit that
-// also holds a process of no row of its, by signals to its own processes only.
+// also holds a process of no row of its, by signals to its own processes only. A manager that
+// refuses to stop the unit after the panel closed: the processes get SIGTERM all the same, and
+// the closed panel hears nothing of it.
 TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
 {
-    enum Place { plain, unit, sharedUnit };
-    for (const Place place : {plain, unit, sharedUnit}) {
+    enum Place { plain, unit, sharedUnit, refusingUnit };
+    for (const Place place : {plain, unit, sharedUnit, refusingUnit}) {
         SCOPED_TRACE(place);
         TestCgroup group("place" + std::to_string(place));
         if (group.path().empty())
@@ -116,6 +130,7 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
                                                     ".service/app.slice/" + unitName);
         manager.folder = QString::fromStdString(folder);
         manager.calls.clear();
+        manager.holdStop = place == refusingUnit;
         const std::string script = "echo $$ >" + folder + "/cgroup.procs; (trap '' TERM; " +
                                    "exec sleep 1000) & exec sleep 1000";
         const pid_t app = children.start(script.c_str());
@@ -130,10 +145,21 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
         ASSERT_TRUE(!stranger || group.add(stranger));
 
         overlay.open({"corveltest", "Test App", pids});
-        EXPECT_EQ(overlay.runner().unit().has_value(), place == unit);
+        EXPECT_EQ(overlay.runner().unit().has_value(), place == unit || place == refusingUnit);
         click("Quit Test App");
         EXPECT_TRUE(overlay.message().endsWith("Unsaved work may be lost.")); // no window closer
         click("Quit");
+        if (place == refusingUnit) {
+            const QSignalSpy reported(&overlay.runner(), &ActionRunner::finished);
+            panel.hide();
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return manager.heldStop.type() == QDBusMessage::MethodCallMessage; }));
+            bus.send(manager.heldStop.createErrorReply(QDBusError::AccessDenied, "refused"));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return ::waitpid(app, nullptr, WNOHANG) == app; }));
+            EXPECT_EQ(reported.count(), 0);
+            panel.show();
+            continue;
+        }
         awaitMessage("Test App is still running: 1 process has not ended.");
         EXPECT_EQ(::waitpid(app, nullptr, WNOHANG), app); // the parent quit
         click("Force Quit Test App");
@@ -192,9 +218,12 @@ TEST_F(ActionsTest, RefusalsSayWhy)
     children.resize(2); // the last one ended
     if (::getuid() != 0)
         CORVEL_SKIP_TEST("root", "needs root to run a process as nobody");
-    const std::string status = "/proc/" + std::to_string(other) + "/status";
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return realUidOfStatus(readSmallFile(status, 4096).value_or("")) == 65534u; }));
+    const auto runsAs = [](pid_t pid, std::uint32_t uid) { // its real user, once it has switched
+        const std::string status = "/proc/" + std::to_string(pid) + "/status";
+        return QTest::qWaitFor(
+            [&] { return realUidOfStatus(readSmallFile(status, 4096).value_or("")) == uid; });
+    };
+    ASSERT_TRUE(runsAs(other, 65534));
     const struct
     {
         ActionSubject subject;
@@ -235,6 +264,32 @@ TEST_F(ActionsTest, RefusalsSayWhy)
     overlay.open({"many", "Many", {own}});
     ::setrlimit(RLIMIT_NOFILE, &files), ::close(lowest);
     EXPECT_EQ(overlay.findChild<QLabel*>("note")->text(), "Too many processes to act on");
+
+    // A process that became someone else's after the actions opened may not be signalled: the
+    // panel says so. Corvel runs as a user here; the process starts as that user, able to become
+    // nobody, and does when told, once the actions are open.
+    constexpr uid_t user = 4321;
+    for (const QString action : {"Quit", "Force Quit"}) {
+        SCOPED_TRACE(action.toStdString());
+        const pid_t turncoat = children.start([] {
+            ::signal(SIGUSR1, [](int) { // a new uid clears the parent's death signal: set again
+                ::setresuid(65534, 65534, 65534), ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            });
+            if (::setresuid(user, 0, 0) == 0)
+                for (;;)
+                    ::pause();
+        });
+        ASSERT_TRUE(runsAs(turncoat, user));
+        ASSERT_EQ(::setresuid(user, user, 0), 0);
+        overlay.open({"turncoat", "Turncoat", {turncoat}});
+        ::kill(turncoat, SIGUSR1);
+        EXPECT_TRUE(runsAs(turncoat, 65534));
+        click(action + " Turncoat");
+        click(action);
+        awaitMessage("Not permitted to quit Turncoat.");
+        EXPECT_EQ(::setresuid(0, 0, 0), 0);
+        overlay.dismiss();
+    }
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace corvel::testing {
 
@@ -32,12 +33,16 @@ public:
     }
     ~TestCgroup()
     {
-        for (std::string folder = nested_.empty() ? path_ : nested_;
-             !path_.empty() && folder.size() >= path_.size(); folder.resize(folder.rfind('/'))) {
+        made_.push_back(path_);
+        if (path_.empty())
+            return;
+        for (const std::string& folder : made_) {
             std::ifstream members(folder + "/cgroup.procs");
             for (std::string pid; std::getline(members, pid);)
                 std::ofstream(mount_ + "/cgroup.procs") << pid << "\n";
-            ::rmdir(folder.c_str());
+            // emptied a moment after its processes are reaped
+            for (int tries = 0; ::rmdir(folder.c_str()) != 0 && errno == EBUSY && ++tries < 300;)
+                ::usleep(10'000);
         }
     }
     TestCgroup(const TestCgroup&) = delete;
@@ -46,11 +51,14 @@ public:
     // Empty when there is no cgroup2 mount or it may not be written; why() says which.
     const std::string& path() const { return path_; }
     const std::string& why() const { return why_; }
-    // Makes the folders of `relative` ("a/b/c") below this cgroup, once; the innermost one.
+    // Makes the folders of `relative` ("a/b/c") below this cgroup; the innermost one, which
+    // add() fills from then on.
     const std::string& nest(const std::string& relative)
     {
-        std::error_code ignored;
-        std::filesystem::create_directories(nested_ = path_ + "/" + relative, ignored);
+        nested_ = path_;
+        for (const auto& part : std::filesystem::path(relative))
+            if (std::filesystem::create_directory(nested_ += "/" + part.string()))
+                made_.insert(made_.begin(), nested_); // deepest first
         return nested_;
     }
     // Into the innermost folder.
@@ -62,6 +70,7 @@ public:
 
 private:
     std::string mount_, path_, why_, nested_;
+    std::vector<std::string> made_;
 };
 
 } // namespace corvel::testing

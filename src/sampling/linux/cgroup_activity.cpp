@@ -11,16 +11,18 @@
 
 namespace corvel {
 
-struct CgroupActivity::Node
+struct CgroupActivity::Node final : GroupNode
 {
     std::uint64_t id = 0;
-    std::string name;
     std::uint64_t usage = 0;
-    bool counted = false;           // usage was read at least once
-    std::uint64_t movedIn = 0;      // the generation of the last update that saw it move
-    std::vector<std::int32_t> pids; // members at its last read, ascending
-    std::vector<std::unique_ptr<Node>> children; // ascending by name
+    bool counted = false;      // usage was read at least once
+    std::uint64_t movedIn = 0; // the generation of the last update that saw it move
 };
+
+CgroupActivity::Node& CgroupActivity::asNode(const std::unique_ptr<GroupNode>& node)
+{
+    return static_cast<Node&>(*node);
+}
 
 namespace {
 
@@ -94,6 +96,17 @@ bool CgroupActivity::stillIdle(std::uint64_t group) const
     return it != nodes_.end() && it->second->movedIn != generation_;
 }
 
+const GroupNode& CgroupActivity::top() const
+{
+    return *top_;
+}
+
+bool CgroupActivity::listedIn(std::int32_t pid, const GroupNode& node) const
+{
+    const auto it = members_.find(pid);
+    return it != members_.end() && it->second == &node;
+}
+
 bool CgroupActivity::idle(std::int32_t pid) const
 {
     const auto it = members_.find(pid);
@@ -127,26 +140,27 @@ bool CgroupActivity::visit(Node& node, const std::string& path, bool top)
         names.clear();
     }
     // Merge the listing with the known children, both ascending.
-    std::vector<std::unique_ptr<Node>> children;
+    std::vector<std::unique_ptr<GroupNode>> children;
     children.reserve(names.size());
     auto old = node.children.begin();
     for (std::string& name : names) {
         while (old != node.children.end() && (*old)->name < name)
-            forget(**old++);
+            forget(asNode(*old++));
         if (old != node.children.end() && (*old)->name == name) {
             children.push_back(std::move(*old++));
         } else {
-            children.push_back(std::make_unique<Node>());
-            children.back()->name = std::move(name);
-            children.back()->id = ++lastId_;
-            nodes_[lastId_] = children.back().get();
+            auto child = std::make_unique<Node>();
+            child->name = std::move(name);
+            child->id = ++lastId_;
+            nodes_[lastId_] = child.get();
+            children.push_back(std::move(child));
         }
     }
     while (old != node.children.end())
-        forget(**old++);
+        forget(asNode(*old++));
     node.children = std::move(children);
     for (const auto& child : node.children)
-        visit(*child, join(path, child->name.c_str()), false);
+        visit(asNode(child), join(path, child->name.c_str()), false);
     return true;
 }
 
@@ -156,6 +170,7 @@ void CgroupActivity::readMembers(Node& node, const std::string& path)
     const UniqueFd fd = openAt(rootFd_.get(), join(path, "cgroup.procs"), 0);
     const bool readable = fd.valid() && readAll(fd.get(), text_, 16u << 20);
     complete_ = complete_ && readable;
+    node.listed = readable;
     if (readable) {
         const char* at = text_.data();
         const char* end = at + text_.size();
@@ -191,7 +206,7 @@ void CgroupActivity::forget(Node& node)
     }
     node.pids.clear();
     for (const auto& child : node.children)
-        forget(*child);
+        forget(asNode(child));
 }
 
 } // namespace corvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "group_tree.h"
 #include "proc_dir.h"
 
 #include <cstddef>
@@ -21,12 +22,15 @@ namespace corvel {
 //
 // Files are opened for each read, not kept: only the children of moved cgroups are read,
 // a few dozen a cycle on a desktop, and kept ones would hold hundreds of descriptors.
-class CgroupActivity
+//
+// After a successful update() the tree it keeps is there to look at (GroupTree): the members
+// of each cgroup from its last read, which the desktop layer takes its units from.
+class CgroupActivity final : public GroupTree
 {
 public:
     // `root`: where cgroup2 is mounted; empty: no tree, nothing is known to be idle.
     explicit CgroupActivity(std::string root);
-    ~CgroupActivity();
+    ~CgroupActivity() override;
 
     // One walk. False when there is no tree or its top cannot be read.
     bool update();
@@ -45,11 +49,16 @@ public:
     // born since the walk before is.
     const std::vector<std::int32_t>& listedNow() const { return listedNow_; }
 
+    const std::string& root() const override { return root_; }
+    const GroupNode& top() const override;
+    bool listedIn(std::int32_t pid, const GroupNode& node) const override;
+
     // Cgroups read by the last update(), for benchmarks.
     std::size_t cgroupsRead() const { return cgroupsRead_; }
 
 private:
     struct Node;
+    static Node& asNode(const std::unique_ptr<GroupNode>& node); // every node is one of ours
     bool visit(Node& node, const std::string& path, bool top);
     void forget(Node& node);
     void readMembers(Node& node, const std::string& path);

@@ -91,7 +91,7 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     watchMounts();
     // The machine's thread count before the walk and after the reads, see listPids().
     const std::uint64_t threadsBefore = mounts_.wholeTree ? readThreadCount() : 0;
-    const bool pruning = activity_->update();
+    const bool pruning = pruning_ = activity_->update();
     readMachine();
     // Only idle processes need to know about reclaim; with none last time the first ones are
     // read at the faster pace.

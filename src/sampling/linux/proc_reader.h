@@ -33,6 +33,7 @@ public:
     std::optional<double> machineShare() const override;
     std::vector<RowPart> idleParts() const override;
     const std::vector<ProcessCounters>& resumed() const override { return resumed_; }
+    const GroupTree* groups() const override { return pruning_ ? &*activity_ : nullptr; }
 
     std::size_t unread() const { return unread_; }
     std::size_t cgroupsRead() const { return activity_->cgroupsRead(); }
@@ -86,7 +87,8 @@ private:
     MemoryPace memoryPace_;
     std::int64_t pageBytes_;
     double ticksPerSecond_;
-    bool hidden_ = false; // this read
+    bool hidden_ = false;  // this read
+    bool pruning_ = false; // this read walked the cgroup tree
     std::optional<MachineTicks> machine_, previousMachine_;
     std::size_t unread_ = 0;
     int listedAgo_ = 15; // reads since /proc was last listed; the first read lists it

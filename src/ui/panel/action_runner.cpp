@@ -38,15 +38,15 @@ ActionRunner::Refusal ActionRunner::open(const ActionSubject& subject)
     const auto& pids = subject.pids;
     if (std::find(pids.begin(), pids.end(), ::getpid()) != pids.end())
         return Refusal::own;
-    target_ = ProcessTarget::hold(pids);
-    if (target_.missed() > 0)
+    target_ = std::make_shared<ProcessTarget>(ProcessTarget::hold(pids));
+    if (target_->missed() > 0)
         return Refusal::unheld;
-    if (target_.empty())
+    if (target_->empty())
         return Refusal::ended;
-    if (target_.anyOwnedByOtherThan(::getuid()))
+    if (target_->anyOwnedByOtherThan(::getuid()))
         return Refusal::otherUser;
     std::vector<std::int32_t> held;
-    for (const HeldProcess& process : target_.processes())
+    for (const HeldProcess& process : target_->processes())
         held.push_back(process.pid);
     if (!cgroupRoot_.empty())
         unit_ = soleAppUnit(held, subject.appId, "/proc", cgroupRoot_, ::getuid());
@@ -61,7 +61,7 @@ void ActionRunner::release()
     ended_ = nullptr;
     watch_.reset();
     unit_.reset();
-    target_ = {};
+    target_ = std::make_shared<ProcessTarget>();
     subject_ = {};
 }
 
@@ -79,14 +79,18 @@ void ActionRunner::stop()
         signalAll(SIGTERM);
         return;
     }
-    // A manager that refuses leaves the processes to their signals.
-    units_->stopUnit(unit_->name, [self = QPointer(this), generation = generation_](bool accepted) {
-        if (!self || self->generation_ != generation)
-            return;
-        if (accepted)
+    // A manager that refuses leaves the processes to their signals, also once the panel has
+    // closed: the user confirmed Quit. Only the subject still open hears how it ended.
+    units_->stopUnit(unit_->name, [self = QPointer(this), generation = generation_,
+                                   target = target_](bool accepted) {
+        if (!self || self->generation_ != generation) {
+            if (!accepted)
+                target->signal(SIGTERM);
+        } else if (accepted) {
             self->watch();
-        else
+        } else {
             self->signalAll(SIGTERM);
+        }
     });
 }
 
@@ -99,7 +103,7 @@ void ActionRunner::forceStop()
 
 void ActionRunner::signalAll(int signal)
 {
-    if (target_.signal(signal).refused > 0) {
+    if (target_->signal(signal).refused > 0) {
         finish(Outcome::notPermitted);
         return;
     }
@@ -109,7 +113,7 @@ void ActionRunner::signalAll(int signal)
 void ActionRunner::watch()
 {
     delete ended_;
-    watch_ = std::make_unique<ExitWatch>(target_);
+    watch_ = std::make_unique<ExitWatch>(*target_);
     ended_ = new QSocketNotifier(watch_->fd(), QSocketNotifier::Read, this);
     connect(ended_, &QSocketNotifier::activated, this, [this] {
         if (watch_->collect() == 0)
@@ -126,7 +130,7 @@ void ActionRunner::finish(Outcome outcome)
     if (ended_)
         ended_->setEnabled(false);
     emit finished(outcome,
-                  watch_ ? watch_->remaining() : static_cast<int>(target_.running().size()));
+                  watch_ ? watch_->remaining() : static_cast<int>(target_->running().size()));
 }
 
 } // namespace corvel

@@ -44,11 +44,12 @@ public:
 
     // Holds the subject's processes and says whether it may be quit.
     Refusal open(const ActionSubject& subject);
-    // Forgets the subject; an outcome still awaited is not reported.
+    // Forgets the subject; an outcome still awaited is not reported, a Quit confirmed still
+    // happens.
     void release();
 
     const ActionSubject& subject() const { return subject_; }
-    const ProcessTarget& target() const { return target_; }
+    const ProcessTarget& target() const { return *target_; }
     const std::optional<UnitPlace>& unit() const { return unit_; }
 
     // Quit's gentle way: close requests for its windows. False when none could be sent; then
@@ -74,7 +75,8 @@ private:
     UnitControl* units_;
     std::string cgroupRoot_;
     ActionSubject subject_;
-    ProcessTarget target_;
+    // Shared with an answer of the service manager still awaited, which may outlive the subject.
+    std::shared_ptr<const ProcessTarget> target_ = std::make_shared<ProcessTarget>();
     std::optional<UnitPlace> unit_;
     std::unique_ptr<ExitWatch> watch_;
     QSocketNotifier* ended_ = nullptr;
