@@ -305,16 +305,19 @@ start_app() {
             >"$entries/test-app.desktop" && spawn app "$app" infinity && app_pid=$! && disown $app_pid
 }
 # A right-click on its row opens its actions over the list. Force Quit (second) asks first: Escape closes
-# the question alone. Asked again, its second button kills it; the outcome shows a while, then goes.
+# the question alone. Asked again (by keys, which stay on the row as other sessions' rows come and go),
+# its second button kills it; the outcome shows a while, then goes.
 overlaid() { find_panel && changes "$work/rows.png" "$work/now.png" | awk -v x="${panel[0]}" -v y="${panel[1]}" \
     -v b="${panel[3]}" '$1 >= x && $2 >= y && $4 <= b && $3 - $1 >= 150 && $4 - $2 >= 30 { print; exit }' | grep .; }
 actions() { local row=($(first_row last)) && cp "$work/now.png" "$work/rows.png" && act click "${row[@]}" 3 &&
     until_true 5 overlaid >/dev/null || { snap no-actions; echo "no actions"; false; }; }
+keyed() { away && find_panel && cp "$work/now.png" "$work/rows.png" && act key End && act key Menu &&
+    until_true 5 overlaid >/dev/null || { snap no-actions; echo "no actions by keys"; false; }; }
 second() { act key Down && act key Return && sleep 1 && overlaid >/dev/null; } # the focus starts on the first
 check_actions() {
     { find_panel || open_panel; } && actions && snap actions && echo "actions at $(overlaid)," && second && snap question &&
         act key Escape && until_true 5 eval '! overlaid >/dev/null' && find_panel && kill -0 $app_pid &&
-        echo "Escape closed the question alone," && actions && second && kill -0 $app_pid && second && snap outcome &&
+        echo "Escape closed the question alone," && keyed && second && kill -0 $app_pid && second && snap outcome &&
         until_true 5 eval '! kill -0 $app_pid 2>/dev/null' && echo "confirmed: ended," &&
         until_true 10 eval '! overlaid >/dev/null' && find_panel && snap outcome-gone && echo "the outcome went, the panel open"
 }

@@ -1,5 +1,5 @@
 // Gives a headless wlroots seat a pointer (for the compositor's cursor commands) and a keyboard that
-// types keys read from standard input, one per line: "Escape", "Down", "Return" or "ctrl+q". One keyboard for the
+// types keys read from standard input, one per line: "Escape", "Menu" or "ctrl+q". One keyboard for the
 // whole run: with one per key the compositor sends the client a leave and an enter around each press.
 // On KWin, whose fake input has both, it also clicks: "X Y COUNT BUTTON" (1 left, 3 right).
 #include "fake-input-client-protocol.h"
@@ -21,7 +21,8 @@ static struct org_kde_kwin_fake_input* fake;
 static uint32_t key_code(const char* name)
 {
     static const struct { const char* name; uint32_t code; } keys[] = {
-        {"Escape", KEY_ESC}, {"q", KEY_Q}, {"Down", KEY_DOWN}, {"Return", KEY_ENTER}};
+        {"Escape", KEY_ESC}, {"q", KEY_Q}, {"Down", KEY_DOWN}, {"Return", KEY_ENTER},
+        {"End", KEY_END}, {"Menu", KEY_COMPOSE}};
     for (size_t i = 0; i < sizeof keys / sizeof *keys; i++)
         if (!strcmp(name, keys[i].name))
             return keys[i].code;
