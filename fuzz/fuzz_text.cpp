@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (data[0] % 7 == 0)
         stat(input);
     else if (data[0] % 7 == 1)
-        check(parseStatmResident(input).value_or(0) >= 0);
+        check(parseStatmResident(input).value_or(0) >= 0), parseSchedulerCounters(input);
     else if (data[0] % 7 == 2)
         commandLine(input);
     else if (data[0] % 7 == 3)

@@ -52,8 +52,9 @@ TEST(TerminalView, TextShowsThePanelsColumnsAndJsonKeepsEveryFieldRepairingItsTe
 }
 
 // Rounding is printf's, halves included; the texts, at their limits and under a decimal comma,
-// are checked where they are shown (the panel, the item's label, the list above).
-TEST(Formatting, RoundsAsPrintfInTheCLocale)
+// are checked where they are shown (the panel, the item's label, the list above). The status
+// item's tooltip: the list's first rows, the system's like any other, none idle.
+TEST(Formatting, RoundsAsPrintfInTheCLocaleAndListsTheBusiestForTheTooltip)
 {
     for (const double v : {0.5, 1.5, 2.5, 0.05, 0.15, 0.25, 12.45, 99.95, 1e300})
         for (const int precision : {0, 1}) {
@@ -61,11 +62,6 @@ TEST(Formatting, RoundsAsPrintfInTheCLocale)
             std::snprintf(expected, sizeof expected, "%.*f", precision, v);
             EXPECT_EQ(formatFixed(v, precision), expected) << v;
         }
-}
-
-// The status item's tooltip: the list's first rows, the system's like any other, none idle.
-TEST(Formatting, BusiestApplicationsForTheTooltip)
-{
     const auto app = [](const char* name, double cpu) { return AppUsage{"", name, {}, cpu}; };
     const std::tuple<std::vector<AppUsage>, std::size_t, const char*> rows[] = {
         {{}, 3, ""},

@@ -83,8 +83,9 @@ TEST(Owner, EachRuleInItsOrder)
 }
 
 // One entry per id, named by the first row's application; "pid<N>" without id; CPU descending,
-// ties by memory, NaN last; memory sums saturate rather than wrap.
-TEST(Group, SumsMergesAndSorts)
+// ties by memory, NaN last; memory sums saturate rather than wrap. Detailed, each entry lists its
+// processes by program name, sorted as entries are, then by pid.
+TEST(Group, SumsMergesSortsAndListsEachProcessByItsProgram)
 {
     EXPECT_TRUE(group({}, {}, {}).apps.empty());
     const Grouping up =
@@ -105,21 +106,14 @@ TEST(Group, SumsMergesAndSorts)
     EXPECT_EQ(entries(g), "__system System & Background 1 250 1 -; t Two 4 7 152 icon-t; "
         "c c 1 2 9 icon-c; d d 1 2 8 icon-d; pid812 pid812 1 2 7 -; m m 1 nan 9 icon-m; "
         "n n 1 nan 1 icon-n; ");
-    // clang-format on
-}
 
-// Detailed, each entry lists its processes by program name, sorted as entries are, then by pid.
-TEST(Group, DetailedListsEachProcessByItsProgram)
-{
-    const AppsByPID byPID{{10, app(10, "t", "T")}};
-    // clang-format off
-    const Grouping g = group({{10, 1, 1, 5, "/usr/lib/t/t --type=zygote"}, {11, 10, 2, 1, "sshd: alice@pts/0"},
+    const Grouping d = group({{10, 1, 1, 5, "/usr/lib/t/t --type=zygote"}, {11, 10, 2, 1, "sshd: alice@pts/0"},
         {12, 10, 2, 1, "[kworker/0:1H-events]"}, {13, 10, 2, 3, "  ./a b"}, {14, 10, 1, 5, "/opt/x/"},
-        {23, 1, 0, 1, "[z] <defunct>"}, {22, 1, 0, 1, "   "}, {21, 1, 0, 1, ""}, {20, 1, 0, 1, "[]"},
-        {24, 1, NAN, 1, ":"}}, byPID, {}, {}, true);
-    EXPECT_EQ(entries(g), "t T 5 8 15 icon-t [13 a 2 3] [11 sshd 2 1] [12 kworker/0:1H-events 2 1] "
-        "[10 t 1 5] [14 /opt/x/ 1 5]; __system System & Background 5 nan 5 - [20 [] 0 1] [21  0 1] "
-        "[22  0 1] [23 z 0 1] [24 : nan 1]; ");
+        {63, 1, 0, 1, "[z] <defunct>"}, {62, 1, 0, 1, "   "}, {61, 1, 0, 1, ""}, {60, 1, 0, 1, "[]"},
+        {64, 1, NAN, 1, ":"}}, byPID, {}, {}, true);
+    EXPECT_EQ(entries(d), "t One 5 8 15 icon-t [13 a 2 3] [11 sshd 2 1] [12 kworker/0:1H-events 2 1] "
+        "[10 t 1 5] [14 /opt/x/ 1 5]; __system System & Background 5 nan 5 - [60 [] 0 1] [61  0 1] "
+        "[62  0 1] [63 z 0 1] [64 : nan 1]; ");
     // clang-format on
 }
 

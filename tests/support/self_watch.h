@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -24,8 +25,9 @@ namespace corvel::testing {
 
 struct Holdings
 {
-    int descriptors = 0, threads = 0, statFiles = 0, children = 0;
+    int descriptors = 0, threads = 0, keptFiles = 0, children = 0;
     std::int64_t residentKB = 0, heapKB = 0; // heap: in live allocations, as the allocator counts
+    std::set<std::string> ended;             // "fd file" of kept files whose process is gone
 };
 
 // What /proc/<pid>/stat says after the process's name (" S 1 ..."); empty once it is gone.
@@ -41,15 +43,18 @@ inline std::string statAfterName(pid_t pid)
 inline Holdings currentHoldings()
 {
     Holdings h;
-    // The sampler keeps stat files of live processes open, up to a limit: counted apart, and
-    // one of a process that is gone counts as held.
+    // The sampler keeps a file of each process it reads open, up to a limit: counted apart.
+    // One of a process that ended since the sampler's last read is held until its next.
     std::error_code ignored;
     for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
         const std::string to = std::filesystem::read_symlink(fd, ignored).string();
-        const auto slash = to.rfind("/stat");
-        const bool stat = to.starts_with("/proc/") && slash + 5 == to.size();
-        h.statFiles += stat;
-        h.descriptors += !(stat && std::filesystem::exists(to.substr(0, slash), ignored));
+        const auto slash = to.find('/', 6);
+        const bool kept = to.starts_with("/proc/") && slash > 6 && slash != std::string::npos &&
+                          to.find_first_not_of("0123456789", 6) == slash;
+        h.keptFiles += kept;
+        h.descriptors += !kept;
+        if (kept && !std::filesystem::exists(to.substr(0, slash), ignored))
+            h.ended.insert(fd.path().filename().string() + " " + to);
     }
     --h.descriptors; // the one that listed them
     std::ifstream status("/proc/self/status");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <linux/magic.h>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/vfs.h>
 #include <utility>
@@ -9,7 +10,7 @@
 namespace corvel {
 
 KeptFiles::File::File(File&& other) noexcept
-    : fd_(std::move(other.fd_)), owner_(std::exchange(other.owner_, nullptr))
+    : fd_(std::move(other.fd_)), owner_(std::exchange(other.owner_, nullptr)), name_(other.name_)
 {}
 
 KeptFiles::File& KeptFiles::File::operator=(File&& other) noexcept
@@ -18,6 +19,7 @@ KeptFiles::File& KeptFiles::File::operator=(File&& other) noexcept
         close();
         fd_ = std::move(other.fd_);
         owner_ = std::exchange(other.owner_, nullptr);
+        name_ = other.name_;
     }
     return *this;
 }
@@ -30,22 +32,23 @@ void KeptFiles::File::close()
     owner_ = nullptr;
 }
 
-ssize_t KeptFiles::readStat(ProcDir& dir, std::int32_t pid, File& file, char* buffer,
-                            std::size_t size)
+ssize_t KeptFiles::read(ProcDir& dir, std::int32_t pid, const char* name, File& file, char* buffer,
+                        std::size_t size)
 {
-    if (file.open()) {
+    if (file.open() && std::string_view(file.name_) == name) {
         const ssize_t length = readFromStart(file.fd_.get(), buffer, size);
         if (length > 0)
             return length;
-        file.close(); // gone; the pid may be another process's by now
     }
-    UniqueFd fd = dir.open(pid, "stat");
+    file.close(); // another file, or gone: the pid may be another process's by now
+    UniqueFd fd = dir.open(pid, name);
     if (!fd.valid())
         return -1;
     const ssize_t length = readFromStart(fd.get(), buffer, size);
     if (length > 0 && open_ < limit_) {
         file.fd_ = std::move(fd);
         file.owner_ = this;
+        file.name_ = name;
         ++open_;
     }
     return length;

@@ -121,6 +121,16 @@ std::optional<std::int64_t> parseStatmResident(std::string_view text)
     return resident;
 }
 
+std::optional<SchedulerCounters> parseSchedulerCounters(std::string_view text)
+{
+    std::string_view rest = text;
+    SchedulerCounters counters;
+    if (!toNumber(nextField(rest), counters.ran) || !toNumber(nextField(rest), counters.waited) ||
+        !toNumber(nextField(rest), counters.runs) || counters == SchedulerCounters{})
+        return std::nullopt;
+    return counters;
+}
+
 std::string joinCmdline(std::string_view raw)
 {
     while (!raw.empty() && raw.back() == '\0')

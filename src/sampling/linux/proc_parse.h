@@ -33,6 +33,17 @@ std::optional<ProcStat> parseProcStat(std::string_view text);
 // The resident page count, the second field of statm.
 std::optional<std::int64_t> parseStatmResident(std::string_view text);
 
+// /proc/PID/schedstat, the scheduler's counters of a process's main thread: the time it ran and
+// waited to run (ns) and how many times it was put on a processor. They move whenever that
+// thread runs.
+struct SchedulerCounters
+{
+    std::uint64_t ran = 0, waited = 0, runs = 0;
+    bool operator==(const SchedulerCounters&) const = default;
+};
+// Empty when malformed, and for "0 0 0": a kernel that keeps no such counters shows that.
+std::optional<SchedulerCounters> parseSchedulerCounters(std::string_view text);
+
 // The arguments of cmdline joined as ps joins them: trailing NULs dropped, every other NUL
 // and line feed a single space. The bytes are not checked for UTF-8.
 std::string joinCmdline(std::string_view raw);

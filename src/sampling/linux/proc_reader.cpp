@@ -119,13 +119,13 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
         double at = cycleStart;
         if (!sample(entry, known, pruning, at, buffer, sizeof buffer))
             continue;
-        out.push_back(ProcessCounters{pid, entry.ppid, entry.startTime, entry.cpuTicks,
-                                      entry.rssPages * pageBytes_ / 1024, at, entry.command});
+        out.push_back(counters(entry, at));
         threads += static_cast<std::uint64_t>(entry.threads);
         next_.push_back(std::move(entry));
     }
     entries_.swap(next_);
     next_.clear();
+    confirmParents(out, threads, buffer, sizeof buffer);
     previousStart_ = cycleStart;
     const bool settled = pruning && threadsBefore > 0 && readThreadCount() == threadsBefore;
     const bool proven = settled && threadsBefore == threads;
@@ -295,28 +295,105 @@ bool ProcReader::listPids(bool pruning)
     return true;
 }
 
+ProcessCounters ProcReader::counters(const Entry& entry, double at) const
+{
+    return ProcessCounters{entry.pid,
+                           entry.ppid,
+                           entry.startTime,
+                           entry.cpuTicks,
+                           entry.rssPages * pageBytes_ / 1024,
+                           at,
+                           entry.command};
+}
+
 bool ProcReader::sample(Entry& entry, bool known, bool pruning, double& at, char* buffer,
                         std::size_t size)
 {
     entry.idle = known && pruning && activity_->idle(entry.pid);
-    if (!entry.idle) {
+    entry.fresh = false;
+    const std::optional<bool> still =
+        entry.idle || !known || !pruning ? std::nullopt : stoodStill(entry, buffer, size);
+    entry.still = still.value_or(false);
+    if (!entry.idle && !entry.still) {
         if (!readStat(entry, known, buffer, size))
             return false;
+        if (still) // its counters moved: it runs, and the next read goes to its stat at once
+            entry.quiet = false;
         at = now();
         return true;
     }
     // It did not run: the same counters, and now and then a fresh resident size.
+    if (entry.still)
+        at = now();
     if (memoryPace_.due(entry.pid, entry.memoryAt, at) &&
         !readResident(entry, entry.rssPages, buffer, size))
         return false;
-    entry.statFile.close();
+    if (entry.idle)
+        entry.file.close(); // put aside at the next read
     ++unread_;
     return true;
 }
 
+std::optional<bool> ProcReader::stoodStill(Entry& entry, char* buffer, std::size_t size)
+{
+    // A process whose last reading showed no run, with one thread (the one these counters
+    // follow) that is no zombie. Any change to what it shows takes a run of that thread (an
+    // exec, an exit, a new thread, its name, its time) but its memory, read at its pace as
+    // for idle cgroups, and its parent, whose end makes it another's child: see
+    // confirmParents(). A pid taken over meanwhile reads as gone from a kept file, and as a
+    // process whose counters differ to the nanosecond from a file opened anew.
+    if (!entry.quiet || entry.threads != 1 || entry.zombie || !countersShown_)
+        return std::nullopt;
+    const ssize_t n = keptFiles_.read(dir_, entry.pid, "schedstat", entry.file, buffer, size);
+    const std::string_view text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    const auto counted = parseSchedulerCounters(text);
+    // Zeros from a process that used time: this kernel keeps no such counters. One that has
+    // not run yet shows zeros too.
+    countersShown_ = counted || !text.starts_with("0 0 0") || entry.cpuTicks == 0;
+    if (counted && counted == entry.scheduled)
+        return true;
+    const bool compared = entry.scheduled.has_value();
+    entry.scheduled = counted; // before the stat read that follows
+    return compared ? std::optional(false) : std::nullopt;
+}
+
+void ProcReader::confirmParents(std::vector<ProcessCounters>& out, std::uint64_t& threads,
+                                char* buffer, std::size_t size)
+{
+    // A parent ends without its children running: they become another's, and their stat
+    // says so. Those whose stat was not read keep their parent only while it is the process
+    // it was: still read, or put aside, at its pid.
+    const auto stays = [this](std::int32_t pid) {
+        const auto it = std::lower_bound(entries_.begin(), entries_.end(), pid,
+                                         [](const Entry& e, std::int32_t p) { return e.pid < p; });
+        return it != entries_.end() && it->pid == pid ? !it->fresh : groupOf_.contains(pid);
+    };
+    std::vector<std::size_t> orphans;
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].still && entries_[i].ppid > 0 && !stays(entries_[i].ppid))
+            orphans.push_back(i);
+    bool gone = false;
+    for (const std::size_t i : orphans) {
+        Entry& entry = entries_[i];
+        threads -= static_cast<std::uint64_t>(entry.threads);
+        entry.still = false;
+        --unread_;
+        if (!readStat(entry, true, buffer, size)) {
+            out[i].pid = entry.pid = 0, gone = true;
+            continue;
+        }
+        threads += static_cast<std::uint64_t>(entry.threads);
+        out[i] = counters(entry, now());
+    }
+    if (!gone)
+        return;
+    std::erase_if(out, [](const ProcessCounters& p) { return p.pid == 0; });
+    std::erase_if(entries_, [](const Entry& e) { return e.pid == 0; });
+}
+
 bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t size)
 {
-    const ssize_t length = keptFiles_.readStat(dir_, entry.pid, entry.statFile, buffer, size);
+    const ssize_t length = keptFiles_.read(dir_, entry.pid, "stat", entry.file, buffer, size);
     if (length <= 0) {
         if (errno == EACCES || errno == EPERM)
             hidden_ = true; // not ours to read: the rows miss it
@@ -333,6 +410,8 @@ bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t si
         entry.commandRead = false;
         entry.recheckCommand = false;
         entry.rssRead = false;
+        entry.scheduled.reset(); // another process's, or none
+        entry.fresh = true;
     }
     // An exec keeps pid and start time, but renames the process or at least moves its
     // stack; a zombie is shown as ps shows it.
@@ -345,6 +424,7 @@ bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t si
         entry.commandRead = false;
     }
     const bool ran = !same || ticks != entry.cpuTicks;
+    entry.quiet = !ran;
     entry.ppid = stat->ppid;
     entry.threads = stat->threads;
     entry.startTime = stat->startTime;

@@ -7,6 +7,7 @@
 #include "memory_pace.h"
 #include "mount_facts.h"
 #include "proc_dir.h"
+#include "proc_parse.h"
 #include "proc_sampler.h"
 
 #include <cstdint>
@@ -19,8 +20,9 @@
 namespace corvel {
 
 // Raw counters from a /proc tree. A process whose cgroup shows it did not run keeps its last
-// counters without a read; every other one has its stat read, and its statm and cmdline when
-// they may have changed. Without a readable cgroup v2 tree every stat is read.
+// counters without a read, and so does one whose main thread's scheduler counters (schedstat)
+// show it did not; every other one has its stat read, and its statm and cmdline when they may
+// have changed. Without a readable cgroup v2 tree every stat is read.
 class ProcReader final : public ProcessCounterReader
 {
 public:
@@ -56,8 +58,14 @@ private:
         bool commandRead = false;
         bool recheckCommand = false; // young processes often rewrite their title
         bool zombie = false;
-        bool idle = false;        // its cgroup showed it did not run: nothing was read
-        KeptFiles::File statFile; // kept open while the process is read every cycle
+        bool idle = false; // its cgroup showed it did not run: nothing was read
+        // Its only thread's scheduler counters, read before its stat was last read: while they
+        // stand as they were, it did not run since, and its stat is not read again.
+        std::optional<SchedulerCounters> scheduled;
+        bool quiet = false;   // its last reading showed it had not run
+        bool still = false;   // in this read, its counters stood in for its stat
+        bool fresh = false;   // in this read, first seen at its pid
+        KeptFiles::File file; // kept open while the process is read every cycle
     };
 
     void watchMounts();
@@ -70,6 +78,12 @@ private:
     std::uint64_t readThreadCount(); // 0: unknown
     // False when the process is gone or could not be read.
     bool sample(Entry& entry, bool known, bool pruning, double& at, char* buffer, std::size_t size);
+    // Whether its scheduler counters stood still; none when they are not read or there was
+    // nothing to compare them with.
+    std::optional<bool> stoodStill(Entry& entry, char* buffer, std::size_t size);
+    void confirmParents(std::vector<ProcessCounters>& out, std::uint64_t& threads, char* buffer,
+                        std::size_t size);
+    ProcessCounters counters(const Entry& entry, double at) const;
     bool readStat(Entry& entry, bool known, char* buffer, std::size_t size);
     bool readResident(Entry& entry, std::int64_t fallback, char* buffer, std::size_t size);
     bool readCommand(Entry& entry, char state, bool young);
@@ -97,6 +111,7 @@ private:
     bool failed_ = false;
     int unprovenReads_ = 15;
     bool provenSinceListing_ = false;
+    bool countersShown_ = true; // false once schedstat shows this kernel keeps none
     UniqueFd loadavg_;
     std::vector<std::int32_t> pids_;
     std::vector<Entry> entries_; // ascending pid, merged with each listing

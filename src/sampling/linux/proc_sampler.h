@@ -31,10 +31,11 @@ struct ProcSamplerOptions
     std::chrono::milliseconds memoryRefresh{10000};
     std::chrono::milliseconds calmMemoryRefresh{600000};
     std::size_t calmRefreshesPerRead = 4;
-    // Where the root is a real proc file system, the stat files of processes read every cycle
-    // stay open between cycles, up to this many and a quarter of the open-file limit: a read
-    // of an open file costs a third of open, read and close, and a file kept for a process
-    // that is gone reads as gone, never as a newcomer with the same pid.
+    // Where the root is a real proc file system, the file each process is first read by
+    // (stat, or schedstat while it does not run) stays open between cycles, up to this many
+    // and a quarter of the open-file limit: a read of an open file saves its open and close,
+    // and a file kept for a process that is gone reads as gone, never as a newcomer with the
+    // same pid. Each holds a page of the kernel's memory.
     std::size_t keptFiles = 256;
     // The first take() reads twice, this far apart, so that its figures already mean "now".
     std::chrono::milliseconds firstInterval{250};

@@ -47,6 +47,10 @@ TEST(SmallKernelFiles, StatmCmdlineAndCommands)
     EXPECT_EQ(parseStatmResident("2542 880 640 244 0 312 0\n"), 880);
     for (const char* bad : {"", "2542\n", "2542 -1 0", "2542 88x0 0", "2542\n880 0", "x 880 0"})
         EXPECT_FALSE(parseStatmResident(bad)) << bad;
+    EXPECT_EQ(parseSchedulerCounters("2213870 41094 37\n"),
+              (SchedulerCounters{2213870, 41094, 37}));
+    for (const char* bad : {"0 0 0\n", "2213870 41094\n", "1 -2 3\n", "1 2 x3\n"})
+        EXPECT_FALSE(parseSchedulerCounters(bad)) << bad;
     // An empty argument keeps its place; trailing NULs go; a line feed is a space.
     EXPECT_EQ(joinCmdline("/usr/bin/foo\0--bar\0baz qux\0"s), "/usr/bin/foo --bar baz qux");
     EXPECT_EQ(joinCmdline("a\0\0b\0\0\0"s), "a  b");

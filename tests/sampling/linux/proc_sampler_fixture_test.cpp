@@ -25,6 +25,7 @@ struct Process
     std::string cmdline = comm + '\0';
     char state = 'S';
     int ppid = 1;
+    int threads = 1; // beyond the first, threads whose runs its scheduler counters miss
 };
 
 const PSRow& row(const std::vector<PSRow>& rows, int pid)
@@ -37,17 +38,20 @@ const PSRow& row(const std::vector<PSRow>& rows, int pid)
 class Machine : public ::testing::Test
 {
 protected:
-    // Writes the process's files; `ran` also moves its cgroup's usage and every ancestor's.
+    // Writes the process's files; `ran` also moves its cgroup's usage and every ancestor's, and
+    // the scheduler counters of a process with one thread.
     void put(const Process& p, bool ran = true)
     {
         const std::string base = "proc/" + std::to_string(p.pid) + "/";
         char stat[256];
         std::snprintf(stat, sizeof stat,
-                      "%d (%s) %c %d 1 1 0 -1 0 10 0 0 0 %llu 0 0 0 20 0 1 0 %llu 123 %lld 1 1 1 "
+                      "%d (%s) %c %d 1 1 0 -1 0 10 0 0 0 %llu 0 0 0 20 0 %d 0 %llu 123 %lld 1 1 1 "
                       "%llu\n",
-                      p.pid, p.comm.c_str(), p.state, p.ppid, p.ticks, p.start, p.pages + 3,
-                      p.start * 7 + p.cmdline.size()); // the stack moves with an exec
+                      p.pid, p.comm.c_str(), p.state, p.ppid, p.ticks, p.threads, p.start,
+                      p.pages + 3, p.start * 7 + p.cmdline.size()); // the stack moves with an exec
         dir.write(base + "stat", stat);
+        if (const std::string n = std::to_string(++runs); ran && p.threads == 1) // none alike
+            dir.write(base + "schedstat", n + "00 7 " + n + "\n");
         dir.write(base + "statm", "9999 " + std::to_string(p.pages) + " 10 1 0 50 0\n");
         dir.write(base + "cmdline", p.cmdline);
         processes[p.pid] = p;
@@ -142,6 +146,7 @@ protected:
     std::map<int, Process> processes;
     std::map<std::string, unsigned long long> usage;
     int unseenThreads = 3; // besides one a process: until a test says otherwise none comes out
+    int runs = 0;
 };
 
 TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
@@ -174,7 +179,7 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     // An exec in an idle cgroup: a new name, or only a new stack; a pid reused in another; a
     // process moved to a new cgroup without running, which then runs there.
     put({1001, "python3", "user/app-1", 0, 100, 1, "python3\0-m\0http.server\0"s});
-    put({1002, "idle", "user/app-2", 0, 100, 1, "idle\0--exec\0"s}, false);
+    put({1002, "idle", "user/app-2", 0, 100, 1, "idle\0--exec\0"s});
     exit(500);
     processes.at(501).cmdline = "TITLE"s + '\0', run(501, 1);
     put({500, "reborn", "user/app-2", 40, 100600, 9}); // born a second ago
@@ -231,6 +236,31 @@ TEST_F(Machine, PrunedRowsEqualAFullScanThroughBirthsExitsExecsAndReuse)
     EXPECT_GT(reused, 0u) << "idle cgroups' attributions were kept";
 }
 
+// In a cgroup that moves (here the top, as on many a desktop) the stat of a process whose main
+// thread's scheduler counters stood still is not read; the parent it shows is checked.
+TEST_F(Machine, StillCountersStandInForStatWhereTheCgroupMoves)
+{
+    for (const auto& [pid, ppid] :
+         {std::pair{1, 0}, {5, 1}, {10, 1}, {11, 10}, {12, 1}, {13, 14}, {14, 1}})
+        put({.pid = pid, .comm = "p", .ppid = ppid});
+    processes.at(12).threads = 2, put(processes.at(12)); // its counters stay those of one
+    dir.write("proc/5/schedstat", "0 0 0\n");            // not run yet
+    ProcSampler pruned = sampler(true), full = sampler(false);
+    for (int i = 0; i < 4; ++i)
+        cycle(pruned, full);
+    EXPECT_EQ(pruned.unread(), 5u) << "all but the one with two threads";
+
+    // Its second thread runs; a parent ends; another ends and its pid is taken at once.
+    processes.at(12).ticks += 5, put(processes.at(12));
+    exit(10), exit(14);
+    put({.pid = 14, .comm = "newcomer", .start = 100600});
+    for (const int orphan : {11, 13})
+        processes.at(orphan).ppid = 1, put(processes.at(orphan), false);
+    const auto rows = cycle(pruned, full);
+    EXPECT_EQ(std::tuple(row(rows, 11).ppid, row(rows, 13).ppid, row(rows, 12).cpu),
+              std::tuple(1, 1, 2.5));
+}
+
 TEST_F(Machine, DamagedEntriesAndAMissingTree)
 {
     put({11, "a) (b", "", 0, 100, 1, "/opt/caf\xC3\xA9/t\0\xFF\0"s});
@@ -269,7 +299,7 @@ TEST_F(Machine, KeptStatFilesNeverOutnumberTheirLimit)
         if (pid < 0)
             files.erase(-pid);
         else
-            EXPECT_GT(kept.readStat(proc, pid, files[pid], buffer, sizeof buffer), 0) << pid;
+            EXPECT_GT(kept.read(proc, pid, "stat", files[pid], buffer, sizeof buffer), 0) << pid;
         if (pid == 11)
             files[99] = std::move(files[10]);
         EXPECT_EQ(

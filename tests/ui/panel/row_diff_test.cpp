@@ -48,8 +48,9 @@ std::pair<Ids, std::array<int, 4>> replay(Ids rows, const Ids& after)
     return {rows, steps};
 }
 
-// Lists of one-letter ids; x, y, z and w are new.
-TEST(RowDiff, TurnsOneListIntoTheNextWithFewSteps)
+// Lists of one-letter ids (x, y, z and w are new), then lists as they come from sorting by a
+// jittering CPU share, with applications coming and going.
+TEST(RowDiff, TurnsOneListIntoTheNextWithFewStepsAndReplaysRandomPublicationsExactly)
 {
     const std::tuple<std::string, std::string, std::array<int, 4>> cases[] = {
         {"abc", "abc", {0, 0, 0, 0}},   {"", "abc", {0, 1, 0, 0}},
@@ -64,11 +65,6 @@ TEST(RowDiff, TurnsOneListIntoTheNextWithFewSteps)
         std::for_each(after.begin(), after.end(), [&](char id) { a.emplace_back(1, id); });
         EXPECT_EQ(replay(b, a), std::pair(a, steps)) << before << " to " << after;
     }
-}
-
-// Lists as they come from sorting by a jittering CPU share, with applications coming and going.
-TEST(RowDiff, RandomPublicationsReplayExactly)
-{
     std::mt19937 random(20240611);
     Ids rows;
     for (int round = 0, next = 0; round < 300; ++round) {
