@@ -283,10 +283,10 @@ text_lines() {
         -depth 8 gray:- | od -An -v -tu1 -w1 | awk 'NR == 1 { bg = $1 } { y = NR - 1; ink = $1 - bg > 3 || bg - $1 > 3
             if (ink && !run) top = y; if (!ink && run && y - top >= 4) print top, y - top; run = ink }'
 }
-# A point in the first row's text (the first line under the column labels, 24 px high at most),
-# the pointer away: drawn on some hosts, it joins lines.
-first_row() { away && find_panel && local y=$(text_lines | awk '$1 >= 24 { print $1 + 4; exit }') &&
-    echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
+# A point in the first row's text (the first line under the column labels, 24 px high at most) or,
+# "last", the last row's (above the total), the pointer away: drawn on some hosts, it joins lines.
+first_row() { away && find_panel && local y=$(text_lines | awk -v last="${1:-}" '$1 >= 24 { y[n++] = $1 }
+    END { if (n > 2 || !last) print y[last ? n - 2 : 0] + 4 }') && echo $((panel[0] + 60)) $((panel[1] + ${y:?})); }
 # A click on the first row unfolds it, lines appearing under it; a second click folds it. Rows of
 # other sessions' programs may come or go meanwhile: a line either way.
 check_unfold() {
@@ -297,16 +297,29 @@ check_unfold() {
     echo "lines of text: $lines, unfolded ${counts[0]:-none}, folded ${counts[1]:-none}"
     ((counts[0] > lines + 1 && counts[1] <= lines + 1))
 }
-# A right-click on the first row opens its actions over the list; Escape closes them, not the panel.
+# An application of the session's own to act on: an entry for a copy of sleep, idle and small (its row
+# the last), its file name the session's own (programs are also known by name, across sessions).
+start_app() {
+    local entries=$work/home/.local/share/applications app=$work/test-app-${work##*-} && mkdir -p "$entries" &&
+        cp /bin/sleep "$app" && printf '[Desktop Entry]\nType=Application\nName=Test App\nExec=%s infinity\n' "$app" \
+            >"$entries/test-app.desktop" && spawn app "$app" infinity && app_pid=$! && disown $app_pid
+}
+# A right-click on its row opens its actions over the list. Force Quit (second) asks first: Escape closes
+# the question alone. Asked again (by keys, which stay on the row as other sessions' rows come and go),
+# its second button kills it; the outcome shows a while, then goes.
 overlaid() { find_panel && changes "$work/rows.png" "$work/now.png" | awk -v x="${panel[0]}" -v y="${panel[1]}" \
-    -v b="${panel[3]}" '$1 >= x && $2 >= y && $4 <= b && $3 - $1 >= 150 && $4 - $2 >= 60 { print; exit }' | grep .; }
+    -v b="${panel[3]}" '$1 >= x && $2 >= y && $4 <= b && $3 - $1 >= 150 && $4 - $2 >= 30 { print; exit }' | grep .; }
+actions() { local row=($(first_row last)) && cp "$work/now.png" "$work/rows.png" && act click "${row[@]}" 3 &&
+    until_true 5 overlaid >/dev/null || { snap no-actions; echo "no actions"; false; }; }
+keyed() { away && find_panel && cp "$work/now.png" "$work/rows.png" && act key End && act key Menu &&
+    until_true 5 overlaid >/dev/null || { snap no-actions; echo "no actions by keys"; false; }; }
+second() { act key Down && act key Return && sleep 1 && overlaid >/dev/null; } # the focus starts on the first
 check_actions() {
-    find_panel || open_panel || return 1
-    local row=($(first_row)) && cp "$work/now.png" "$work/rows.png"
-    act click "${row[@]}" 3 && until_true 5 overlaid >/dev/null && snap actions ||
-        { snap no-actions; echo "no actions"; return 1; }
-    echo "actions at $(overlaid)" && act key Escape && until_true 5 eval '! overlaid' && find_panel &&
-        snap actions-closed && echo "closed by Escape, the panel open"
+    { find_panel || open_panel; } && actions && snap actions && echo "actions at $(overlaid)," && second && snap question &&
+        act key Escape && until_true 5 eval '! overlaid >/dev/null' && find_panel && kill -0 $app_pid &&
+        echo "Escape closed the question alone," && keyed && second && kill -0 $app_pid && second && snap outcome &&
+        until_true 5 eval '! kill -0 $app_pid 2>/dev/null' && echo "confirmed: ended," &&
+        until_true 10 eval '! overlaid >/dev/null' && find_panel && snap outcome-gone && echo "the outcome went, the panel open"
 }
 check_escape() { close_by escape key Escape; }
 check_outside() { close_by outside click 150 $((H / 2)); }
@@ -357,7 +370,7 @@ main() {
         command -v "$tool" >/dev/null || { echo "skipped: no $tool"; [[ ,${CORVEL_REQUIRE:-}, == *,hosts,* ]] && exit 1; exit 77; }; done
     mkdir -p "$out" && rm -f "$out"/*.png "$out/results.txt"
     start_session "$host" || { echo "FAIL: $host did not start"; tail -n 20 "$work"/*.log; exit 1; }
-    cp "$work/b.png" "$work/empty.png" && cp "$work/b.png" "$work/now.png" && snap host
+    start_app && cp "$work/b.png" "$work/empty.png" && cp "$work/b.png" "$work/now.png" && snap host
     echo "$host started in $((SECONDS - began)) s, its bar $bar px high" && log_mark=$(wc -l <"$work/host.log")
     for check in item open anchored sharp unlisted unfold actions escape outside second_click dark menu ctrl_q quit stderr host_log; do
         [[ $check == menu && $menu_button == - || $check == sharp && $scale == 1 ]] || run_check "$check"

@@ -1,5 +1,5 @@
 // Gives a headless wlroots seat a pointer (for the compositor's cursor commands) and a keyboard that
-// types keys read from standard input, one per line: "Escape" or "ctrl+q". One keyboard for the
+// types keys read from standard input, one per line: "Escape", "Menu" or "ctrl+q". One keyboard for the
 // whole run: with one per key the compositor sends the client a leave and an enter around each press.
 // On KWin, whose fake input has both, it also clicks: "X Y COUNT BUTTON" (1 left, 3 right).
 #include "fake-input-client-protocol.h"
@@ -16,6 +16,18 @@ static struct wl_seat* seat;
 static struct zwlr_virtual_pointer_manager_v1* pointers;
 static struct zwp_virtual_keyboard_manager_v1* keyboards;
 static struct org_kde_kwin_fake_input* fake;
+
+// A key's code by its name (after any "ctrl+"), 0 for none of ours.
+static uint32_t key_code(const char* name)
+{
+    static const struct { const char* name; uint32_t code; } keys[] = {
+        {"Escape", KEY_ESC}, {"q", KEY_Q}, {"Down", KEY_DOWN}, {"Return", KEY_ENTER},
+        {"End", KEY_END}, {"Menu", KEY_COMPOSE}};
+    for (size_t i = 0; i < sizeof keys / sizeof *keys; i++)
+        if (!strcmp(name, keys[i].name))
+            return keys[i].code;
+    return fprintf(stderr, "seat_input: unknown key %s\n", name), 0;
+}
 
 static void global(void* data, struct wl_registry* registry, uint32_t name, const char* interface,
                    uint32_t version)
@@ -50,8 +62,11 @@ static int fake_input(struct wl_display* display)
                 org_kde_kwin_fake_input_button(fake, code, WL_POINTER_BUTTON_STATE_RELEASED);
             }
         } else {
+            line[strcspn(line, "\n")] = 0;
             int with_ctrl = !strncmp(line, "ctrl+", 5);
-            uint32_t key = strstr(line, "Escape") ? KEY_ESC : KEY_Q;
+            uint32_t key = key_code(line + (with_ctrl ? 5 : 0));
+            if (!key)
+                continue;
             if (with_ctrl)
                 org_kde_kwin_fake_input_keyboard_key(fake, KEY_LEFTCTRL, 1);
             org_kde_kwin_fake_input_keyboard_key(fake, key, 1);
@@ -98,12 +113,9 @@ int main(void)
     while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\n")] = 0;
         int with_ctrl = !strncmp(line, "ctrl+", 5);
-        const char* name = line + (with_ctrl ? 5 : 0);
-        uint32_t key = !strcmp(name, "Escape") ? KEY_ESC : !strcmp(name, "q") ? KEY_Q : 0;
-        if (!key) {
-            fprintf(stderr, "seat_input: unknown key %s\n", line);
+        uint32_t key = key_code(line + (with_ctrl ? 5 : 0));
+        if (!key)
             continue;
-        }
         if (with_ctrl)
             zwp_virtual_keyboard_v1_key(keyboard, 0, KEY_LEFTCTRL, WL_KEYBOARD_KEY_STATE_PRESSED);
         zwp_virtual_keyboard_v1_modifiers(keyboard, with_ctrl ? ctrl : 0, 0, 0, 0);

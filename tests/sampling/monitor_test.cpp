@@ -30,19 +30,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-TEST(ScaleTotal, SharesOfTheMachineCappedAtOneHundred)
+// Both values of a cycle are published together, list first, every cycle; the machine's is a
+// share of all its cores, capped at one hundred. A snapshot that throws anything, or a
+// process-status tool that fails, leaves the last figures marked stale and says so once per
+// kind on stderr; the next good cycle clears the mark.
+TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
 {
     const double cases[][3] = {{250, 2, 100}, {400, 8, 50}, {0, 4, 0},
                                {NAN, 2, 100}, {0, 0, 100},  {-4, 2, -2}};
     for (const auto& [total, cores, share] : cases)
         EXPECT_EQ(scaleTotal(total, cores), share) << total << " on " << cores;
-}
-
-// Both values of a cycle are published together, list first, every cycle. A snapshot that
-// throws anything, or a process-status tool that fails, leaves the last figures marked stale
-// and says so once per kind on stderr; the next good cycle clears the mark.
-TEST(Monitor, PublishesEachCycleAndSurvivesAFailedSnapshot)
-{
     FakeMonitor fake({}, 2);
     Monitor& monitor = fake.monitor();
     std::string seen;

@@ -247,8 +247,12 @@ void PopoverView::keyPressEvent(QKeyEvent* event)
     static constexpr int toRows[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_Home, Qt::Key_End};
     if (event->modifiers() == Qt::NoModifier && std::ranges::count(toRows, event->key()) &&
         !rows_->hasFocus() && model_->rowCount() > 0) {
+        // Seen before the focus moves (a view that takes it makes its first row current). Home
+        // and End go to their end from any row; a click may have left one current.
+        const bool toEnd = event->key() == Qt::Key_Home || event->key() == Qt::Key_End;
+        const bool placed = rows_->currentIndex().isValid() && !toEnd;
         rows_->setFocus(Qt::OtherFocusReason);
-        if (!rows_->currentIndex().isValid()) {
+        if (!placed) {
             const bool first = event->key() == Qt::Key_Down || event->key() == Qt::Key_Home;
             rows_->setCurrentIndex(model_->index(first ? 0 : model_->rowCount() - 1, 0));
         }

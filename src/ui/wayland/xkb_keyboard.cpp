@@ -7,8 +7,8 @@
 namespace corvel {
 namespace {
 
-// The keys that mean something in the panel: closing, quitting, moving through the list and
-// pressing the button.
+// The keys that mean something in the panel: closing, quitting, moving through the list,
+// unfolding and folding a row, opening its actions and pressing a button.
 int qtKeyFor(xkb_keysym_t sym, char32_t character)
 {
     switch (sym) {
@@ -36,6 +36,14 @@ int qtKeyFor(xkb_keysym_t sym, char32_t character)
         return Qt::Key_Home;
     case XKB_KEY_End:
         return Qt::Key_End;
+    case XKB_KEY_Left:
+        return Qt::Key_Left;
+    case XKB_KEY_Right:
+        return Qt::Key_Right;
+    case XKB_KEY_Menu:
+        return Qt::Key_Menu;
+    case XKB_KEY_F10:
+        return Qt::Key_F10;
     default:
         break;
     }

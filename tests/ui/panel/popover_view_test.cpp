@@ -111,7 +111,7 @@ protected:
     PopoverView panel{fake.monitor()};
 };
 
-TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
+TEST_F(PanelTest, ColumnsLineUpWithTheLabelsNothingOverlapsAndIconsFillTheirCell)
 {
     ASSERT_TRUE(fake.publish(manyApps(40)));
     show();
@@ -142,13 +142,41 @@ TEST_F(PanelTest, ColumnsLineUpWithTheLabelsAndNothingOverlaps)
     EXPECT_EQ(std::pair(above > 0, area.bottom() - row(39).bottom()), std::pair(true, above));
     ASSERT_TRUE(fake.publish(manyApps(60)));
     EXPECT_EQ(std::pair(panel.size(), list->height()), std::pair(size, 360)) << "the list scrolls";
-    // A short list shows no scroll bar, and its columns end under their labels all the same.
-    ASSERT_TRUE(fake.publish(manyApps(3)));
+    // A short list shows no scroll bar, and its columns end under their labels all the same. Its
+    // icons (panel.png, left in the build folder to look at): images fill their cell; no icon, a
+    // missing file or an unknown name show a gear inside it; a file is read once.
+    auto apps = fewApps();
+    apps.push_back({"m", "Icon Missing", 0.09, 20480, 1, dir.filePath("gone.png").toStdString()});
+    apps.push_back({"u", "Unknown Icon Name", 0.08, 20480, 3, "no-such-icon"});
+    ASSERT_TRUE(fake.publish(apps));
     for (int round = 0; round < 3; ++round) // the list's layout, then the header's
         QCoreApplication::processEvents();
     EXPECT_EQ(
         std::pair(list->verticalScrollBar()->isVisible(), layoutRow(row(0), 0, 0).memory.right()),
         std::pair(false, inPanel(part("memoryHeader")).right()));
+    const QImage picture = panel.grab().toImage();
+    EXPECT_TRUE(picture.save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/panel.png"));
+    const auto near = [](QColor a, QColor b) {
+        return std::hypot(a.red() - b.red(), a.green() - b.green(), a.blue() - b.blue()) < 20;
+    };
+    for (int n = 0; n < 6; ++n) {
+        const QRect cell = layoutRow(row(n), 0, 0).icon;
+        const QColor background = picture.pixelColor(cell.topLeft());
+        int painted = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                const bool ink = picture.pixelColor(x, y) != background;
+                painted += ink;
+                EXPECT_TRUE(n < 3 ? near(picture.pixelColor(x, y), std::get<2>(icons[n]))
+                                  : !ink || cell.adjusted(1, 1, -1, -1).contains(x, y))
+                    << n;
+            }
+        EXPECT_TRUE(n < 3 || painted > 60) << n;
+    }
+    ASSERT_TRUE(QFile::remove(dir.filePath("wide.png")));
+    ASSERT_TRUE(fake.publish(apps));
+    EXPECT_TRUE(near(panel.grab().toImage().pixelColor(layoutRow(row(0), 0, 0).icon.center()),
+                     std::get<2>(icons[0])));
     // Captions (the labels, the total) and the count in smaller type; digits of equal width.
     QFont large = panel.font();
     large.setPointSizeF(31);
@@ -317,40 +345,6 @@ TEST_F(PanelTest, RowsUnfoldAndOpenTheirActionsByClickAndKeys)
         EXPECT_TRUE(open() && actions->message() == "Browser") << key;
         QTest::keyClick(actions->focusWidget(), Qt::Key_Escape);
     }
-}
-
-// Leaves panel.png in the build folder to look at: images fill their cell; no icon, a missing
-// file or an unknown name show a gear inside it; a file is read once.
-TEST_F(PanelTest, IconsFillTheirCellMissingOnesAreAGearAndFilesAreReadOnce)
-{
-    auto apps = fewApps();
-    apps.push_back({"m", "Icon Missing", 0.09, 20480, 1, dir.filePath("gone.png").toStdString()});
-    apps.push_back({"u", "Unknown Icon Name", 0.08, 20480, 3, "no-such-icon"});
-    ASSERT_TRUE(fake.publish(apps));
-    show();
-    const QImage picture = panel.grab().toImage();
-    EXPECT_TRUE(picture.save(qEnvironmentVariable("CORVEL_TEST_BUILD_DIR", ".") + "/panel.png"));
-    const auto near = [](QColor a, QColor b) {
-        return std::hypot(a.red() - b.red(), a.green() - b.green(), a.blue() - b.blue()) < 20;
-    };
-    for (int n = 0; n < 6; ++n) {
-        const QRect cell = layoutRow(row(n), 0, 0).icon;
-        const QColor background = picture.pixelColor(cell.topLeft());
-        int painted = 0;
-        for (int y = cell.top(); y <= cell.bottom(); ++y)
-            for (int x = cell.left(); x <= cell.right(); ++x) {
-                const bool ink = picture.pixelColor(x, y) != background;
-                painted += ink;
-                EXPECT_TRUE(n < 3 ? near(picture.pixelColor(x, y), std::get<2>(icons[n]))
-                                  : !ink || cell.adjusted(1, 1, -1, -1).contains(x, y))
-                    << n;
-            }
-        EXPECT_TRUE(n < 3 || painted > 60) << n;
-    }
-    ASSERT_TRUE(QFile::remove(dir.filePath("wide.png")));
-    ASSERT_TRUE(fake.publish(apps));
-    EXPECT_TRUE(near(panel.grab().toImage().pixelColor(layoutRow(row(0), 0, 0).icon.center()),
-                     std::get<2>(icons[0])));
 }
 
 } // namespace
