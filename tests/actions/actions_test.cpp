@@ -145,7 +145,6 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
         ASSERT_TRUE(!stranger || group.add(stranger));
 
         overlay.open({"corveltest", "Test App", pids});
-        EXPECT_EQ(overlay.runner().unit().has_value(), place == unit || place == refusingUnit);
         click("Quit Test App");
         EXPECT_TRUE(overlay.message().endsWith("Unsaved work may be lost.")); // no window closer
         click("Quit");
@@ -179,7 +178,6 @@ TEST_F(ActionsTest, QuitLeavesWhatIgnoresItAndForceQuitEndsIt)
     }
 }
 
-// A pid that a new process took between opening the actions and confirming is not signalled.
 TEST_F(ActionsTest, ReusedPidIsNeverSignalled)
 {
     const pid_t held = children.start(nullptr);

@@ -14,7 +14,6 @@
 namespace corvel {
 namespace {
 
-// Unit names, /proc/self/cgroup, the user's service, cgroup.procs, mountinfo; the file reader.
 TEST(CgroupText, UnitNamesOwnCgroupUserServiceProcsMountInfoAndSmallFiles)
 {
     // clang-format off
@@ -108,7 +107,6 @@ TEST(WindowProps, WmClassPidAndRole)
         EXPECT_EQ(sameApplication(appId, toplevel), same) << appId << " / " << toplevel;
 }
 
-// Light or dark: each source in its turn, as each stores its setting.
 TEST(Appearance, EachSourceInItsTurnAsItWritesIt)
 {
     using enum ColorScheme;
@@ -192,7 +190,6 @@ constexpr const char* editorEntry =
     "StartupWMClass=Example-editor\nNoDisplay=false\n\n[Desktop Action new-window]\n"
     "Name=New Window\nIcon=other\nExec=example-editor --new-window\n";
 
-// The keys, the name of the closest locale, odd text; Exec's program past "env".
 TEST(DesktopEntry, KeysNamesOddTextAndExecProgram)
 {
     // clang-format off

@@ -233,7 +233,6 @@ TEST_F(DesktopTreeTest, WindowsAddAppsAndDecidePolicies)
         EXPECT_EQ(records[pid], app) << pid;
 }
 
-// Changes are seen at the first check after them, checks come no more often than asked.
 TEST_F(DesktopTreeTest, EntriesAreReadAgainWhenAFolderChangesAtTheTimesAsked)
 {
     EntryIndex index(folders, true, "C", {5s, 60s});

@@ -115,9 +115,6 @@ TEST_F(RealCgroup, ApplicationsStartedFromATerminalOrALauncherGetTheirRows)
     EXPECT_EQ(found, expected) << "the launcher and its plain child are nobody's";
 }
 
-// The units the sampler's pruned walk hands over are those a walk of their own finds, as
-// processes move between units (moved by another process, then running where they are now),
-// units empty, start and lose a process that exits, and nothing happens.
 TEST_F(RealCgroup, TheSamplersWalkFindsTheUnitsThatAWalkOfTheirOwnFinds)
 {
     const std::string a = "app.slice/app-A-1.scope", b = "app.slice/app-B@1.service",

@@ -61,7 +61,6 @@ public:
                 made_.insert(made_.begin(), nested_); // deepest first
         return nested_;
     }
-    // Into the innermost folder.
     bool add(pid_t pid) const
     {
         const std::string& folder = nested_.empty() ? path_ : nested_;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <wayland-client.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
@@ -82,6 +83,9 @@ void LayerPanel::open(std::optional<QPoint> click)
     lastChange_.start();
     ++generation_;
     widget_->show(); // brings the rows up to date
+    // The compositor gives the keyboard to our surface, not to a window of Qt's: without being
+    // Qt's active window the widgets never have the focus, and focus rings are not drawn.
+    QApplication::setActiveWindow(widget_);
 
     // Over everything, the bar included, reserving nothing; once the panel is placed, its
     // input region leaves out the panel's rectangle.
@@ -101,6 +105,8 @@ void LayerPanel::close()
     dropSurface(catcher_);
     input_.left();
     pointerOn_ = nullptr;
+    if (QApplication::activeWindow() == widget_)
+        QApplication::setActiveWindow(nullptr);
     connection_->flush();
 }
 
