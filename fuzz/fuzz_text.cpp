@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         commandLine(input);
     else if (data[0] % 7 == 3)
         parseMachineTicks(input), parseCgroupUsage(input), pidNamespaceDepth(input),
-            parseThreadCount(input), parseReclaimEvents(input);
+            parseThreadCount(input), parseLastPid(input), parseReclaimEvents(input);
     else if (data[0] % 7 == 5)
         psOutput(input);
     else if (data[0] % 7 == 6)

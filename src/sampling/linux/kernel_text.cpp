@@ -87,6 +87,15 @@ std::optional<std::uint64_t> parseThreadCount(std::string_view loadavg)
     return parseInteger<std::uint64_t>(field.substr(slash + 1));
 }
 
+std::optional<std::int32_t> parseLastPid(std::string_view loadavg)
+{
+    std::string_view field;
+    for (int number = 1; number <= 5; ++number)
+        field = nextWord(loadavg);
+    const auto pid = parseInteger<std::int32_t>(field);
+    return pid && *pid >= 0 ? pid : std::nullopt;
+}
+
 std::optional<std::uint64_t> parseCgroupUsage(std::string_view cpuStat)
 {
     while (!cpuStat.empty()) {

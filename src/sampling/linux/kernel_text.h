@@ -32,6 +32,8 @@ std::optional<std::uint64_t> parseReclaimEvents(std::string_view vmstat);
 // The number of threads on the machine, all PID namespaces counted: the total of the fourth field
 // ("running/total") of /proc/loadavg.
 std::optional<std::uint64_t> parseThreadCount(std::string_view loadavg);
+// The pid the kernel handed out last in the reader's PID namespace: the fifth field.
+std::optional<std::int32_t> parseLastPid(std::string_view loadavg);
 
 // usage_usec of a cgroup's cpu.stat: the time its processes and those below it have run.
 std::optional<std::uint64_t> parseCgroupUsage(std::string_view cpuStat);

@@ -110,22 +110,31 @@ void ProcReader::read(std::vector<ProcessCounters>& out)
     // Both lists ascend by pid: the entries of processes still there are carried over.
     auto old = entries_.begin();
     char buffer[4096];
+    ended_.clear();
     for (const std::int32_t pid : pids_) {
-        while (old != entries_.end() && old->pid < pid)
-            ++old;
+        for (; old != entries_.end() && old->pid < pid; ++old)
+            ended_.push_back(old->pid);
         const bool known = old != entries_.end() && old->pid == pid;
         Entry entry = known ? std::move(*old++) : Entry{};
         entry.pid = pid;
+        const bool zombie = entry.zombie;
         double at = cycleStart;
-        if (!sample(entry, known, pruning, at, buffer, sizeof buffer))
+        if (!sample(entry, known, pruning, at, buffer, sizeof buffer)) {
+            ended_.push_back(pid);
             continue;
+        }
+        if ((known && entry.fresh) || entry.zombie != zombie)
+            ended_.push_back(pid);
         out.push_back(counters(entry, at));
         threads += static_cast<std::uint64_t>(entry.threads);
         next_.push_back(std::move(entry));
     }
+    for (; old != entries_.end(); ++old)
+        ended_.push_back(old->pid);
     entries_.swap(next_);
     next_.clear();
     confirmParents(out, threads, buffer, sizeof buffer);
+    confirmParentsAside(buffer, sizeof buffer);
     previousStart_ = cycleStart;
     const bool settled = pruning && threadsBefore > 0 && readThreadCount() == threadsBefore;
     const bool proven = settled && threadsBefore == threads;
@@ -234,8 +243,14 @@ void ProcReader::makeRows(Group& group) const
               [](const Entry& a, const Entry& b) { return a.pid < b.pid; });
     auto rows = std::make_shared<std::vector<PSRow>>();
     rows->reserve(group.entries.size());
-    for (const Entry& e : group.entries)
+    group.parents.clear();
+    for (const Entry& e : group.entries) {
         rows->push_back(PSRow{e.pid, e.ppid, 0.0, e.rssPages * pageBytes_ / 1024, e.command});
+        group.parents.push_back(e.ppid);
+    }
+    std::sort(group.parents.begin(), group.parents.end());
+    group.parents.erase(std::unique(group.parents.begin(), group.parents.end()),
+                        group.parents.end());
     group.rows = std::move(rows);
 }
 
@@ -254,9 +269,9 @@ std::uint64_t ProcReader::readThreadCount()
         loadavg_ = UniqueFd(::open((options_.root + "/loadavg").c_str(), O_RDONLY | O_CLOEXEC));
     char buffer[128];
     const ssize_t n = loadavg_.valid() ? readFromStart(loadavg_.get(), buffer, sizeof buffer) : -1;
-    return n > 0
-               ? parseThreadCount(std::string_view(buffer, static_cast<std::size_t>(n))).value_or(0)
-               : 0;
+    const std::string_view text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    lastPid_ = parseLastPid(text);
+    return parseThreadCount(text).value_or(0);
 }
 
 bool ProcReader::listPids(bool pruning)
@@ -274,23 +289,38 @@ bool ProcReader::listPids(bool pruning)
     ++listedAgo_;
     const bool missing =
         (failed_ && provenSinceListing_) || std::min(unprovenReads_, listedAgo_) >= 15;
-    if (pruning && mounts_.wholeTree && activity_->membersComplete() && !missing) {
+    const bool members = pruning && mounts_.wholeTree && activity_->membersComplete();
+    // What may be missing was born since the last listing: the kernel hands out pids upward,
+    // so where /proc can be listed from a pid on, the processes above the last pid handed out
+    // before that listing are enough. Pids that wrapped around list them all.
+    const bool above = members && missing && lastPid_ && listedFrom_ && *lastPid_ >= *listedFrom_ &&
+                       dir_.listPidsAbove(*listedFrom_, born_);
+    if (members && (!missing || above)) {
         // Births are in the cgroups the walk read; the processes put aside are not read.
-        const std::vector<std::int32_t>& members = activity_->listedNow();
+        const std::vector<std::int32_t>& listed = activity_->listedNow();
         pids_.clear();
-        auto member = members.begin();
+        auto member = listed.begin();
         for (const Entry& entry : entries_) {
-            for (; member != members.end() && *member < entry.pid; ++member)
+            for (; member != listed.end() && *member < entry.pid; ++member)
                 pids_.push_back(*member);
-            member += member != members.end() && *member == entry.pid ? 1 : 0;
+            member += member != listed.end() && *member == entry.pid ? 1 : 0;
             pids_.push_back(entry.pid);
         }
-        pids_.insert(pids_.end(), member, members.end());
+        pids_.insert(pids_.end(), member, listed.end());
         pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end()); // listed twice
-        return false;
+        if (!above)
+            return false;
+        std::erase_if(born_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
+        const std::size_t known = pids_.size();
+        pids_.insert(pids_.end(), born_.begin(), born_.end());
+        std::inplace_merge(pids_.begin(), pids_.begin() + static_cast<std::ptrdiff_t>(known),
+                           pids_.end());
+    } else {
+        dir_.listPids(pids_);
+        std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
     }
-    dir_.listPids(pids_);
-    std::erase_if(pids_, [this](std::int32_t pid) { return groupOf_.contains(pid); });
+    pids_.erase(std::unique(pids_.begin(), pids_.end()), pids_.end());
+    listedFrom_ = lastPid_;
     listedAgo_ = 0;
     return true;
 }
@@ -379,6 +409,7 @@ void ProcReader::confirmParents(std::vector<ProcessCounters>& out, std::uint64_t
         entry.still = false;
         --unread_;
         if (!readStat(entry, true, buffer, size)) {
+            ended_.push_back(entry.pid);
             out[i].pid = entry.pid = 0, gone = true;
             continue;
         }
@@ -389,6 +420,35 @@ void ProcReader::confirmParents(std::vector<ProcessCounters>& out, std::uint64_t
         return;
     std::erase_if(out, [](const ProcessCounters& p) { return p.pid == 0; });
     std::erase_if(entries_, [](const Entry& e) { return e.pid == 0; });
+}
+
+void ProcReader::confirmParentsAside(char* buffer, std::size_t size)
+{
+    // The processes put aside keep the parent of their last reading while it lives at its
+    // pid: one whose parent ended (or became a zombie, or whose pid a new process took) is
+    // another's now, without having run, and its stat says whose.
+    if (ended_.empty() || groups_.empty())
+        return;
+    std::sort(ended_.begin(), ended_.end());
+    const auto in = [](const std::vector<std::int32_t>& pids, std::int32_t pid) {
+        return std::binary_search(pids.begin(), pids.end(), pid);
+    };
+    for (auto& [key, group] : groups_) {
+        const std::vector<std::int32_t>& parents = group.parents;
+        const bool orphaned = ended_.size() < parents.size()
+                                  ? std::any_of(ended_.begin(), ended_.end(),
+                                                [&](std::int32_t pid) { return in(parents, pid); })
+                                  : std::any_of(parents.begin(), parents.end(),
+                                                [&](std::int32_t pid) { return in(ended_, pid); });
+        if (!orphaned)
+            continue;
+        for (Entry& entry : group.entries) {
+            if (in(ended_, entry.ppid) && !readStat(entry, true, buffer, size))
+                group.left = true; // gone meanwhile: read with the rest at the next read
+            entry.file.close();
+        }
+        makeRows(group);
+    }
 }
 
 bool ProcReader::readStat(Entry& entry, bool known, char* buffer, std::size_t size)

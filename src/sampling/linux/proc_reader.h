@@ -75,7 +75,7 @@ private:
     void refreshAside(double at);
     // True when /proc was listed; otherwise the members of the cgroups the walk read stand in.
     bool listPids(bool pruning);
-    std::uint64_t readThreadCount(); // 0: unknown
+    std::uint64_t readThreadCount(); // 0: unknown; sets lastPid_
     // False when the process is gone or could not be read.
     bool sample(Entry& entry, bool known, bool pruning, double& at, char* buffer, std::size_t size);
     // Whether its scheduler counters stood still; none when they are not read or there was
@@ -83,6 +83,7 @@ private:
     std::optional<bool> stoodStill(Entry& entry, char* buffer, std::size_t size);
     void confirmParents(std::vector<ProcessCounters>& out, std::uint64_t& threads, char* buffer,
                         std::size_t size);
+    void confirmParentsAside(char* buffer, std::size_t size);
     ProcessCounters counters(const Entry& entry, double at) const;
     bool readStat(Entry& entry, bool known, char* buffer, std::size_t size);
     bool readResident(Entry& entry, std::int64_t fallback, char* buffer, std::size_t size);
@@ -113,14 +114,19 @@ private:
     bool provenSinceListing_ = false;
     bool countersShown_ = true; // false once schedstat shows this kernel keeps none
     UniqueFd loadavg_;
+    std::optional<std::int32_t> lastPid_;    // handed out before this read's walk
+    std::optional<std::int32_t> listedFrom_; // ... and before the last listing of /proc
     std::vector<std::int32_t> pids_;
-    std::vector<Entry> entries_; // ascending pid, merged with each listing
+    std::vector<std::int32_t> born_;  // scratch
+    std::vector<std::int32_t> ended_; // in this read: ended, or a pid taken by a new process
+    std::vector<Entry> entries_;      // ascending pid, merged with each listing
     // Processes that did not run in two reads in a row, kept apart by cgroup and not looked
     // at while it stays idle: a process is born, execs and exits only by running.
     struct Group
     {
         std::vector<Entry> entries;                     // ascending pid once its rows are made
         std::shared_ptr<const std::vector<PSRow>> rows; // null until made again
+        std::vector<std::int32_t> parents;              // theirs, ascending, with the rows
         std::int64_t threads = 0;
         bool left = false; // one of them is listed in another cgroup now
     };

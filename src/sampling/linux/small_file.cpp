@@ -112,7 +112,7 @@ bool forEachEntry(int dir, const std::function<void(const FolderEntry& entry)>& 
             const char* name = record->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
-            entry(FolderEntry(dir, name, record->d_type));
+            entry(FolderEntry(dir, name, record->d_type, record->d_off));
         }
     }
 }

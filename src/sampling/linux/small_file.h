@@ -27,9 +27,12 @@ std::optional<std::string> readSmallFile(const std::string& path, std::size_t li
 class FolderEntry
 {
 public:
-    FolderEntry(int dir, const char* name, unsigned char type) : dir_(dir), name_(name), type_(type)
+    FolderEntry(int dir, const char* name, unsigned char type, off_t next = 0)
+        : dir_(dir), name_(name), type_(type), next_(next)
     {}
     const char* name() const { return name_; }
+    // Where the listing goes on after it: the position to seek the folder to.
+    off_t next() const { return next_; }
     // Whether it is a folder, or a link to one; the file system is asked only when the listing
     // does not say (a link, or a file system that leaves the type out).
     bool isFolder() const;
@@ -38,6 +41,7 @@ private:
     int dir_;
     const char* name_;
     unsigned char type_;
+    off_t next_;
 };
 
 // The one way to list a folder: calls `entry` for each entry of the folder open at `dir`

@@ -77,8 +77,11 @@ TEST(SmallKernelFiles, MachineTicksCgroupUsageNamespacesAndMounts)
               12u);
     EXPECT_FALSE(parseReclaimEvents("nr_free_pages 9\npswpin 7\n"));
     EXPECT_EQ(parseThreadCount("0.52 0.58 0.59 3/1176 31337\n"), 1176u);
+    EXPECT_EQ(parseLastPid("0.52 0.58 0.59 3/1176 31337\n"), 31337);
     for (const char* bad : {"", "0.52 0.58 0.59 1176 1", "0.52 0.58 0.59 /9 1", "1 2 3 4/x 5"})
         EXPECT_FALSE(parseThreadCount(bad)) << bad;
+    for (const char* bad : {"", "0.52 0.58 0.59 3/1176", "1 2 3 4/5 -6", "1 2 3 4/5 x"})
+        EXPECT_FALSE(parseLastPid(bad)) << bad;
     EXPECT_EQ(pidNamespaceDepth("Name:\tx\nNSpid:\t4242\n"), 1u);
     EXPECT_EQ(pidNamespaceDepth("NSpid:\t4242\t17\t1\n"), 3u);
     EXPECT_EQ(pidNamespaceDepth("Name:\tx\n"), 0u);

@@ -110,6 +110,47 @@ TEST(ProcSamplerLive, RealCgroupsAgreeWithAFullScanAndPs)
                       [&](auto& r) { return r.ppid == execer && r.command == "/bin/sleep 31"; }),
         1);
     EXPECT_LT(find(rows, burner)->cpu, 5.0);
+
+    // A zombie born now is in no cgroup's list: the look for processes that no list shows,
+    // which lists only the pids handed out since the last look, finds it all the same.
+    const pid_t late = children.start("exit 0");
+    ::waitid(P_PID, static_cast<id_t>(late), &info, WEXITED | WNOWAIT);
+    bool seen = false;
+    for (int i = 0; i < 17 && !seen; ++i)
+        seen = find(pruned.take(), late) != nullptr;
+    EXPECT_TRUE(seen);
+}
+
+// A parent that ends makes its children another's without their running: children put aside
+// in an idle cgroup show their new parent at the next take, whether the old one was reaped or
+// is a zombie still.
+TEST(ProcSamplerLive, IdleChildrenOfAnEndedParentShowTheirNewParent)
+{
+    const TestCgroup idleGroup("orphans");
+    if (idleGroup.path().empty())
+        CORVEL_SKIP_TEST("cgroup", idleGroup.why());
+    IdleChildren children;
+    std::vector<pid_t> parents, orphans;
+    for (int i = 0; i < 2; ++i) {
+        parents.push_back(children.start("/bin/sleep 997 & exec /bin/sleep 998"));
+        const std::string list = "/proc/" + std::to_string(parents.back()) + "/task/" +
+                                 std::to_string(parents.back()) + "/children";
+        pid_t child = 0;
+        for (int tries = 0; tries < 500 && !(std::ifstream(list) >> child); ++tries)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(child > 0 && idleGroup.add(child));
+        orphans.push_back(child);
+    }
+    ProcSampler pruned;
+    for (int i = 0; i < 5; ++i)
+        pruned.take(), std::this_thread::sleep_for(200ms); // put aside by now
+    siginfo_t info{};
+    ::kill(parents[0], SIGKILL), ::waitpid(parents[0], nullptr, 0);
+    ::kill(parents[1], SIGKILL),
+        ::waitid(P_PID, static_cast<id_t>(parents[1]), &info, WEXITED | WNOWAIT);
+    const auto rows = pruned.take();
+    for (const pid_t orphan : orphans)
+        expectAgreesWithPs(find(rows, orphan));
 }
 
 // A proc instance of the test's own, in a mount namespace of its own, remounted to hide other
