@@ -25,12 +25,13 @@ struct ProcSamplerOptions
     // calmMemoryRefresh, for what no counter shows (another process writing into it through
     // ptrace or process_vm_writev, a mapped file truncated): rare enough that at a calm pace
     // of a minute those re-reads were most of what 5,000 idle processes cost a cycle. At the
-    // calm pace at most calmRefreshesPerRead are re-read a cycle: with thousands of idle
-    // processes their calm period stretches (5,000: 42 minutes) instead of the cycle.
+    // calm pace at most calmRefreshesPerRead are re-read a cycle, each a cold open costing
+    // about 10 us (four were still a tenth of a cycle): with more idle processes than a
+    // desktop's few hundred their calm period stretches (5,000: three hours), not the cycle.
     // Without a readable vmstat the first pace holds.
     std::chrono::milliseconds memoryRefresh{10000};
     std::chrono::milliseconds calmMemoryRefresh{600000};
-    std::size_t calmRefreshesPerRead = 4;
+    std::size_t calmRefreshesPerRead = 1;
     // Where the root is a real proc file system, the file each process is first read by
     // (stat, or schedstat while it does not run) stays open between cycles, up to this many
     // and a quarter of the open-file limit: a read of an open file saves its open and close,
