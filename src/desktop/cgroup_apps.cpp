@@ -18,14 +18,6 @@ constexpr int maxWalkDepth = 6;   // user@.service/app.slice/app-x.slice/… is 
 constexpr int maxSearchDepth = 5; // user.slice/user-UID.slice/user@UID.service, nested roots
 constexpr std::size_t maxProcsBytes = 4u << 20; // a million pids
 
-bool isFolder(const std::string& path)
-{
-    struct stat st
-    {
-    };
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // The names of the sub-cgroups of a folder, ascending.
 std::vector<std::string> subfolders(int folderFd)
 {
@@ -51,6 +43,13 @@ class DiskFolder
 public:
     explicit DiskFolder(UniqueFd fd) : fd_(std::move(fd)) {}
     bool valid() const { return fd_.valid(); }
+    // The folder at `path` below it ("/a/b"; "" itself), if there is one.
+    std::optional<DiskFolder> at(const std::string& path) const
+    {
+        DiskFolder folder(openFolder(fd_.get(), path.empty() ? "." : path.c_str() + 1));
+        return folder.valid() ? std::optional(std::move(folder)) : std::nullopt;
+    }
+    std::vector<std::string> names() const { return subfolders(fd_.get()); }
     // Appends its processes; one that cannot be read has none.
     bool members(std::vector<std::int32_t>& pids) const
     {
@@ -67,7 +66,7 @@ public:
         };
         if (::fstat(fd_.get(), &st) == 0 && st.st_nlink == 2)
             return;
-        for (const std::string& name : subfolders(fd_.get()))
+        for (const std::string& name : names())
             if (const DiskFolder child(openFolder(fd_.get(), name.c_str())); child.valid())
                 visit(name, child);
     }
@@ -76,12 +75,41 @@ private:
     UniqueFd fd_;
 };
 
+// The node at `path` ("/a/b"; "" is the top), if the tree has it.
+const GroupNode* find(const GroupNode& top, std::string_view path)
+{
+    const GroupNode* node = &top;
+    while (node && !path.empty()) {
+        path.remove_prefix(1);
+        const std::string_view name = path.substr(0, path.find('/'));
+        path.remove_prefix(name.size());
+        const auto& children = node->children;
+        const auto it = std::lower_bound(
+            children.begin(), children.end(), name,
+            [](const auto& child, std::string_view wanted) { return child->name < wanted; });
+        node = it != children.end() && (*it)->name == name ? it->get() : nullptr;
+    }
+    return node;
+}
+
 // A cgroup as the sampler's last walk left it. False from members() where its last read
 // failed: then nothing is known of them.
 class TreeFolder
 {
 public:
     TreeFolder(const GroupTree& tree, const GroupNode& node) : tree_(tree), node_(node) {}
+    std::optional<TreeFolder> at(const std::string& path) const
+    {
+        const GroupNode* node = find(node_, path);
+        return node ? std::optional(TreeFolder(tree_, *node)) : std::nullopt;
+    }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& child : node_.children)
+            names.push_back(child->name);
+        return names;
+    }
     bool members(std::vector<std::int32_t>& pids) const
     {
         for (const std::int32_t pid : node_.pids)
@@ -130,23 +158,6 @@ bool findUnits(const Folder& folder, int depth, std::vector<UnitProcesses>& out)
         }
     });
     return known;
-}
-
-// The node at `path` ("/a/b"; "" is the top), if the tree has it.
-const GroupNode* find(const GroupNode& top, std::string_view path)
-{
-    const GroupNode* node = &top;
-    while (node && !path.empty()) {
-        path.remove_prefix(1);
-        const std::string_view name = path.substr(0, path.find('/'));
-        path.remove_prefix(name.size());
-        const auto& children = node->children;
-        const auto it = std::lower_bound(
-            children.begin(), children.end(), name,
-            [](const auto& child, std::string_view wanted) { return child->name < wanted; });
-        node = it != children.end() && (*it)->name == name ? it->get() : nullptr;
-    }
-    return node;
 }
 
 } // namespace
@@ -207,78 +218,61 @@ CgroupApps::CgroupApps(std::string cgroupRoot, std::string procRoot, std::uint32
       relocateEvery_(relocateEvery)
 {}
 
-void CgroupApps::locate(const Folders& folders)
+template <class Folder>
+std::string CgroupApps::locate(const Folder& top) const
 {
-    userService_.clear();
     // Our own cgroup says where the user's service manager is, if we run under it.
     const auto text = readSmallFile(procRoot_ + "/self/cgroup", maxProcsBytes);
     if (const auto own = unifiedCgroupPath(text.value_or("")))
-        if (const auto prefix = userServicePrefix(*own, uid_); prefix && folders.exists(*prefix)) {
-            userService_ = *prefix;
-            return;
-        }
+        if (const auto prefix = userServicePrefix(*own, uid_); prefix && top.at(*prefix))
+            return *prefix;
     const std::string uid = std::to_string(uid_);
     const std::string usual = "/user.slice/user-" + uid + ".slice/user@" + uid + ".service";
-    if (folders.exists(usual)) {
-        userService_ = usual;
-        return;
-    }
+    if (top.at(usual))
+        return usual;
     // Elsewhere (a nested or unusual tree): breadth first, shallow.
     const std::string wanted = "user@" + uid + ".service";
     std::deque<std::pair<std::string, int>> queue{{"", 0}};
     while (!queue.empty()) {
-        auto [folder, depth] = queue.front();
+        auto [path, depth] = queue.front();
         queue.pop_front();
-        for (const std::string& name : folders.list(folder)) {
-            if (name == wanted) {
-                userService_ = folder + "/" + name;
-                return;
-            }
+        const auto folder = top.at(path);
+        for (const std::string& name : folder ? folder->names() : std::vector<std::string>()) {
+            if (name == wanted)
+                return path + "/" + name;
             if (depth + 1 < maxSearchDepth && name.ends_with(".slice"))
-                queue.emplace_back(folder + "/" + name, depth + 1);
+                queue.emplace_back(path + "/" + name, depth + 1);
         }
     }
+    return {};
 }
 
-bool CgroupApps::found(Clock::time_point now, const Folders& folders)
+template <class Folder>
+std::optional<Folder> CgroupApps::userService(const Folder& top, Clock::time_point now)
 {
-    if (!userService_.empty() && folders.exists(userService_))
-        return true;
-    if (!located_ || now - lastLocate_ >= relocateEvery_) {
-        locate(folders);
-        located_ = true;
-        lastLocate_ = now;
-    }
-    return !userService_.empty();
+    if (!userService_.empty())
+        if (auto service = top.at(userService_))
+            return service;
+    if (located_ && now - lastLocate_ < relocateEvery_)
+        return std::nullopt;
+    located_ = true;
+    lastLocate_ = now;
+    userService_ = locate(top);
+    return userService_.empty() ? std::nullopt : top.at(userService_);
 }
 
 std::vector<UnitProcesses> CgroupApps::scan(Clock::time_point now, const GroupTree* groups)
 {
     std::vector<UnitProcesses> units;
     if (groups && groups->root() == cgroupRoot_) {
-        const GroupNode& top = groups->top();
-        const Folders inTree{[&](const std::string& path) { return find(top, path) != nullptr; },
-                             [&](const std::string& path) {
-                                 std::vector<std::string> names;
-                                 if (const GroupNode* node = find(top, path))
-                                     for (const auto& child : node->children)
-                                         names.push_back(child->name);
-                                 return names;
-                             }};
-        const GroupNode* service = found(now, inTree) ? find(top, userService_) : nullptr;
-        if (!service || findUnits(TreeFolder(*groups, *service), 0, units))
+        const auto service = userService(TreeFolder(*groups, groups->top()), now);
+        if (!service || findUnits(*service, 0, units))
             return units;
         units.clear(); // a cgroup whose members the walk could not read: read them here
     }
-    const Folders onDisk{[&](const std::string& path) { return isFolder(cgroupRoot_ + path); },
-                         [&](const std::string& path) {
-                             const UniqueFd fd = openFolder(AT_FDCWD, (cgroupRoot_ + path).c_str());
-                             return fd.valid() ? subfolders(fd.get()) : std::vector<std::string>();
-                         }};
-    if (found(now, onDisk))
-        if (const DiskFolder service(openFolder(AT_FDCWD, (cgroupRoot_ + userService_).c_str()));
-            service.valid())
-            findUnits(service, 0, units);
+    if (const DiskFolder top(openFolder(AT_FDCWD, cgroupRoot_.c_str())); top.valid())
+        if (const auto service = userService(top, now))
+            findUnits(*service, 0, units);
     return units;
 }
 

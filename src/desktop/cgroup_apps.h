@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,15 +38,11 @@ public:
     std::vector<UnitProcesses> scan(Clock::time_point now, const GroupTree* groups = nullptr);
 
 private:
-    // Folders by their path below the root ("/a/b"; "" the root): the file system's or the
-    // sampler's.
-    struct Folders
-    {
-        std::function<bool(const std::string&)> exists;
-        std::function<std::vector<std::string>(const std::string&)> list;
-    };
-    bool found(Clock::time_point now, const Folders& folders); // the user's service
-    void locate(const Folders& folders);
+    // The user's service in the tree at `top`, looked for again at most every relocateEvery_.
+    template <class Folder>
+    std::optional<Folder> userService(const Folder& top, Clock::time_point now);
+    template <class Folder>
+    std::string locate(const Folder& top) const; // its path below the root; empty: none
 
     std::string cgroupRoot_;
     std::string procRoot_;
